@@ -1,0 +1,5 @@
+list(APPEND ZM_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/error_frame.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/exports.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/process.cpp
+)

@@ -1,0 +1,41 @@
+// The processing options of one run, taken from the design record with the
+// few conversions the engine relies on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "zm/zm.h"
+
+namespace zm {
+
+inline constexpr int kBandCount = 8;
+
+class TOptions {
+ public:
+  explicit TOptions(const TDesignRecord& design);
+
+  double ImpulseLength;
+  double MinAmplitude;
+  int32_t SampleRate;  // at least 44100
+  int32_t BitsPerSample;
+  int32_t WindowType;
+  int32_t FilterLength;
+  double AirAttenuation;
+  double SpeedOfSound;  // always 344.0 m/s
+  int32_t RandomSeed;
+  int32_t SubArrivals;
+  double Balance;
+  double StereoWidth;
+  int32_t TrimToDirect;
+  int32_t DirectSoundLevel;
+  std::string Title;
+  std::string Comment;
+  int32_t LeadIn;    // sign-widened from 16 bits
+  int32_t GainMode;  // sign-widened from 16 bits
+  double FixedGain;  // linear: 10^((FixedGainDb + 48) * 0.05)
+  int32_t DefaultRayCount;
+  double BandFrequencies[kBandCount];  // 0, 150, 320, 800, 1800, 4000, 9000, 21000 Hz
+};
+
+}  // namespace zm

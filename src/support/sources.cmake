@@ -1,0 +1,3 @@
+list(APPEND ZM_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/exception.cpp
+)
