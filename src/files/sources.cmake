@@ -1,4 +1,3 @@
-list(APPEND ZM_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/design_file.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/material_file.cpp
-)
+# Resource streams and the file formats built on them.
+include(${CMAKE_CURRENT_LIST_DIR}/streams.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/formats.cmake)

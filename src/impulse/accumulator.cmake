@@ -1,0 +1,2 @@
+list(APPEND ZM_SOURCES
+)

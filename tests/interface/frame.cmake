@@ -1,0 +1,1 @@
+zm_add_test(test_interface error_frame_test.cpp)
