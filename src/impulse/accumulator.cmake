@@ -1,2 +1,3 @@
 list(APPEND ZM_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/impulse.cpp
 )
