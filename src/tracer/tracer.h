@@ -1,0 +1,92 @@
+// The tracer follows sound through the plan of the room: every emitter of one
+// group sends a fan of rays, each ray travels from wall to wall, loses
+// amplitude to the wall materials, reflects (blurred by the material's
+// scatter) or passes through, and every receiver wall it meets records an
+// arrival in the impulse. All randomness comes from the tracer's own
+// generator, seeded from the design, so a design always gives the same
+// impulse.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "impulse/impulse.h"
+#include "scene/options.h"
+#include "tracer/geometry.h"
+#include "tracer/random.h"
+#include "zm/zm.h"
+
+namespace zm {
+
+class THydra;
+class TEmitter;
+
+// The state of the ray being traced; one per run, reused for every ray.
+struct TRayState {
+  double Amplitude;  // broadband, with the ray's random sign
+  double X, Y;       // current origin
+  double Angle;
+  double Time;               // seconds travelled
+  double Distance;           // metres travelled
+  double Normalisation;      // direct-sound scale of the ray's emitter
+  double DirectivityFactor;  // receiver directivity for the current hit
+  double BandGain[kBandCount];
+  double PreviousBandGain[kBandCount];  // BandGain before the last hit
+  const TWall* LastWall;                // excluded from the next hit test
+  int32_t Reflections;                  // pass-through hits do not count
+};
+
+class TTracer {
+ public:
+  // Seeds the generator from the design's RandomSeed (ERangeError when the
+  // seed gives out-of-range seeds), builds the impulse, the air attenuation
+  // and the wall table. The scene must outlive the tracer.
+  TTracer(THydra& scene, int32_t groupIndex);
+  ~TTracer();
+
+  TTracer(const TTracer&) = delete;
+  TTracer& operator=(const TTracer&) = delete;
+
+  // Traces every ray of every emitter of the group. Before every 512th ray
+  // (0, 512, ...) calls `progress` (skipped when null) and then reads the
+  // abort byte; returns false as soon as it is nonzero, true when every ray
+  // was traced. Emitters using the default ray count get it here, in every
+  // group.
+  bool Run(uint8_t* abortFlag, TProgressCallback progress, void* userData);
+
+  // A ray that keeps meeting walls without its time advancing is trapped at
+  // a point (for example where two walls meet at their midpoints); after
+  // this many such hits in a row it is ended. A sane design never gets near
+  // it: any loss below 1 or a MinAmplitude above 0 ends such a ray long
+  // before, and a free ray always advances.
+  static constexpr int32_t kMaxStalledHits = 10000;
+
+  std::unique_ptr<TRandomNumberGenerator> Random;
+  std::unique_ptr<TImpulse> Impulse;
+  THydra* Scene = nullptr;
+  double AirBandBase[kBandCount] = {};
+  double AirBroadbandBase = 1.0;
+  std::vector<TWallSegment> WallTable;
+  int32_t GroupIndex = 0;
+
+ private:
+  bool TraceEmitter(TEmitter& emitter);
+  void TraceRay(TRayState& ray);
+  void SetDirectivity(TRayState& ray, const TWall& wall) const;
+  void RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt);
+  void RecordReflection(const TRayState& ray, const TWall& wall, double d, double dt);
+  // Air attenuation over the whole path to this receiver: broadband factor,
+  // and per band into airBand.
+  double AirAttenuation(const TRayState& ray, double d, double* airBand) const;
+
+  // Progress state shared by Run and TraceEmitter.
+  int64_t done_ = 0;
+  int32_t total_ = 0;
+  const volatile uint8_t* abortFlag_ = nullptr;
+  TProgressCallback progress_ = nullptr;
+  void* userData_ = nullptr;
+  TRayState* ray_ = nullptr;
+};
+
+}  // namespace zm
