@@ -65,11 +65,19 @@ class TMaterialList {
   static int32_t Compare(const TMaterialListItem& a, const TMaterialListItem& b);
 
  private:
+  // Orders owned items, and lets a bare key item search without being
+  // wrapped in an owning pointer.
   struct Less {
     using is_transparent = void;
     bool operator()(const std::unique_ptr<TMaterialListItem>& a,
                     const std::unique_ptr<TMaterialListItem>& b) const {
       return Compare(*a, *b) < 0;
+    }
+    bool operator()(const std::unique_ptr<TMaterialListItem>& a, const TMaterialListItem& b) const {
+      return Compare(*a, b) < 0;
+    }
+    bool operator()(const TMaterialListItem& a, const std::unique_ptr<TMaterialListItem>& b) const {
+      return Compare(a, *b) < 0;
     }
   };
   std::set<std::unique_ptr<TMaterialListItem>, Less> items_;

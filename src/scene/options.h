@@ -13,7 +13,18 @@ inline constexpr int kBandCount = 8;
 
 class TOptions {
  public:
+  // Refuses options the engine cannot work with (see design_checks.h).
   explicit TOptions(const TDesignRecord& design);
+
+  // Samples per channel of the impulse: 1 + trunc(ImpulseLength x
+  // SampleRate). An ImpulseLength of 0 or less is valid (every ray ends at
+  // its first hit) and gives 1, one silent frame; a negative product must
+  // never reach a buffer size.
+  int32_t LengthSamples() const;
+  // The largest LengthSamples that construction accepts for this
+  // FilterLength: the channel buffers and the output file stay within
+  // their bounds.
+  int32_t MaxLengthSamples() const;
 
   double ImpulseLength;
   double MinAmplitude;

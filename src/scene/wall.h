@@ -17,7 +17,7 @@ class TWall {
   double X1, Y1;
   double X2, Y2;
   double MidX, MidY;
-  double Angle;   // atan2(Y2 - Y1, X2 - X1)
+  double Angle;  // atan2(Y2 - Y1, X2 - X1)
   double Length;
   bool PassThrough;
   bool Receiver;
@@ -25,7 +25,7 @@ class TWall {
   int32_t Channel;
   double Gain;
   int32_t Pattern;
-  double PatternWeight;  // 0.25, 0.5, 0.75, 1.0 for Pattern 1..4, else 0
+  double PatternWeight;                 // 0.25, 0.5, 0.75, 1.0 for Pattern 1..4, else 0
   const TMaterial* Material = nullptr;  // owned by the scene's material list
 };
 
