@@ -1,2 +1,6 @@
 list(APPEND ZM_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/fft.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/shift.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ditherer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wave_writer.cpp
 )
