@@ -45,7 +45,13 @@ class DesignBuilder {
   // A used material in the first free slot.
   int AddMaterial(const std::string& name, double reflection = 0.9, double scatter = 0.0,
                   double bandFactor = 1.0) {
-    int slot = FreeSlot(record_->Materials, ZM_MATERIAL_SLOTS);
+    return AddMaterialAt(FreeSlot(record_->Materials, ZM_MATERIAL_SLOTS), name, reflection, scatter,
+                         bandFactor);
+  }
+
+  // A used material in a chosen slot (to leave gaps or overwrite a slot).
+  int AddMaterialAt(int slot, const std::string& name, double reflection = 0.9,
+                    double scatter = 0.0, double bandFactor = 1.0) {
     TMaterialEntry& m = record_->Materials[slot];
     m.InUse = 1;
     SetText(m.Name, name);
@@ -69,7 +75,11 @@ class DesignBuilder {
 
   // A plain reflecting wall from (x1, y1) to (x2, y2).
   int AddWall(double x1, double y1, double x2, double y2, int material) {
-    int slot = FreeSlot(record_->Walls, ZM_WALL_SLOTS);
+    return AddWallAt(FreeSlot(record_->Walls, ZM_WALL_SLOTS), x1, y1, x2, y2, material);
+  }
+
+  // A plain reflecting wall in a chosen slot (to leave gaps).
+  int AddWallAt(int slot, double x1, double y1, double x2, double y2, int material) {
     TWallEntry& w = record_->Walls[slot];
     w.InUse = 1;
     w.StartPoint = Point(x1, y1);
@@ -87,8 +97,7 @@ class DesignBuilder {
     return slot;
   }
 
-  int AddEmitter(double x, double y, double direction, int rayCount, double spread,
-                 int group = 0) {
+  int AddEmitter(double x, double y, double direction, int rayCount, double spread, int group = 0) {
     int slot = FreeSlot(record_->Emitters, ZM_EMITTER_SLOTS);
     TEmitterEntry& e = record_->Emitters[slot];
     e.InUse = 1;
@@ -101,7 +110,14 @@ class DesignBuilder {
     return slot;
   }
 
+  // Names group `group`; the in-use byte is left as it is.
+  DesignBuilder& GroupName(int group, const std::string& name) {
+    SetText(record_->Groups[group].Name, name);
+    return *this;
+  }
+
   TWallEntry& Wall(int slot) { return record_->Walls[slot]; }
+  TPointEntry& PointEntry(int slot) { return record_->Points[slot]; }
   TEmitterEntry& Emitter(int slot) { return record_->Emitters[slot]; }
   TMaterialEntry& Material(int slot) { return record_->Materials[slot]; }
 
