@@ -1,0 +1,48 @@
+# cmake -DLIBRARY=libzm.so -DEXPORTS=exports.txt -DNM=nm -DREADELF=readelf -P CheckElfExports.cmake
+# Fails unless the dynamic symbol table defines exactly the listed functions
+# and the library carries its major-version SONAME.
+cmake_minimum_required(VERSION 3.25)
+
+file(STRINGS ${EXPORTS} lines)
+set(expected)
+foreach(line IN LISTS lines)
+  string(STRIP "${line}" line)
+  if(NOT line STREQUAL "" AND NOT line MATCHES "^#")
+    list(APPEND expected ${line})
+  endif()
+endforeach()
+list(SORT expected)
+
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+  OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" out_lines "${out}")
+set(found)
+set(problems)
+foreach(line IN LISTS out_lines)
+  if(line MATCHES "^[0-9a-fA-F]* *([A-Za-z]) (.+)$")
+    set(kind ${CMAKE_MATCH_1})
+    set(name ${CMAKE_MATCH_2})
+    list(APPEND found ${name})
+    if(NOT kind STREQUAL "T")
+      list(APPEND problems "${name} has kind ${kind}, not a plain function (T)")
+    endif()
+  endif()
+endforeach()
+list(SORT found)
+if(NOT found STREQUAL expected)
+  list(APPEND problems "defined dynamic symbols: [${found}], expected: [${expected}]")
+endif()
+
+execute_process(COMMAND ${READELF} -d ${LIBRARY} OUTPUT_VARIABLE dyn RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR NOT dyn MATCHES "Library soname: \\[libzm\\.so\\.${SOVERSION}\\]")
+  list(APPEND problems "no SONAME libzm.so.${SOVERSION}")
+endif()
+
+if(problems)
+  list(JOIN problems "\n  " text)
+  message(FATAL_ERROR "Export check of ${LIBRARY} failed:\n  ${text}")
+endif()
+message(STATUS "${LIBRARY}: exactly the listed exports, SONAME libzm.so.${SOVERSION}")
