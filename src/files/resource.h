@@ -73,46 +73,99 @@ inline std::unique_ptr<TResource> RscOpenCreate(const std::string& name) {
 const std::vector<std::string>& ResourceSearchPaths();
 
 // Stream failures. Each names its resource in the message.
-class ERscNotFound : public Exception { using Exception::Exception; };
-class ERscErased : public Exception { using Exception::Exception; };
-class ERscFileOpenFailed : public Exception { using Exception::Exception; };
-class ERscInvalidMode : public Exception { using Exception::Exception; };
-class ERscReadPastEnd : public Exception { using Exception::Exception; };
-class ERscReadDenied : public Exception { using Exception::Exception; };
-class ERscWriteDenied : public Exception { using Exception::Exception; };
-class ERscFileReadError : public Exception { using Exception::Exception; };
-class ERscFileWriteError : public Exception { using Exception::Exception; };
-class ERscFileEraseError : public Exception { using Exception::Exception; };
-class ERscFileFlushError : public Exception { using Exception::Exception; };
-class ERscSetFilePosError : public Exception { using Exception::Exception; };
-class ERscGetFilePosError : public Exception { using Exception::Exception; };
-class ERscSetFileSizeError : public Exception { using Exception::Exception; };
-class ERscGetFileSizeError : public Exception { using Exception::Exception; };
-class ERscDiskFull : public Exception { using Exception::Exception; };
+class ERscNotFound : public Exception {
+  using Exception::Exception;
+};
+class ERscErased : public Exception {
+  using Exception::Exception;
+};
+class ERscFileOpenFailed : public Exception {
+  using Exception::Exception;
+};
+class ERscInvalidMode : public Exception {
+  using Exception::Exception;
+};
+class ERscReadPastEnd : public Exception {
+  using Exception::Exception;
+};
+class ERscReadDenied : public Exception {
+  using Exception::Exception;
+};
+class ERscWriteDenied : public Exception {
+  using Exception::Exception;
+};
+class ERscFileReadError : public Exception {
+  using Exception::Exception;
+};
+class ERscFileWriteError : public Exception {
+  using Exception::Exception;
+};
+class ERscFileEraseError : public Exception {
+  using Exception::Exception;
+};
+class ERscFileFlushError : public Exception {
+  using Exception::Exception;
+};
+class ERscSetFilePosError : public Exception {
+  using Exception::Exception;
+};
+class ERscGetFilePosError : public Exception {
+  using Exception::Exception;
+};
+class ERscSetFileSizeError : public Exception {
+  using Exception::Exception;
+};
+class ERscGetFileSizeError : public Exception {
+  using Exception::Exception;
+};
+class ERscDiskFull : public Exception {
+  using Exception::Exception;
+};
+// An operation on a file resource after Commit() closed it.
+class ERscClosed : public Exception {
+  using Exception::Exception;
+};
 
 namespace msg::rscopen {
 inline constexpr MessageText sRscNotFound{"rscopen.srscnotfound", "Resource \"%s\" not found"};
 }  // namespace msg::rscopen
 
 namespace msg::rsc {
-inline constexpr MessageText sRscErased{"rsc.srscerased", "Cannot work with erased resource \"%s\""};
-inline constexpr MessageText sRscFileOpenFailed{"rsc.srscfileopenfailed", "File open error (\"%s\", mode %d)"};
-inline constexpr MessageText sRscInvalidMode{"rsc.srscinvalidmode", "Invalid resource open mode (\"%s\", mode %d)"};
-inline constexpr MessageText sRscReadPastEnd{"rsc.srscreadpastend", "Read past end of resource \"%s\""};
+inline constexpr MessageText sRscErased{"rsc.srscerased",
+                                        "Cannot work with erased resource \"%s\""};
+inline constexpr MessageText sRscFileOpenFailed{"rsc.srscfileopenfailed",
+                                                "File open error (\"%s\", mode %d)"};
+inline constexpr MessageText sRscInvalidMode{"rsc.srscinvalidmode",
+                                             "Invalid resource open mode (\"%s\", mode %d)"};
+inline constexpr MessageText sRscReadPastEnd{"rsc.srscreadpastend",
+                                             "Read past end of resource \"%s\""};
 inline constexpr MessageText sRscReadDenied{"rsc.srscreaddenied", "Resource \"%s\" cannot be read"};
-inline constexpr MessageText sRscWriteDenied{"rsc.srscwritedenied", "Resource \"%s\" cannot be written"};
+inline constexpr MessageText sRscWriteDenied{"rsc.srscwritedenied",
+                                             "Resource \"%s\" cannot be written"};
 inline constexpr MessageText sRscFileReadError{"rsc.srscfilereaderror", "File read error (\"%s\")"};
-inline constexpr MessageText sRscFileWriteError{"rsc.srscfilewriteerror", "File write error (\"%s\")"};
-inline constexpr MessageText sRscFileEraseError{"rsc.srscfileeraseerror", "File erase error (\"%s\")"};
-inline constexpr MessageText sRscFileFlushError{"rsc.srscfileflusherror", "File flush error (\"%s\")"};
-inline constexpr MessageText sRscSetFilePosError{"rsc.srscsetfileposerror", "File position %d set error (\"%s\")"};
-inline constexpr MessageText sRscGetFilePosError{"rsc.srscgetfileposerror", "File position get error (\"%s\")"};
-inline constexpr MessageText sRscSetFileSizeError{"rsc.srscsetfilesizeerror", "Error setting file length to %d (\"%s\")"};
-inline constexpr MessageText sRscGetFileSizeError{"rsc.srscgetfilesizeerror", "Error getting file length (\"%s\")"};
-inline constexpr MessageText sRscDiskFull{"rsc.srscdiskfull", "Disk full writing %d bytes to \"%s\""};
-inline constexpr MessageText sRscInvalidPosition{"rsc.srscinvalidposition", "Invalid seek position %d (\"%s\")"};
-inline constexpr MessageText sRscInvalidLength{"rsc.srscinvalidlength", "Invalid new length %d (\"%s\")"};
-inline constexpr MessageText sRscInvalidCount{"rsc.srscinvalidcount", "Invalid data count %d (\"%s\")"};
+inline constexpr MessageText sRscFileWriteError{"rsc.srscfilewriteerror",
+                                                "File write error (\"%s\")"};
+inline constexpr MessageText sRscFileEraseError{"rsc.srscfileeraseerror",
+                                                "File erase error (\"%s\")"};
+inline constexpr MessageText sRscFileFlushError{"rsc.srscfileflusherror",
+                                                "File flush error (\"%s\")"};
+inline constexpr MessageText sRscSetFilePosError{"rsc.srscsetfileposerror",
+                                                 "File position %d set error (\"%s\")"};
+inline constexpr MessageText sRscGetFilePosError{"rsc.srscgetfileposerror",
+                                                 "File position get error (\"%s\")"};
+inline constexpr MessageText sRscSetFileSizeError{"rsc.srscsetfilesizeerror",
+                                                  "Error setting file length to %d (\"%s\")"};
+inline constexpr MessageText sRscGetFileSizeError{"rsc.srscgetfilesizeerror",
+                                                  "Error getting file length (\"%s\")"};
+inline constexpr MessageText sRscDiskFull{"rsc.srscdiskfull",
+                                          "Disk full writing %d bytes to \"%s\""};
+inline constexpr MessageText sRscInvalidPosition{"rsc.srscinvalidposition",
+                                                 "Invalid seek position %d (\"%s\")"};
+inline constexpr MessageText sRscInvalidLength{"rsc.srscinvalidlength",
+                                               "Invalid new length %d (\"%s\")"};
+inline constexpr MessageText sRscInvalidCount{"rsc.srscinvalidcount",
+                                              "Invalid data count %d (\"%s\")"};
+inline constexpr MessageText sRscClosed{"rsc.srscclosed", "Resource \"%s\" is closed"};
 }  // namespace msg::rsc
 
 }  // namespace zm
