@@ -17,15 +17,6 @@ constexpr double kPi = std::numbers::pi;
 // 1/512: the sub-sample step between two phases of the filter table.
 constexpr double kPhaseStep = 0.001953125;
 
-// 1 + trunc(length x rate) samples, at least 1. Lengths whose buffers could
-// never be allocated fail as out of memory instead of overflowing the count.
-int32_t LengthInSamples(double impulseLength, int32_t sampleRate) {
-  if (!(impulseLength > 0.0)) return 1;
-  double samples = std::trunc(impulseLength * sampleRate);
-  if (!(samples < 2.0e9)) throw std::bad_alloc();
-  return 1 + static_cast<int32_t>(samples);
-}
-
 }  // namespace
 
 double TImpulse::Window(int32_t windowType, double x, double s) {
@@ -53,7 +44,7 @@ double TImpulse::Window(int32_t windowType, double x, double s) {
 TImpulse::TImpulse(const THydra& scene) : Scene(&scene) {
   const TOptions& options = *scene.Options;
   SampleRate_ = options.SampleRate;
-  LengthSamples = LengthInSamples(options.ImpulseLength, options.SampleRate);
+  LengthSamples = options.LengthSamples();
   LeadInSamples = options.LeadIn != 0 ? kLeadInSamples : 0;
   WrittenEnd = 0;
   // The scene refuses shorter filters; with fewer than two taps H would be 0
