@@ -24,6 +24,7 @@ install(FILES ${CMAKE_BINARY_DIR}/zmConfig.cmake ${CMAKE_BINARY_DIR}/zmConfigVer
 # or installed with `cmake --install --prefix` into any folder.
 set(_zm_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 file(RELATIVE_PATH ZM_PC_PREFIX_FROM_PCDIR /prefix/${_zm_pc_dir} /prefix)
+string(REGEX REPLACE "/$" "" ZM_PC_PREFIX_FROM_PCDIR "${ZM_PC_PREFIX_FROM_PCDIR}")
 if(ZM_PC_PREFIX_FROM_PCDIR STREQUAL "")
   set(ZM_PC_PREFIX_FROM_PCDIR ".")
 endif()

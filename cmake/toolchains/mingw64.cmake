@@ -4,8 +4,15 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(ZM_MINGW_PREFIX x86_64-w64-mingw32 CACHE STRING "Target triplet of the mingw-w64 tools")
-set(CMAKE_C_COMPILER ${ZM_MINGW_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${ZM_MINGW_PREFIX}-g++)
+# The posix thread model: the win32 one of GCC 12 has no std::mutex or
+# std::thread. Its winpthread runtime is linked statically below.
+if(EXISTS /usr/bin/${ZM_MINGW_PREFIX}-g++-posix)
+  set(CMAKE_C_COMPILER ${ZM_MINGW_PREFIX}-gcc-posix)
+  set(CMAKE_CXX_COMPILER ${ZM_MINGW_PREFIX}-g++-posix)
+else()
+  set(CMAKE_C_COMPILER ${ZM_MINGW_PREFIX}-gcc)
+  set(CMAKE_CXX_COMPILER ${ZM_MINGW_PREFIX}-g++)
+endif()
 set(CMAKE_RC_COMPILER ${ZM_MINGW_PREFIX}-windres)
 
 # Self-contained programs: wine needs no MinGW DLLs on its path.
