@@ -1,0 +1,4 @@
+# Block compression, design files and material files.
+zm_add_test(test_formats
+  ${CMAKE_CURRENT_LIST_DIR}/hrc_test.cpp
+)
