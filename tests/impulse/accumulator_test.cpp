@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <memory>
+#include <numbers>
+#include <vector>
+
+#include "design_builder.h"
+#include "impulse/impulse.h"
+#include "scene/hydra.h"
+
+namespace zm {
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+const double kFlat[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+
+// A 65536 Hz rate makes binary fractions of a second land on exact sample
+// times.
+struct Accumulator {
+  explicit Accumulator(int filterLength = 32, int windowType = 0, int leadIn = 0,
+                       double seconds = 1.0, int sampleRate = 65536) {
+    design->SampleRate = sampleRate;
+    design->FilterLength = filterLength;
+    design->WindowType = windowType;
+    design->LeadIn = static_cast<int16_t>(leadIn);
+    design->ImpulseLength = seconds;
+    scene = std::make_unique<THydra>(design.Record());
+    impulse = std::make_unique<TImpulse>(*scene);
+  }
+  int H() const { return impulse->HalfTaps; }
+  double At(int channel, int index) const { return impulse->Channel(channel)[index]; }
+  bool AllZero() const {
+    const double* p = impulse->ChannelStorage.get();
+    for (size_t i = 0; i < 8 * static_cast<size_t>(impulse->BufferSamples); ++i) {
+      if (p[i] != 0.0) return false;
+    }
+    return true;
+  }
+
+  test::DesignBuilder design;
+  std::unique_ptr<THydra> scene;
+  std::unique_ptr<TImpulse> impulse;
+};
+
+TEST(ImpulseAccumulator, ConstructionState) {
+  Accumulator acc(33, 0, 1, 0.5, 44100);
+  const TImpulse& im = *acc.impulse;
+  EXPECT_EQ(im.LengthSamples, 1 + 22050);
+  EXPECT_EQ(im.LeadInSamples, 512);
+  EXPECT_EQ(im.FilterTaps, 33);
+  EXPECT_EQ(im.HalfTaps, 16);
+  EXPECT_EQ(im.WrittenEnd, 0);
+  EXPECT_EQ(im.BufferSamples, 3 * 16 + 22051 + 512 + 2);
+  EXPECT_EQ(im.FirstDirectTime, 1e20);
+  EXPECT_EQ(im.FirstReflectionTime, 1e20);
+  for (int c = 0; c < 8; ++c) EXPECT_EQ(im.ChannelUsed[c], c < 2) << c;
+  EXPECT_TRUE(acc.AllZero());
+}
+
+TEST(ImpulseAccumulator, FlatArrivalOnExactSampleHitsOneSampleForEveryWindow) {
+  const double gains[8] = {0.75, 0.75, 0.75, 0.75, 0.75, 0.75, 0.75, 0.75};
+  for (int n : {32, 33}) {
+    for (int window : {0, 1, 2, 3, 4, 5, 6, -1}) {
+      Accumulator acc(n, window);
+      acc.impulse->AddArrival(0.5, -2.0, gains, 3);
+      // Centred on sample 32768; an odd filter lands one sample later.
+      const int centre = 32768 + (n % 2);
+      const int first = 32768 - acc.H() + 1;
+      for (int i = first; i < first + n; ++i) {
+        double expected = i == centre ? -1.5 : 0.0;
+        EXPECT_NEAR(acc.At(3, i), expected, 1e-12)
+            << "N " << n << " window " << window << " i " << i;
+      }
+      EXPECT_EQ(acc.impulse->WrittenEnd, first + n);
+      EXPECT_TRUE(acc.impulse->ChannelUsed[3]);
+    }
+  }
+}
+
+TEST(ImpulseAccumulator, WindowsAreOneAtTheCentreAndTypesOutsideRangeAreTheCosine) {
+  for (int type = -1; type <= 6; ++type) EXPECT_DOUBLE_EQ(TImpulse::Window(type, 0.0, 0.1), 1.0);
+  const double s = 1.0 / 16;
+  for (double x : {-40.0, -3.0, 7.5, 49.0}) {
+    EXPECT_EQ(TImpulse::Window(6, x, s), TImpulse::Window(0, x, s));
+    EXPECT_EQ(TImpulse::Window(-1, x, s), TImpulse::Window(0, x, s));
+    EXPECT_NEAR(TImpulse::Window(4, x, s), 0.5 * std::cos(x * s) + 0.5, 1e-15);
+  }
+  // At the edge of the taps (x s = pi) Hann and Blackman reach zero.
+  EXPECT_NEAR(TImpulse::Window(3, 16 * kPi, s), 0.0, 1e-15);
+  EXPECT_NEAR(TImpulse::Window(4, 16 * kPi, s), 0.0, 1e-15);
+}
+
+// The piecewise-linear gain curve at normalised frequency u (1 = Nyquist).
+double GainCurve(const double* gains, const double* bandHz, double rate, double u) {
+  for (int b = 0; b < 7; ++b) {
+    double lo = 2 * bandHz[b] / rate;
+    double hi = 2 * bandHz[b + 1] / rate;
+    if (u <= hi) return gains[b] + (gains[b + 1] - gains[b]) * (u - lo) / (hi - lo);
+  }
+  return gains[7];
+}
+
+TEST(ImpulseAccumulator, MagnitudeResponseFollowsTheGainCurve) {
+  // N = 256 taps at 44100 Hz. The window smooths the ideal response by its
+  // spectrum, whose main lobe is about 3/N of the Nyquist frequency wide
+  // (~260 Hz here); a linear stretch of the curve passes through that
+  // symmetric, unit-area smoothing unchanged, so away from the band corners
+  // only side-lobe leakage of the slope changes remains. Compare at points
+  // at least 4/N of Nyquist (~350 Hz) away from any corner, where that
+  // residue stays well under 1% of full scale. Near the Nyquist frequency
+  // the response of a fractionally delayed arrival meets its own mirror
+  // image with a different phase, so the top 4/N is left out as well.
+  const int n = 256;
+  const double rate = 44100;
+  const double gains[8] = {1.0, 0.9, 0.7, 0.5, 0.8, 0.3, 0.2, 0.1};
+  const double amplitude = 0.6;
+  Accumulator acc(n, 0, 0, 1.0, 44100);
+  // A time between table phases exercises the interpolation too.
+  const double time = 0.25 + 0.3716 / rate;
+  acc.impulse->AddArrival(time, amplitude, gains, 0);
+
+  const double* bands = acc.scene->Options->BandFrequencies;
+  const int first = acc.impulse->WrittenEnd - n;
+  int checked = 0;
+  for (double hz = 100; hz < 22000; hz += 50) {
+    double u = 2 * hz / rate;
+    bool nearCorner = false;
+    for (int b = 0; b < 8; ++b) nearCorner |= std::fabs(u - 2 * bands[b] / rate) < 4.0 / n;
+    nearCorner |= u > 1.0 - 4.0 / n;
+    if (nearCorner) continue;
+    std::complex<double> sum = 0;
+    for (int i = first; i < first + n; ++i) {
+      sum += acc.At(0, i) * std::polar(1.0, -kPi * u * i);
+    }
+    EXPECT_NEAR(std::abs(sum), amplitude * GainCurve(gains, bands, rate, u), 0.01 * amplitude)
+        << hz << " Hz";
+    ++checked;
+  }
+  EXPECT_GT(checked, 300);
+}
+
+TEST(ImpulseAccumulator, ArrivalAtTimeZeroWritesIntoTheGuard) {
+  Accumulator acc(32);
+  const double gains[8] = {1, 0.5, 0.2, 0.7, 0.1, 0.9, 0.3, 0.6};
+  acc.impulse->AddArrival(0.0, 1.0, gains, 1);
+  const int h = acc.H();
+  EXPECT_EQ(acc.impulse->WrittenEnd, -h + 1 + 32);
+  EXPECT_EQ(acc.At(1, -h), 0.0);  // the first guard position stays silent
+  EXPECT_NE(acc.At(1, -h + 1), 0.0);
+  EXPECT_NE(acc.At(1, -1), 0.0);
+}
+
+TEST(ImpulseAccumulator, LastAcceptedStartReachesPastTheLength) {
+  for (int n : {32, 33}) {
+    Accumulator acc(n);
+    const int h = acc.H();
+    const int length = acc.impulse->LengthSamples;
+    ASSERT_EQ(length, 65537);
+    const double halfStep = 0.5 / 65536;
+    // Start index length - 1: the last arrival that is kept.
+    acc.impulse->AddArrival((length - 2 + h) / 65536.0 + halfStep, 1.0, kFlat, 0);
+    EXPECT_EQ(acc.impulse->WrittenEnd, length - 1 + n);
+    EXPECT_GT(acc.impulse->WrittenEnd, length);
+    // Everything the renderer reads (up to WrittenEnd inclusive) is inside
+    // the buffer, and its last sample is still silence.
+    ASSERT_LE(acc.impulse->WrittenEnd + h, acc.impulse->BufferSamples - 1);
+    EXPECT_EQ(acc.At(0, acc.impulse->WrittenEnd), 0.0);
+    EXPECT_NE(acc.At(0, acc.impulse->WrittenEnd - 1), 0.0);
+
+    // One sample later it starts at the length and is dropped.
+    std::vector<double> before(acc.impulse->Channel(0) - h,
+                               acc.impulse->Channel(0) - h + acc.impulse->BufferSamples);
+    acc.impulse->AddArrival((length - 1 + h) / 65536.0 + halfStep, 1.0, kFlat, 0);
+    EXPECT_EQ(acc.impulse->WrittenEnd, length - 1 + n);
+    EXPECT_EQ(
+        0, std::memcmp(before.data(), acc.impulse->Channel(0) - h, before.size() * sizeof(double)));
+  }
+}
+
+TEST(ImpulseAccumulator, LeadInShiftsBy512AndDropsTheLast512) {
+  Accumulator plain(32, 2, 0);
+  Accumulator led(32, 2, 1);
+  const double gains[8] = {1, 0.5, 0.2, 0.7, 0.1, 0.9, 0.3, 0.6};
+  const double time = 0.125 + 0.37 / 65536;
+  plain.impulse->AddArrival(time, 0.8, gains, 0);
+  led.impulse->AddArrival(time, 0.8, gains, 0);
+  EXPECT_EQ(led.impulse->WrittenEnd, plain.impulse->WrittenEnd + 512);
+  for (int i = 8192 - 20; i < 8192 + 20; ++i) EXPECT_EQ(led.At(0, i + 512), plain.At(0, i));
+
+  // Start index length - 300 without lead-in: kept; with it: past the end.
+  const int length = plain.impulse->LengthSamples;
+  const double late = (length - 300 - 1 + plain.H()) / 65536.0;
+  plain.impulse->AddArrival(late, 1.0, kFlat, 2);
+  led.impulse->AddArrival(late, 1.0, kFlat, 2);
+  EXPECT_TRUE(plain.impulse->ChannelUsed[2]);
+  EXPECT_FALSE(led.impulse->ChannelUsed[2]);
+}
+
+TEST(ImpulseAccumulator, DropsArrivalsItCannotPlace) {
+  Accumulator acc(32);
+  const double nan = std::nan("");
+  const double inf = HUGE_VAL;
+  acc.impulse->AddArrival(nan, 1.0, kFlat, 0);
+  acc.impulse->AddArrival(inf, 1.0, kFlat, 0);
+  acc.impulse->AddArrival(-inf, 1.0, kFlat, 0);
+  acc.impulse->AddArrival(-1e-9, 1.0, kFlat, 0);
+  acc.impulse->AddArrival(1e300, 1.0, kFlat, 0);
+  acc.impulse->AddArrival(0.1, 1.0, kFlat, 8);
+  acc.impulse->AddArrival(0.1, 1.0, kFlat, -1);
+  EXPECT_EQ(acc.impulse->WrittenEnd, 0);
+  EXPECT_TRUE(acc.AllZero());
+  for (int c = 2; c < 8; ++c) EXPECT_FALSE(acc.impulse->ChannelUsed[c]);
+}
+
+TEST(ImpulseAccumulator, ObserverSeesArrivalsAsGiven) {
+  struct Count : TArrivalObserver {
+    void OnArrival(double, double, const double*, int32_t channel) override { last = channel, ++n; }
+    int n = 0;
+    int last = 0;
+  } observer;
+  Accumulator acc(32);
+  acc.impulse->SetArrivalObserver(&observer);
+  acc.impulse->AddArrival(0.1, 1.0, kFlat, 9);
+  EXPECT_EQ(observer.n, 1);
+  EXPECT_EQ(observer.last, 9);
+  EXPECT_TRUE(acc.AllZero());
+}
+
+}  // namespace
+}  // namespace zm
