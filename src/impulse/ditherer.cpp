@@ -1,5 +1,7 @@
 #include "impulse/ditherer.h"
 
+#include "tracer/random.h"
+
 namespace zm {
 
 TDitherer::TDitherer(int32_t bits, int32_t channels, int32_t channel)
@@ -46,6 +48,11 @@ void TDitherer::Store(double code, uint8_t* slot) const {
       slot[2] = static_cast<uint8_t>(u >> 16);
       break;
   }
+}
+
+void TDitherer::Convert(const double* source, uint8_t* destination, int32_t count) const {
+  SharedRandomLock lock;
+  Convert(source, destination, count, lock.Generator());
 }
 
 }  // namespace zm

@@ -18,6 +18,10 @@ inline constexpr MessageText sBadChannel{"dither.sbadchannel",
                                          "Channel %d is outside a frame of %d channels"};
 }  // namespace msg::dither
 
+// The largest absolute value among `count` samples, never below 1e-15 (also
+// for count 0), so that a gain computed from it stays finite.
+double PeakOf(const double* samples, int32_t count);
+
 class TDitherer {
  public:
   // Refuses any format but 8, 16, 24 and 32 bits, so that no sample is ever

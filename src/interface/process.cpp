@@ -1,11 +1,51 @@
-// The processing job behind ZM_process.
+// The processing job behind ZM_process: scene, tracer, run, title, render.
+#include <memory>
+#include <string>
+
+#include "impulse/impulse.h"
 #include "interface/jobs.h"
+#include "scene/hydra.h"
+#include "support/exception.h"
+#include "tracer/tracer.h"
 
 namespace zm {
 
-void ProcessJob(const TDesignRecord& /*design*/, const char* /*outputFile*/, uint8_t* abortFlag,
-                TProgressCallback /*progress*/, void* /*userData*/, int32_t /*group*/) {
+namespace msg::process {
+inline constexpr MessageText sGroupOutOfRange{"process.sgroupoutofrange",
+                                              "Emitter group %d is outside 0 to 63"};
+}  // namespace msg::process
+
+namespace {
+
+// The file's title: the design's title, followed by the group's name for
+// any group but 0; the output path itself when the design has no title.
+std::string OutputTitle(const THydra& scene, const char* outputFile, int32_t group) {
+  const std::string& title = scene.Options->Title;
+  if (title.empty()) return outputFile;
+  if (group == 0) return title;
+  const TEmitterGroup* entry = scene.Groups[group].get();
+  return title + " - " + (entry ? entry->Name : std::string());
+}
+
+}  // namespace
+
+void ProcessJob(const TDesignRecord& design, const char* outputFile, uint8_t* abortFlag,
+                TProgressCallback progress, void* userData, int32_t group) {
   *abortFlag = 0;
+  // The group indexes the 64 group slots; refuse it before anything is built.
+  if (group < 0 || group >= ZM_GROUP_SLOTS) {
+    throw ERangeError(Format(msg::process::sGroupOutOfRange, {group}));
+  }
+
+  // Declared in this order, the tracer (with its impulse) is released before
+  // the scene it refers to, on every path.
+  auto scene = std::make_unique<THydra>(design);
+  scene->GroupRayTotal(group);  // refuses a ray total the progress count cannot hold
+  auto tracer = std::make_unique<TTracer>(*scene, group);
+
+  if (!tracer->Run(abortFlag, progress, userData)) return;  // aborted: no file, no failure
+
+  tracer->Impulse->Render(outputFile, OutputTitle(*scene, outputFile, group));
 }
 
 }  // namespace zm
