@@ -57,7 +57,9 @@ class DesignBuilder {
     SetText(m.Name, name);
     m.Reflection = reflection;
     m.Scatter = scatter;
-    for (double& f : m.BandFactors) f = bandFactor;
+    // Indexed, not by reference: the record is packed and its doubles may
+    // sit at any address.
+    for (int b = 0; b < ZM_BAND_COUNT; ++b) m.BandFactors[b] = bandFactor;
     return slot;
   }
 
