@@ -1,9 +1,54 @@
 // Material files: ZM_loadMaterial and ZM_saveMaterial.
+#include "files/material_file.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "files/design_file.h"
 #include "interface/jobs.h"
+#include "support/text.h"
 
 namespace zm {
 
-void LoadMaterialJob(const char* /*fileName*/, TMaterialEntry& /*material*/) {}
-void SaveMaterialJob(const char* /*fileName*/, const TMaterialEntry& /*material*/) {}
+namespace {
+
+constexpr char kMaterialMagic[4] = {'Z', 'M', 'M', '0'};
+constexpr std::string_view kAirName = "** AIR **";
+
+}  // namespace
+
+void WriteMaterial(TResource& stream, const TMaterialEntry& material) {
+  stream.Write(kMaterialMagic, sizeof(kMaterialMagic));
+  stream.Write(&material, static_cast<int32_t>(sizeof(TMaterialEntry)));
+}
+
+void ReadMaterial(TResource& stream, TMaterialEntry& material) {
+  char magic[4];
+  stream.Read(magic, sizeof(magic));
+  if (std::memcmp(magic, kMaterialMagic, sizeof(magic)) != 0) {
+    throw Exception(std::string(msg::zm::sInvalidSignature.text));
+  }
+  const bool isAir = ReadFixedText(material.Name) == kAirName;
+  // Read aside: a short file must not leave half an entry behind.
+  TMaterialEntry loaded;
+  stream.Read(&loaded, static_cast<int32_t>(sizeof(TMaterialEntry)));
+  if (isAir) WriteFixedText(loaded.Name, kAirName);
+  std::memcpy(&material, &loaded, sizeof(TMaterialEntry));
+}
+
+void LoadMaterialJob(const char* fileName, TMaterialEntry& material) {
+  std::unique_ptr<TResource> stream = RscOpenRead(fileName);
+  ReadMaterial(*stream, material);
+}
+
+void SaveMaterialJob(const char* fileName, const TMaterialEntry& material) {
+  // The target is replaced only on commit, so a failed save keeps the
+  // previous file.
+  std::unique_ptr<TResource> stream = RscOpenCreate(fileName);
+  WriteMaterial(*stream, material);
+  stream->Commit();
+}
 
 }  // namespace zm
