@@ -19,9 +19,11 @@ void RunInErrorFrame(TErrorRecord* error, Job&& job) noexcept {
   } catch (const std::bad_alloc&) {
     ReportFailure(*error, msg::runtime::sOutOfMemory.text);
   } catch (const std::exception& e) {
-    ReportFailure(*error, e.what());
+    // what() of a foreign exception is not ours to trust with a null.
+    const char* text = e.what();
+    ReportFailure(*error, text != nullptr ? text : msg::runtime::sUnknownFailure.text);
   } catch (...) {
-    ReportFailure(*error, "Unknown failure");
+    ReportFailure(*error, msg::runtime::sUnknownFailure.text);
   }
 }
 

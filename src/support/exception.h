@@ -74,6 +74,8 @@ class EDataFormatError : public Exception {
 namespace msg::runtime {
 inline constexpr MessageText sInvalidOp{"sysconst.sinvalidop", "Invalid floating point operation"};
 inline constexpr MessageText sOutOfMemory{"sysconst.soutofmemory", "Out of memory"};
+// Something was thrown that carries no message at all.
+inline constexpr MessageText sUnknownFailure{"sysconst.sunknownfailure", "Unknown failure"};
 }  // namespace msg::runtime
 
 }  // namespace zm
