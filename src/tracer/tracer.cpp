@@ -62,6 +62,7 @@ bool TTracer::Run(uint8_t* abortFlag, TProgressCallback progress, void* userData
   }
   total_ = total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
   done_ = 0;
+  SegmentCount = 0;
   abortFlag_ = abortFlag;
   progress_ = progress;
   userData_ = userData;
@@ -148,6 +149,7 @@ void TTracer::TraceRay(TRayState& ray) {
     if (minAmplitude > std::fabs(ray.Amplitude)) return;
     if (!FindNearestHit(ray.X, ray.Y, ray.Angle, table, count, ray.LastWall, hit)) return;
     const TWall& wall = *hit.Wall;
+    ++SegmentCount;
     // Timed to the wall's midpoint, not to the hit point.
     const double mx = ray.X - wall.MidX;
     const double my = ray.Y - wall.MidY;

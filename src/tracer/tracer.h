@@ -69,6 +69,8 @@ class TTracer {
   double AirBroadbandBase = 1.0;
   std::vector<TWallSegment> WallTable;
   int32_t GroupIndex = 0;
+  // Wall hits followed during the last Run: a measure of the work done.
+  int64_t SegmentCount = 0;
 
  private:
   bool TraceEmitter(TEmitter& emitter);
