@@ -50,12 +50,7 @@ TEST(ImpulseAccumulator, ConstructionState) {
   const TImpulse& im = *acc.impulse;
   EXPECT_EQ(im.LengthSamples, 1 + 22050);
   EXPECT_EQ(im.LeadInSamples, 512);
-  EXPECT_EQ(im.FilterTaps, 33);
-  EXPECT_EQ(im.HalfTaps, 16);
-  EXPECT_EQ(im.WrittenEnd, 0);
   EXPECT_EQ(im.BufferSamples, 3 * 16 + 22051 + 512 + 2);
-  EXPECT_EQ(im.FirstDirectTime, 1e20);
-  EXPECT_EQ(im.FirstReflectionTime, 1e20);
   for (int c = 0; c < 8; ++c) EXPECT_EQ(im.ChannelUsed[c], c < 2) << c;
   EXPECT_TRUE(acc.AllZero());
 }
@@ -78,19 +73,11 @@ TEST(ImpulseAccumulator, FlatArrivalOnExactSampleHitsOneSampleForEveryWindow) {
       EXPECT_TRUE(acc.impulse->ChannelUsed[3]);
     }
   }
-}
-
-TEST(ImpulseAccumulator, WindowsAreOneAtTheCentreAndTypesOutsideRangeAreTheCosine) {
-  for (int type = -1; type <= 6; ++type) EXPECT_DOUBLE_EQ(TImpulse::Window(type, 0.0, 0.1), 1.0);
-  const double s = 1.0 / 16;
-  for (double x : {-40.0, -3.0, 7.5, 49.0}) {
-    EXPECT_EQ(TImpulse::Window(6, x, s), TImpulse::Window(0, x, s));
-    EXPECT_EQ(TImpulse::Window(-1, x, s), TImpulse::Window(0, x, s));
-    EXPECT_NEAR(TImpulse::Window(4, x, s), 0.5 * std::cos(x * s) + 0.5, 1e-15);
+  // Unknown window types fall back to the plain cosine.
+  for (double x : {-40.0, 7.5}) {
+    EXPECT_EQ(TImpulse::Window(6, x, 0.0625), TImpulse::Window(0, x, 0.0625));
+    EXPECT_EQ(TImpulse::Window(-1, x, 0.0625), TImpulse::Window(0, x, 0.0625));
   }
-  // At the edge of the taps (x s = pi) Hann and Blackman reach zero.
-  EXPECT_NEAR(TImpulse::Window(3, 16 * kPi, s), 0.0, 1e-15);
-  EXPECT_NEAR(TImpulse::Window(4, 16 * kPi, s), 0.0, 1e-15);
 }
 
 // The piecewise-linear gain curve at normalised frequency u (1 = Nyquist).
@@ -213,20 +200,6 @@ TEST(ImpulseAccumulator, DropsArrivalsItCannotPlace) {
   EXPECT_EQ(acc.impulse->WrittenEnd, 0);
   EXPECT_TRUE(acc.AllZero());
   for (int c = 2; c < 8; ++c) EXPECT_FALSE(acc.impulse->ChannelUsed[c]);
-}
-
-TEST(ImpulseAccumulator, ObserverSeesArrivalsAsGiven) {
-  struct Count : TArrivalObserver {
-    void OnArrival(double, double, const double*, int32_t channel) override { last = channel, ++n; }
-    int n = 0;
-    int last = 0;
-  } observer;
-  Accumulator acc(32);
-  acc.impulse->SetArrivalObserver(&observer);
-  acc.impulse->AddArrival(0.1, 1.0, kFlat, 9);
-  EXPECT_EQ(observer.n, 1);
-  EXPECT_EQ(observer.last, 9);
-  EXPECT_TRUE(acc.AllZero());
 }
 
 }  // namespace

@@ -17,17 +17,6 @@ TEST(RandomNumberGenerator, MatchesPublishedSequence) {
   }
 }
 
-TEST(RandomNumberGenerator, ValuesAreExactMultiplesInUnitInterval) {
-  TRandomNumberGenerator random(31328, 30081);
-  for (int i = 0; i < 100000; ++i) {
-    double u = random.Next();
-    ASSERT_GE(u, 0.0);
-    ASSERT_LT(u, 1.0);
-    double scaled = u * 16777216.0;
-    ASSERT_EQ(scaled, static_cast<double>(static_cast<int64_t>(scaled)));
-  }
-}
-
 TEST(RandomNumberGenerator, AcceptsSeedRangeEdges) {
   EXPECT_NO_THROW(TRandomNumberGenerator(0, 0));
   EXPECT_NO_THROW(TRandomNumberGenerator(31328, 0));
