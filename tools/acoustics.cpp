@@ -1,0 +1,338 @@
+#include "acoustics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <numbers>
+
+namespace zm::cli {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// One second-order section, direct form II transposed.
+struct Biquad {
+  double b0, b1, b2, a1, a2;
+
+  void Run(std::vector<double>& x) const {
+    double z1 = 0, z2 = 0;
+    for (double& v : x) {
+      const double in = v;
+      const double out = b0 * in + z1;
+      z1 = b1 * in - a1 * out + z2;
+      z2 = b2 * in - a2 * out;
+      v = out;
+    }
+  }
+};
+
+// Butterworth of order 4 as two sections; the section Q values are those of
+// the fourth-order pole pairs.
+std::vector<Biquad> Butterworth4(double cutoff, int sampleRate, bool highPass) {
+  std::vector<Biquad> sections;
+  const double w0 = 2.0 * std::numbers::pi * cutoff / sampleRate;
+  const double cw = std::cos(w0);
+  for (double q : {0.54119610014619690, 1.3065629648763766}) {
+    const double alpha = std::sin(w0) / (2.0 * q);
+    const double a0 = 1.0 + alpha;
+    Biquad s{};
+    if (highPass) {
+      s.b0 = (1.0 + cw) / 2.0 / a0;
+      s.b1 = -(1.0 + cw) / a0;
+    } else {
+      s.b0 = (1.0 - cw) / 2.0 / a0;
+      s.b1 = (1.0 - cw) / a0;
+    }
+    s.b2 = s.b0;
+    s.a1 = -2.0 * cw / a0;
+    s.a2 = (1.0 - alpha) / a0;
+    sections.push_back(s);
+  }
+  return sections;
+}
+
+std::string BandName(double centre) {
+  char buffer[32];
+  if (centre >= 1000) {
+    std::snprintf(buffer, sizeof buffer, "%g kHz", centre / 1000);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%g Hz", centre);
+  }
+  return buffer;
+}
+
+// Least-squares line through the decay curve between two levels (dB, both
+// at or below 0). Invalid when the curve does not span the range.
+DecayFit FitDecay(const std::vector<double>& edc, int sampleRate, double upper, double lower) {
+  DecayFit fit;
+  size_t first = edc.size();
+  for (size_t i = 0; i < edc.size(); ++i) {
+    if (edc[i] <= upper) {
+      first = i;
+      break;
+    }
+  }
+  size_t last = first;
+  bool reached = false;
+  for (size_t i = first; i < edc.size(); ++i) {
+    if (edc[i] < lower) {
+      reached = true;
+      break;
+    }
+    last = i;
+  }
+  if (!reached || first >= edc.size() || last <= first + 1) return fit;
+  // Centred sums keep the fit accurate over long ranges.
+  const double n = double(last - first + 1);
+  double meanT = 0, meanL = 0;
+  for (size_t i = first; i <= last; ++i) {
+    meanT += double(i) / sampleRate;
+    meanL += edc[i];
+  }
+  meanT /= n;
+  meanL /= n;
+  double stt = 0, stl = 0;
+  for (size_t i = first; i <= last; ++i) {
+    const double dt = double(i) / sampleRate - meanT;
+    stt += dt * dt;
+    stl += dt * (edc[i] - meanL);
+  }
+  if (stt <= 0) return fit;
+  fit.slope = stl / stt;
+  fit.intercept = meanL - fit.slope * meanT;
+  fit.valid = fit.slope < 0;
+  return fit;
+}
+
+double Db(double ratio) {
+  return 10.0 * std::log10(ratio);
+}
+
+}  // namespace
+
+size_t FindOnset(const std::vector<double>& samples, double thresholdDb) {
+  double peak = 0;
+  for (double v : samples) peak = std::max(peak, v * v);
+  if (peak <= 0) return samples.size();
+  const double threshold = peak * std::pow(10.0, thresholdDb / 10.0);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    if (samples[i] * samples[i] >= threshold) return i;
+  }
+  return samples.size();
+}
+
+std::vector<double> OctaveFilter(const std::vector<double>& samples, double centre,
+                                 int sampleRate) {
+  std::vector<Biquad> sections = Butterworth4(centre / std::numbers::sqrt2, sampleRate, true);
+  for (const Biquad& s : Butterworth4(centre * std::numbers::sqrt2, sampleRate, false)) {
+    sections.push_back(s);
+  }
+  std::vector<double> out = samples;
+  for (const Biquad& s : sections) s.Run(out);
+  std::reverse(out.begin(), out.end());
+  for (const Biquad& s : sections) s.Run(out);
+  std::reverse(out.begin(), out.end());
+  return out;
+}
+
+std::vector<double> EnergyDecayCurve(const std::vector<double>& samples, size_t onset) {
+  std::vector<double> edc;
+  if (onset >= samples.size()) return edc;
+  edc.resize(samples.size() - onset);
+  long double sum = 0;
+  for (size_t i = samples.size(); i-- > onset;) {
+    sum += static_cast<long double>(samples[i]) * samples[i];
+    edc[i - onset] = double(sum);
+  }
+  const double total = edc[0];
+  for (double& v : edc) {
+    v = (total > 0 && v > 0) ? Db(v / total) : -std::numeric_limits<double>::infinity();
+  }
+  return edc;
+}
+
+BandParameters AnalyseBand(const std::vector<double>& samples, size_t onset, int sampleRate) {
+  BandParameters p;
+  p.edt = p.t20 = p.t30 = p.c50 = p.c80 = p.d50 = p.ts = kNaN;
+  if (onset >= samples.size()) return p;
+
+  // Energies from the onset: early parts and the centre time.
+  const size_t n50 = size_t(std::lround(0.050 * sampleRate));
+  const size_t n80 = size_t(std::lround(0.080 * sampleRate));
+  long double total = 0, early50 = 0, early80 = 0, moment = 0;
+  for (size_t i = onset; i < samples.size(); ++i) {
+    const long double e = static_cast<long double>(samples[i]) * samples[i];
+    const size_t k = i - onset;
+    total += e;
+    if (k < n50) early50 += e;
+    if (k < n80) early80 += e;
+    moment += e * (static_cast<long double>(k) / sampleRate);
+  }
+  if (total <= 0) return p;
+  if (total > early50) p.c50 = Db(double(early50 / (total - early50)));
+  if (total > early80) p.c80 = Db(double(early80 / (total - early80)));
+  p.d50 = double(early50 / total);
+  p.ts = double(moment / total);
+
+  // Dynamic range: the level of the first 10 ms after the onset against the
+  // noise floor, taken as the mean energy of the last tenth of the signal.
+  // A decay fit needs its lower end well above that floor.
+  const size_t earlyLength = std::max<size_t>(1, size_t(0.010 * sampleRate));
+  const size_t tailStart = samples.size() - std::max<size_t>(1, samples.size() / 10);
+  long double early = 0, tail = 0;
+  size_t earlyCount = 0;
+  for (size_t i = onset; i < samples.size() && i < onset + earlyLength; ++i, ++earlyCount) {
+    early += static_cast<long double>(samples[i]) * samples[i];
+  }
+  for (size_t i = tailStart; i < samples.size(); ++i) {
+    tail += static_cast<long double>(samples[i]) * samples[i];
+  }
+  const double earlyLevel = double(early / std::max<size_t>(1, earlyCount));
+  const double noiseLevel = double(tail / (samples.size() - tailStart));
+  p.dynamicRange =
+      noiseLevel > 0 ? Db(earlyLevel / noiseLevel) : std::numeric_limits<double>::infinity();
+
+  const std::vector<double> edc = EnergyDecayCurve(samples, onset);
+  auto measure = [&](double upper, double lower, double neededRange, double& target) {
+    if (p.dynamicRange < neededRange) return DecayFit{};
+    DecayFit fit = FitDecay(edc, sampleRate, upper, lower);
+    if (fit.valid) target = fit.Reverberation();
+    return fit;
+  };
+  measure(0.0, -10.0, 20.0, p.edt);
+  measure(-5.0, -25.0, 35.0, p.t20);
+  p.t30Fit = measure(-5.0, -35.0, 45.0, p.t30);
+  return p;
+}
+
+ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel, int sampleRate) {
+  ChannelParameters c;
+  c.channel = channel;
+  for (double v : samples) c.peak = std::max(c.peak, std::fabs(v));
+  c.onset = FindOnset(samples);
+  c.silent = c.onset >= samples.size();
+  BandParameters broadband = AnalyseBand(samples, c.onset, sampleRate);
+  // A channel whose start is hardly louder than its end holds no impulse
+  // (dither or noise only); its numbers would mean nothing.
+  if (!c.silent && broadband.dynamicRange < 10.0) {
+    c.silent = true;
+    broadband = AnalyseBand({}, 0, sampleRate);
+  }
+  broadband.band = "broadband";
+  c.bands.push_back(broadband);
+  for (double centre : kOctaveCentres) {
+    BandParameters band;
+    // The upper band edge must stay clear of the Nyquist frequency.
+    if (centre * std::numbers::sqrt2 < 0.45 * sampleRate && !c.silent) {
+      band = AnalyseBand(OctaveFilter(samples, centre, sampleRate), c.onset, sampleRate);
+    } else {
+      band = AnalyseBand({}, 0, sampleRate);
+      band.available = false;
+    }
+    band.band = BandName(centre);
+    band.centre = centre;
+    c.bands.push_back(band);
+  }
+  return c;
+}
+
+namespace {
+
+std::string Cell(double value, const char* format) {
+  if (std::isnan(value)) return "n/a";
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, format, value);
+  return buffer;
+}
+
+Json JsonValue(double value) {
+  if (!std::isfinite(value)) return nullptr;
+  return value;
+}
+
+}  // namespace
+
+std::string FormatReport(const std::vector<ChannelParameters>& channels) {
+  std::string out;
+  char line[256];
+  for (const ChannelParameters& c : channels) {
+    if (c.silent) {
+      std::snprintf(line, sizeof line, "Channel %d: no impulse response (silent or noise only)\n",
+                    c.channel);
+      out += line;
+      continue;
+    }
+    std::snprintf(line, sizeof line, "Channel %d: onset at sample %zu, peak %.1f dBFS\n", c.channel,
+                  c.onset, 20.0 * std::log10(c.peak));
+    out += line;
+    std::snprintf(line, sizeof line, "  %-9s", "");
+    out += line;
+    for (const BandParameters& b : c.bands) {
+      std::snprintf(line, sizeof line, " %9s", b.band.c_str());
+      out += line;
+    }
+    out += "\n";
+    struct Row {
+      const char* name;
+      double BandParameters::*field;
+      const char* format;
+      double scale;
+    };
+    const Row rows[] = {
+        {"EDT  [s]", &BandParameters::edt, "%.2f", 1.0},
+        {"T20  [s]", &BandParameters::t20, "%.2f", 1.0},
+        {"T30  [s]", &BandParameters::t30, "%.2f", 1.0},
+        {"C50 [dB]", &BandParameters::c50, "%.1f", 1.0},
+        {"C80 [dB]", &BandParameters::c80, "%.1f", 1.0},
+        {"D50  [%]", &BandParameters::d50, "%.0f", 100.0},
+        {"Ts  [ms]", &BandParameters::ts, "%.0f", 1000.0},
+    };
+    for (const Row& row : rows) {
+      std::snprintf(line, sizeof line, "  %-9s", row.name);
+      out += line;
+      for (const BandParameters& b : c.bands) {
+        std::snprintf(line, sizeof line, " %9s",
+                      Cell(b.*row.field * row.scale, row.format).c_str());
+        out += line;
+      }
+      out += "\n";
+    }
+  }
+  return out;
+}
+
+Json ReportToJson(const std::vector<ChannelParameters>& channels, int sampleRate) {
+  Json out = Json::object();
+  out["sampleRate"] = sampleRate;
+  Json list = Json::array();
+  for (const ChannelParameters& c : channels) {
+    Json ch = Json::object();
+    ch["channel"] = c.channel;
+    ch["silent"] = c.silent;
+    ch["onsetSample"] = c.silent ? Json(nullptr) : Json(c.onset);
+    ch["onsetSeconds"] = c.silent ? Json(nullptr) : Json(double(c.onset) / sampleRate);
+    ch["peak"] = c.peak;
+    Json bands = Json::array();
+    for (const BandParameters& b : c.bands) {
+      Json j = Json::object();
+      j["band"] = b.band;
+      j["centreHz"] = b.centre > 0 ? Json(b.centre) : Json(nullptr);
+      j["edt"] = JsonValue(b.edt);
+      j["t20"] = JsonValue(b.t20);
+      j["t30"] = JsonValue(b.t30);
+      j["c50"] = JsonValue(b.c50);
+      j["c80"] = JsonValue(b.c80);
+      j["d50"] = JsonValue(b.d50);
+      j["ts"] = JsonValue(b.ts);
+      bands.push_back(j);
+    }
+    ch["bands"] = bands;
+    list.push_back(ch);
+  }
+  out["channels"] = list;
+  return out;
+}
+
+}  // namespace zm::cli

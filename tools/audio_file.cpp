@@ -1,0 +1,100 @@
+#include "audio_file.h"
+
+#include <sndfile.h>
+
+#include <memory>
+
+namespace zm::cli {
+
+namespace {
+
+struct SndfileCloser {
+  void operator()(SNDFILE* file) const { sf_close(file); }
+};
+using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
+
+void DescribeEncoding(int format, AudioData& data) {
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+      data.encoding = "PCM 8-bit";
+      data.bitsPerSample = 8;
+      break;
+    case SF_FORMAT_PCM_16:
+      data.encoding = "PCM 16-bit";
+      data.bitsPerSample = 16;
+      break;
+    case SF_FORMAT_PCM_24:
+      data.encoding = "PCM 24-bit";
+      data.bitsPerSample = 24;
+      break;
+    case SF_FORMAT_PCM_32:
+      data.encoding = "PCM 32-bit";
+      data.bitsPerSample = 32;
+      break;
+    case SF_FORMAT_FLOAT:
+      data.encoding = "float 32-bit";
+      data.bitsPerSample = 32;
+      break;
+    case SF_FORMAT_DOUBLE:
+      data.encoding = "float 64-bit";
+      data.bitsPerSample = 64;
+      break;
+    default:
+      data.encoding = "compressed";
+      data.bitsPerSample = 0;
+  }
+}
+
+}  // namespace
+
+AudioData ReadAudioFile(const std::string& path) {
+  SF_INFO info{};
+  SndfilePtr file(sf_open(path.c_str(), SFM_READ, &info));
+  if (!file) throw AudioFileError(path + ": " + sf_strerror(nullptr));
+  if (info.channels < 1 || info.frames < 0) throw AudioFileError(path + ": no audio channels");
+  AudioData data;
+  data.sampleRate = info.samplerate;
+  DescribeEncoding(info.format, data);
+  if (const char* title = sf_get_string(file.get(), SF_STR_TITLE)) data.title = title;
+  // Integer data is read as +-1 full scale, float data as stored.
+  sf_command(file.get(), SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
+  const size_t channels = size_t(info.channels);
+  data.channels.assign(channels, std::vector<double>());
+  for (auto& c : data.channels) c.reserve(size_t(info.frames));
+  std::vector<double> block(4096 * channels);
+  for (;;) {
+    const sf_count_t got = sf_readf_double(file.get(), block.data(), 4096);
+    if (got <= 0) break;
+    for (sf_count_t f = 0; f < got; ++f) {
+      for (size_t c = 0; c < channels; ++c)
+        data.channels[c].push_back(block[size_t(f) * channels + c]);
+    }
+  }
+  if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
+    throw AudioFileError(path + ": " + sf_strerror(file.get()));
+  }
+  return data;
+}
+
+void WriteAudioFile(const std::string& path, const AudioData& data, int bits) {
+  SF_INFO info{};
+  info.samplerate = data.sampleRate;
+  info.channels = int(data.channels.size());
+  info.format = SF_FORMAT_WAV | (bits == 16   ? SF_FORMAT_PCM_16
+                                 : bits == 24 ? SF_FORMAT_PCM_24
+                                              : SF_FORMAT_FLOAT);
+  SndfilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));
+  if (!file) throw AudioFileError(path + ": " + sf_strerror(nullptr));
+  const size_t channels = data.channels.size();
+  std::vector<double> frames(data.Frames() * channels);
+  for (size_t f = 0; f < data.Frames(); ++f) {
+    for (size_t c = 0; c < channels; ++c) frames[f * channels + c] = data.channels[c][f];
+  }
+  if (sf_writef_double(file.get(), frames.data(), sf_count_t(data.Frames())) !=
+      sf_count_t(data.Frames())) {
+    throw AudioFileError(path + ": " + sf_strerror(file.get()));
+  }
+}
+
+}  // namespace zm::cli

@@ -1,0 +1,53 @@
+// Readable JSON form of design records and material entries.
+//
+// The JSON is meant to be written by hand: named fields, angles in degrees,
+// materials referred to by name and points given by their coordinates. It is
+// also loss-free: every byte of a record, including the areas the engine never
+// interprets, survives record -> JSON -> record.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+
+#include "zm/zm.h"
+
+namespace zm::cli {
+
+using Json = nlohmann::ordered_json;
+
+// A JSON document that does not describe a valid record. The message starts
+// with the JSON path of the offending value, e.g.
+// "walls[3].material: expected a string, got number".
+class JsonFormatError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The values of the "format" key.
+inline constexpr const char* kDesignFormat = "zm-design";
+inline constexpr const char* kMaterialFormat = "zm-material";
+
+// Parses JSON text; `//` and `/* */` comments are allowed. Syntax errors are
+// reported as JsonFormatError naming `source`.
+Json ParseJsonText(const std::string& text, const std::string& source);
+
+// Indented JSON that keeps arrays of plain values (coordinates, band
+// factors) on one line.
+std::string FormatJson(const Json& json);
+
+Json DesignToJson(const TDesignRecord& record);
+// Fills all of `record` (it is cleared first).
+void DesignFromJson(const Json& json, TDesignRecord& record);
+
+Json MaterialToJson(const TMaterialEntry& material);
+void MaterialFromJson(const Json& json, TMaterialEntry& material);
+
+// "zm-design", "zm-material" or "" when the document has no "format" key.
+std::string JsonFormatOf(const Json& json);
+
+// Text of a char[65] field as the engine reads it: up to the first zero
+// byte, or all 65 bytes.
+std::string FieldText(const char* field, size_t size);
+
+}  // namespace zm::cli

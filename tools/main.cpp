@@ -1,0 +1,366 @@
+// zm: renders room designs into impulse responses, converts designs between
+// the engine's files and JSON, summarises them, measures impulse responses
+// and draws both.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "acoustics.h"
+#include "audio_file.h"
+#include "design_io.h"
+#include "design_json.h"
+#include "design_summary.h"
+#include "svg_plot.h"
+
+namespace zm::cli {
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+volatile std::sig_atomic_t gStopRequested = 0;
+
+extern "C" void OnStopSignal(int) {
+  gStopRequested = 1;
+}
+
+// The first Ctrl-C asks the engine to stop at its next progress call; the
+// handler is reset, so a second one ends the process at once.
+void InstallStopHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+// A path the engine must take as a plain file name: names starting with
+// "mem:" would otherwise open a throw-away memory resource.
+std::string EnginePath(const std::string& path) {
+  return path.rfind("mem:", 0) == 0 ? "./" + path : path;
+}
+
+std::string Duration(double seconds) {
+  char buffer[32];
+  if (!std::isfinite(seconds) || seconds < 0) return "--:--";
+  const long total = std::lround(seconds);
+  std::snprintf(buffer, sizeof buffer, "%ld:%02ld", total / 60, total % 60);
+  return buffer;
+}
+
+std::string Thousands(long long value) {
+  std::string digits = std::to_string(value);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0 && digits[i - 1] != '-') out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
+struct Progress {
+  uint8_t* abortFlag = nullptr;
+  bool quiet = false;
+  bool terminal = false;
+  bool stopSeen = false;
+  bool abortSet = false;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point lastDraw{};
+  int lastDecile = -1;
+  int32_t total = 0;
+  bool drawn = false;
+
+  void Show(int32_t done) {
+    if (quiet) return;
+    const auto now = std::chrono::steady_clock::now();
+    const double elapsed = std::chrono::duration<double>(now - start).count();
+    const double rate = elapsed > 0 ? done / elapsed : 0;
+    const double left = rate > 0 ? (total - done) / rate : NAN;
+    const double fraction = total > 0 ? double(done) / total : 1.0;
+    if (terminal) {
+      if (drawn && now - lastDraw < std::chrono::milliseconds(100) && done < total) return;
+      lastDraw = now;
+      const int width = 30;
+      const int filled = int(fraction * width);
+      std::string bar(size_t(filled), '#');
+      bar += std::string(size_t(width - filled), '.');
+      std::fprintf(stderr, "\r  [%s] %3d%%  %s / %s rays  %s rays/s  %s left   ", bar.c_str(),
+                   int(fraction * 100), Thousands(done).c_str(), Thousands(total).c_str(),
+                   Thousands(std::llround(rate)).c_str(), Duration(left).c_str());
+      drawn = true;
+    } else {
+      const int decile = int(fraction * 10);
+      if (decile == lastDecile) return;
+      lastDecile = decile;
+      std::fprintf(stderr, "progress: %s / %s rays (%d%%), %s rays/s, %s left\n",
+                   Thousands(done).c_str(), Thousands(total).c_str(), int(fraction * 100),
+                   Thousands(std::llround(rate)).c_str(), Duration(left).c_str());
+    }
+    std::fflush(stderr);
+  }
+
+  void Finish(bool completed) {
+    if (quiet) return;
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (terminal && drawn) std::fprintf(stderr, "\r%100s\r", "");
+    if (completed) {
+      std::fprintf(stderr, "traced %s rays in %.1f s\n", Thousands(total).c_str(), elapsed);
+    }
+  }
+};
+
+extern "C" void ZM_CALLBACK OnProgress(int32_t done, int32_t total, void* userData) {
+  auto* progress = static_cast<Progress*>(userData);
+  progress->total = total;
+  if (gStopRequested) {
+    *progress->abortFlag = 1;
+    progress->abortSet = true;
+    return;
+  }
+  progress->Show(done);
+}
+
+std::string Basename(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+void PrintRenderSummary(const std::string& output, const TDesignRecord& design,
+                        const AudioData& audio) {
+  double peak = 0;
+  int peakChannel = 0;
+  for (size_t c = 0; c < audio.channels.size(); ++c) {
+    for (double v : audio.channels[c]) {
+      if (std::fabs(v) > peak) {
+        peak = std::fabs(v);
+        peakChannel = int(c);
+      }
+    }
+  }
+  const double rate = audio.sampleRate;
+  const double length = audio.Frames() / rate;
+  const size_t lead = design.LeadIn ? 512 : 0;
+  std::string reference;
+  const bool trimmed = design.TrimToDirect != 0 || design.DirectSoundLevel == 0;
+  if (trimmed) {
+    const char* which =
+        design.TrimToDirect
+            ? "the first direct arrival (or, without direct sound, the first reflection)"
+            : "the first reflection";
+    if (design.TrimToDirect && design.DirectSoundLevel != 0) which = "the first direct arrival";
+    char buffer[256];
+    std::snprintf(buffer, sizeof buffer, "The reference arrival, %s, lies on frame %zu (%.1f ms)",
+                  which, lead, lead * 1000.0 / rate);
+    reference = buffer;
+  } else {
+    reference = "Nothing was trimmed, so the output keeps the travel time from emitter to receiver";
+  }
+  size_t onset = audio.Frames();
+  for (const auto& channel : audio.channels) onset = std::min(onset, FindOnset(channel));
+  char onsetText[128] = "";
+  if (onset < audio.Frames()) {
+    std::snprintf(onsetText, sizeof onsetText,
+                  "; the first sound in the file starts at frame %zu (%.1f ms)", onset,
+                  onset * 1000.0 / rate);
+  }
+  std::printf(
+      "Wrote %s: %zu channels, %s frames (%.3f s) at %d Hz, %s. Peak %.2f dBFS on channel %d. "
+      "%s%s.\n",
+      output.c_str(), audio.channels.size(), Thousands(long(audio.Frames())).c_str(), length,
+      audio.sampleRate, audio.encoding.c_str(), peak > 0 ? 20 * std::log10(peak) : -INFINITY,
+      peakChannel, reference.c_str(), onsetText);
+}
+
+int Render(const std::string& designPath, const std::string& output, int group, bool quiet,
+           bool report) {
+  std::unique_ptr<TDesignRecord> design = LoadDesign(EnginePath(designPath));
+  if (group < 0 || group >= ZM_GROUP_SLOTS) {
+    throw ToolError("--group " + std::to_string(group) + " is outside 0 to 63");
+  }
+  const std::string enginePath = EnginePath(output);
+  const bool existed = std::filesystem::exists(enginePath);
+  uint8_t abortFlag = 0;
+  Progress progress;
+  progress.abortFlag = &abortFlag;
+  progress.quiet = quiet;
+  progress.terminal = isatty(STDERR_FILENO) && isatty(STDOUT_FILENO);
+  progress.total = int32_t(std::min<int64_t>(RaysInGroup(*design, group), INT32_MAX));
+  if (!quiet) {
+    std::fprintf(stderr, "rendering %s, group %d: %s rays\n", Basename(designPath).c_str(), group,
+                 Thousands(progress.total).c_str());
+  }
+  InstallStopHandlers();
+  TErrorRecord error{};
+  ZM_process(design.get(), enginePath.c_str(), &error, &abortFlag, OnProgress, &progress, group);
+  const bool interrupted = gStopRequested != 0;
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  if (error.Failed) {
+    progress.Finish(false);
+    // A partly written file of ours is of no use to anyone.
+    if (!existed) std::filesystem::remove(enginePath);
+    std::fprintf(stderr, "zm: render failed: %s\n", ErrorText(error).c_str());
+    return kExitFailure;
+  }
+  if (interrupted) {
+    progress.Finish(false);
+    // Stopped after its last progress call, the engine finished and wrote
+    // the file; an interrupted render must leave none.
+    if (!progress.abortSet) std::filesystem::remove(enginePath);
+    std::fprintf(stderr, "zm: interrupted, nothing written\n");
+    return kExitInterrupted;
+  }
+  progress.Finish(true);
+  if (!std::filesystem::exists(enginePath)) {
+    std::fprintf(stderr, "zm: the engine reported success but wrote no file %s\n", output.c_str());
+    return kExitFailure;
+  }
+  const AudioData audio = ReadAudioFile(enginePath);
+  PrintRenderSummary(output, *design, audio);
+  if (report) {
+    std::vector<ChannelParameters> channels;
+    for (size_t c = 0; c < audio.channels.size(); ++c) {
+      channels.push_back(AnalyseChannel(audio.channels[c], int(c), audio.sampleRate));
+    }
+    std::printf("\n%s", FormatReport(channels).c_str());
+  }
+  return 0;
+}
+
+int Convert(const std::string& input, const std::string& output) {
+  const bool materialHint = HasExtension(output, ".zmm");
+  Document doc = LoadDocument(EnginePath(input), materialHint);
+  SaveDocument(EnginePath(output), doc);
+  return 0;
+}
+
+int Info(const std::string& path) {
+  std::unique_ptr<TDesignRecord> design = LoadDesign(EnginePath(path));
+  std::printf("%s", SummariseDesign(*design).c_str());
+  return 0;
+}
+
+int Analyze(const std::string& path, bool json) {
+  const AudioData audio = ReadAudioFile(path);
+  std::vector<ChannelParameters> channels;
+  for (size_t c = 0; c < audio.channels.size(); ++c) {
+    channels.push_back(AnalyseChannel(audio.channels[c], int(c), audio.sampleRate));
+  }
+  if (json) {
+    Json out = ReportToJson(channels, audio.sampleRate);
+    out["file"] = path;
+    out["frames"] = audio.Frames();
+    std::printf("%s\n", out.dump(2).c_str());
+  } else {
+    std::printf("%s: %zu channels, %s frames at %d Hz (%s)\n", path.c_str(), audio.channels.size(),
+                Thousands(long(audio.Frames())).c_str(), audio.sampleRate, audio.encoding.c_str());
+    std::printf("%s", FormatReport(channels).c_str());
+  }
+  return 0;
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  if (!out) throw ToolError(path + ": cannot write");
+}
+
+int PlotPlan(const std::string& designPath, const std::string& output) {
+  std::unique_ptr<TDesignRecord> design = LoadDesign(EnginePath(designPath));
+  std::string caption = FieldText(design->Title, ZM_NAME_LENGTH);
+  if (caption.empty()) caption = Basename(designPath);
+  WriteText(output, PlanSvg(*design, caption));
+  return 0;
+}
+
+int PlotIr(const std::string& path, const std::string& output, int channel) {
+  const AudioData audio = ReadAudioFile(path);
+  if (audio.Frames() == 0) throw ToolError(path + ": no samples");
+  if (channel < 0 || size_t(channel) >= audio.channels.size()) {
+    throw ToolError("--channel " + std::to_string(channel) + ": the file has " +
+                    std::to_string(audio.channels.size()) + " channels");
+  }
+  const std::string caption = (audio.title.empty() ? Basename(path) : audio.title) + " (" +
+                              std::to_string(audio.sampleRate) + " Hz)";
+  WriteText(output, ImpulseResponseSvg(audio, channel, caption));
+  return 0;
+}
+
+int Main(int argc, char** argv) {
+  CLI::App app{"zm: room-acoustics impulse responses from plan designs"};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "zm tool, engine version " + std::to_string(ZM_getVersion()));
+
+  std::string design, output, input;
+  int group = 0, channel = 0;
+  bool quiet = false, report = false, json = false;
+
+  CLI::App* render = app.add_subcommand("render", "Render a design into an impulse-response WAV");
+  render->add_option("DESIGN", design, "design file or JSON design")->required();
+  render->add_option("OUTPUT", output, "WAV file to write")->required();
+  render->add_option("--group", group, "emitter group to render (0 to 63)");
+  render->add_flag("--quiet", quiet, "no progress and no summary");
+  render->add_flag("--report", report, "print the acoustic report of the result");
+
+  CLI::App* convert = app.add_subcommand(
+      "convert", "Convert between design/material files and JSON (OUT ending in .json gives JSON)");
+  convert->add_option("IN", input, "design file, material file or JSON")->required();
+  convert->add_option("OUT", output, "file to write")->required();
+
+  CLI::App* info = app.add_subcommand("info", "Summarise a design and check it");
+  info->add_option("DESIGN", design, "design file or JSON design")->required();
+
+  CLI::App* analyze = app.add_subcommand("analyze", "Room parameters of an impulse response");
+  analyze->add_option("IR", input, "impulse response (WAV or any format libsndfile reads)")
+      ->required();
+  analyze->add_flag("--json", json, "print JSON");
+
+  CLI::App* plot = app.add_subcommand("plot", "Draw SVG pictures");
+  plot->require_subcommand(1);
+  CLI::App* plan = plot->add_subcommand("plan", "The plan of a design");
+  plan->add_option("DESIGN", design, "design file or JSON design")->required();
+  plan->add_option("SVG", output, "SVG file to write")->required();
+  CLI::App* ir = plot->add_subcommand("ir", "An impulse response and its decay curve");
+  ir->add_option("IR", input, "impulse response")->required();
+  ir->add_option("SVG", output, "SVG file to write")->required();
+  ir->add_option("--channel", channel, "channel to draw");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : kExitUsage;
+  }
+
+  try {
+    if (render->parsed()) return Render(design, output, group, quiet, report);
+    if (convert->parsed()) return Convert(input, output);
+    if (info->parsed()) return Info(design);
+    if (analyze->parsed()) return Analyze(input, json);
+    if (plan->parsed()) return PlotPlan(design, output);
+    if (ir->parsed()) return PlotIr(input, output, channel);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zm: %s\n", e.what());
+    return kExitFailure;
+  }
+  return kExitUsage;
+}
+
+}  // namespace
+}  // namespace zm::cli
+
+int main(int argc, char** argv) {
+  return zm::cli::Main(argc, argv);
+}
