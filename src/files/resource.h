@@ -46,7 +46,9 @@ class TResource {
   // A resource opened with rmCreate writes beside its target and replaces
   // the target only here, atomically, once the whole job has succeeded.
   // Destroying it uncommitted discards what was written and leaves any
-  // existing target untouched. Other resources have nothing to commit.
+  // existing target untouched. A committed file resource is closed: any
+  // further operation raises ERscClosed, and a second Commit() does nothing.
+  // Other resources have nothing to commit.
   virtual void Commit() {}
 
   std::string Name;  // a file's full path, or "mem:"

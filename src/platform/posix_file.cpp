@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -35,10 +36,14 @@ void CloseQuietly(int fd) {
 // error instead of later with a puzzling read error.
 int OpenLocked(const std::string& path, int flags, mode_t create_mode = 0) {
   int fd;
+  // O_NONBLOCK only for the open itself: a FIFO without a partner would
+  // otherwise hang the caller here.
   do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, create_mode);
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, create_mode);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return -1;
+  int status = ::fcntl(fd, F_GETFL);
+  if (status != -1) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
   struct stat info;
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     CloseQuietly(fd);
@@ -64,6 +69,19 @@ std::string FolderOf(const std::string& path) {
 std::string BaseOf(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Where a replacement of `target` really has to go: a symbolic link is
+// followed, so that saving through it updates the file it points to instead
+// of turning the link into a plain file.
+std::string ReplacementTarget(const std::string& target) {
+  struct stat info;
+  if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return target;
+  char* resolved = ::realpath(target.c_str(), nullptr);
+  if (resolved == nullptr) return target;
+  std::string result(resolved);
+  ::free(resolved);
+  return result;
 }
 
 bool Interrupted(ssize_t result) {
@@ -92,7 +110,10 @@ HoldResult HoldTarget(const std::string& path, FileHandle& held) {
 
 FileHandle CreateTempBeside(const std::string& target, std::string& tempPath) {
   static std::atomic<unsigned> counter{0};
-  std::string prefix = FolderOf(target) + "/." + BaseOf(target) + ".zmtmp-" +
+  std::string real = ReplacementTarget(target);
+  // The name is cut so that the decorations never push it past the file
+  // system's name limit.
+  std::string prefix = FolderOf(real) + "/." + BaseOf(real).substr(0, 200) + ".zmtmp-" +
                        std::to_string(static_cast<long>(::getpid())) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = prefix + std::to_string(counter.fetch_add(1));
@@ -233,9 +254,10 @@ bool ReplaceTarget(FileHandle& temp, FileHandle& held, const std::string& tempPa
   // An in-place rewrite would have kept the file's permissions; so does this.
   struct stat info;
   if (held != kNoFile && ::fstat(Fd(held), &info) == 0) ::fchmod(Fd(temp), info.st_mode & 07777);
-  if (::rename(tempPath.c_str(), target.c_str()) != 0) return false;
+  std::string real = ReplacementTarget(target);
+  if (::rename(tempPath.c_str(), real.c_str()) != 0) return false;
   // Make the rename itself durable; a failure here changes nothing visible.
-  int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+  int folder = ::open(FolderOf(real).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY);
   if (folder >= 0) {
     ::fsync(folder);
     CloseQuietly(folder);

@@ -79,7 +79,7 @@ HoldResult HoldTarget(const std::string& path, FileHandle& held) {
 
 FileHandle CreateTempBeside(const std::string& target, std::string& tempPath) {
   static std::atomic<unsigned> counter{0};
-  std::string prefix = FolderOf(target) + "\\." + BaseOf(target) + ".zmtmp-" +
+  std::string prefix = FolderOf(target) + "\\." + BaseOf(target).substr(0, 200) + ".zmtmp-" +
                        std::to_string(static_cast<unsigned long>(GetCurrentProcessId())) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = prefix + std::to_string(counter.fetch_add(1));

@@ -77,6 +77,22 @@ TEST_F(FileCreate, MissingFolderIsAnOpenError) {
                    "File open error (\"" + FullOf("none/a.bin") + "\", mode 3)");
 }
 
+TEST_F(FileCreate, SavingThroughALinkUpdatesTheFileItPointsTo) {
+#ifdef _WIN32
+  GTEST_SKIP() << "symbolic links need privileges on Windows";
+#else
+  Put("real.bin", "old");
+  fs::create_symlink(folder_ / "real.bin", folder_ / "link.bin");
+  auto r = RscOpenCreate(PathOf("link.bin"));
+  EXPECT_EQ(r->Name, FullOf("link.bin"));
+  r->Write("new", 3);
+  r->Commit();
+  EXPECT_TRUE(fs::is_symlink(folder_ / "link.bin"));
+  EXPECT_EQ(Get("real.bin"), "new");
+  EXPECT_EQ(Listing(), (std::set<std::string>{"link.bin", "real.bin"}));
+#endif
+}
+
 TEST_F(NoSharing, AHeldFileRefusesEveryOtherOpenAndIsNotEmptied) {
   Put("a.bin", "precious");
   const std::string name = FullOf("a.bin");

@@ -157,14 +157,18 @@ TEST_F(FileResource, FoldersCannotBeOpened) {
   EXPECT_EQ(Listing(), std::set<std::string>{"dir"});
 }
 
-TEST_F(FileResource, FullDeviceIsReportedAsDiskFull) {
+TEST_F(FileResource, DeviceFailuresHaveTheirOwnMessages) {
 #ifdef _WIN32
-  GTEST_SKIP() << "needs /dev/full";
+  GTEST_SKIP() << "needs /dev/full and /proc";
 #else
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "needs /dev/full";
-  auto r = RscOpen("/dev/full", rmWrite);
-  EXPECT_RSC_ERROR(r->Write("0123456789", 10), ERscDiskFull,
+  if (!fs::exists("/dev/full") || !fs::exists("/proc/self/mem")) GTEST_SKIP() << "needs Linux";
+  auto full = RscOpen("/dev/full", rmWrite);
+  EXPECT_RSC_ERROR(full->Write("0123456789", 10), ERscDiskFull,
                    "Disk full writing 10 bytes to \"/dev/full\"");
+  // Offset 0 of a process's memory is never mapped: the read itself fails.
+  auto memory = RscOpenRead("/proc/self/mem");
+  char out[4];
+  EXPECT_RSC_ERROR(memory->Read(out, 4), ERscFileReadError, "File read error (\"/proc/self/mem\")");
 #endif
 }
 
