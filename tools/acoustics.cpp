@@ -125,8 +125,12 @@ size_t FindOnset(const std::vector<double>& samples, double thresholdDb) {
 
 std::vector<double> OctaveFilter(const std::vector<double>& samples, double centre,
                                  int sampleRate) {
-  std::vector<Biquad> sections = Butterworth4(centre / std::numbers::sqrt2, sampleRate, true);
-  for (const Biquad& s : Butterworth4(centre * std::numbers::sqrt2, sampleRate, false)) {
+  // Running the filter twice squares its response; moving each cutoff
+  // outwards by (sqrt(2) - 1)^(1/8) puts the band edges back at -3 dB.
+  const double widen = std::pow(std::numbers::sqrt2 - 1.0, 1.0 / 8.0);
+  std::vector<Biquad> sections =
+      Butterworth4(centre / std::numbers::sqrt2 * widen, sampleRate, true);
+  for (const Biquad& s : Butterworth4(centre * std::numbers::sqrt2 / widen, sampleRate, false)) {
     sections.push_back(s);
   }
   std::vector<double> out = samples;
@@ -216,7 +220,7 @@ ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel
   BandParameters broadband = AnalyseBand(samples, c.onset, sampleRate);
   // A channel whose start is hardly louder than its end holds no impulse
   // (dither or noise only); its numbers would mean nothing.
-  if (!c.silent && broadband.dynamicRange < 10.0) {
+  if (!c.silent && broadband.dynamicRange < 3.0) {
     c.silent = true;
     broadband = AnalyseBand({}, 0, sampleRate);
   }
@@ -225,7 +229,9 @@ ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel
   for (double centre : kOctaveCentres) {
     BandParameters band;
     // The upper band edge must stay clear of the Nyquist frequency.
-    if (centre * std::numbers::sqrt2 < 0.45 * sampleRate && !c.silent) {
+    if (centre * std::numbers::sqrt2 / std::pow(std::numbers::sqrt2 - 1.0, 1.0 / 8.0) <
+            0.45 * sampleRate &&
+        !c.silent) {
       band = AnalyseBand(OctaveFilter(samples, centre, sampleRate), c.onset, sampleRate);
     } else {
       band = AnalyseBand({}, 0, sampleRate);

@@ -1,0 +1,110 @@
+// Room parameters measured on impulse responses whose decay is known.
+#include "acoustics.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace zm::cli {
+namespace {
+
+// Exponentially decaying white noise of reverberation time `t60`, after
+// `delay` seconds of silence. Random signs of constant size make the energy
+// envelope exact, so the analytic values hold sample for sample.
+std::vector<double> DecayingNoise(double t60, int rate, double length, double delay,
+                                  uint32_t seed = 5) {
+  std::mt19937 random(seed);
+  const double decay = 3.0 * std::numbers::ln10 / t60;  // amplitude: -60 dB at t60
+  std::vector<double> x(size_t(length * rate), 0.0);
+  const size_t start = size_t(delay * rate);
+  for (size_t i = start; i < x.size(); ++i) {
+    const double t = double(i - start) / rate;
+    x[i] = (random() & 1 ? 0.5 : -0.5) * std::exp(-decay * t);
+  }
+  return x;
+}
+
+struct Analytic {
+  double c80, d50;
+};
+
+// Energy e^(-2at) integrated from the onset.
+Analytic ExpectedFor(double t60) {
+  const double twoA = 6.0 * std::numbers::ln10 / t60;
+  return {10.0 * std::log10(std::exp(twoA * 0.080) - 1.0), 1.0 - std::exp(-twoA * 0.050)};
+}
+
+TEST(Acoustics, KnownDecaysGiveTheirReverberationTimeAndClarity) {
+  for (double t60 : {0.5, 1.0}) {
+    SCOPED_TRACE("T = " + std::to_string(t60));
+    const int rate = 48000;
+    const std::vector<double> x = DecayingNoise(t60, rate, 2.5 * t60 + 0.2, 0.030);
+    const ChannelParameters c = AnalyseChannel(x, 0, rate);
+    EXPECT_EQ(c.onset, size_t(0.030 * rate));  // measured from the onset, not sample 0
+    const BandParameters& b = c.bands.at(0);
+    EXPECT_NEAR(b.t20, t60, 0.02 * t60);
+    EXPECT_NEAR(b.t30, t60, 0.02 * t60);
+    EXPECT_NEAR(b.edt, t60, 0.02 * t60);
+    const Analytic expected = ExpectedFor(t60);
+    EXPECT_NEAR(b.c80, expected.c80, 0.2);
+    EXPECT_NEAR(b.d50, expected.d50, 0.01);
+    // Centre time of e^(-2at): 1 / 2a.
+    EXPECT_NEAR(b.ts, t60 / (6.0 * std::numbers::ln10), 0.002);
+    // White noise decays alike in every octave band.
+    for (size_t k = 1; k < c.bands.size(); ++k) {
+      SCOPED_TRACE(c.bands[k].band);
+      ASSERT_TRUE(c.bands[k].available);
+      EXPECT_NEAR(c.bands[k].t30, t60, 0.1 * t60);
+    }
+  }
+}
+
+TEST(Acoustics, TooLittleDecayRangeIsNotMeasured) {
+  const int rate = 44100;
+  // Cut off after 0.3 s of a 2 s decay: only about 9 dB of decay.
+  const std::vector<double> x = DecayingNoise(2.0, rate, 0.3, 0.0);
+  const BandParameters b = AnalyseChannel(x, 0, rate).bands.at(0);
+  EXPECT_TRUE(std::isnan(b.t20));
+  EXPECT_TRUE(std::isnan(b.t30));
+  EXPECT_FALSE(std::isnan(b.c80));
+
+  // A steady noise floor 30 dB under the start allows EDT but not T30.
+  std::vector<double> noisy = DecayingNoise(0.5, rate, 2.0, 0.0);
+  std::mt19937 random(3);
+  std::normal_distribution<double> noise(0.0, 0.5 * std::pow(10.0, -30.0 / 20.0));
+  for (double& v : noisy) v += noise(random);
+  const BandParameters n = AnalyseChannel(noisy, 0, rate).bands.at(0);
+  EXPECT_FALSE(std::isnan(n.edt));
+  EXPECT_TRUE(std::isnan(n.t30));
+}
+
+TEST(Acoustics, SilenceAndLowRatesAreReportedNotGuessed) {
+  const ChannelParameters silent = AnalyseChannel(std::vector<double>(1000, 0.0), 0, 44100);
+  EXPECT_TRUE(silent.silent);
+  // At 16 kHz the 8 kHz octave lies beyond the Nyquist frequency.
+  const ChannelParameters low = AnalyseChannel(DecayingNoise(0.4, 16000, 1.2, 0.0), 0, 16000);
+  EXPECT_FALSE(low.bands.back().available);
+  EXPECT_NEAR(low.bands.at(0).t30, 0.4, 0.008);
+}
+
+TEST(Acoustics, OctaveFilterPassesItsBandOnly) {
+  const int rate = 48000;
+  std::vector<double> tone(rate);
+  for (size_t i = 0; i < tone.size(); ++i)
+    tone[i] = std::sin(2 * std::numbers::pi * 1000.0 * i / rate);
+  auto rms = [](const std::vector<double>& x) {
+    double sum = 0;
+    for (size_t i = x.size() / 4; i < 3 * x.size() / 4; ++i) sum += x[i] * x[i];
+    return std::sqrt(sum / (x.size() / 2));
+  };
+  const double in = rms(tone);
+  EXPECT_NEAR(rms(OctaveFilter(tone, 1000, rate)) / in, 1.0, 0.1);
+  EXPECT_LT(rms(OctaveFilter(tone, 4000, rate)) / in, 0.01);
+  EXPECT_LT(rms(OctaveFilter(tone, 250, rate)) / in, 0.01);
+}
+
+}  // namespace
+}  // namespace zm::cli
