@@ -36,12 +36,12 @@ class VectorStream : public zm::TResource {
     if (position + count > GetLength()) {
       throw zm::ERscReadPastEnd(zm::Format(zm::msg::rsc::sRscReadPastEnd, {Name}));
     }
-    std::memcpy(buffer, data.data() + position, static_cast<size_t>(count));
+    if (count > 0) std::memcpy(buffer, data.data() + position, static_cast<size_t>(count));
     position += count;
   }
   void Write(const void* buffer, int32_t count) override {
     if (position + count > GetLength()) data.resize(static_cast<size_t>(position + count));
-    std::memcpy(data.data() + position, buffer, static_cast<size_t>(count));
+    if (count > 0) std::memcpy(data.data() + position, buffer, static_cast<size_t>(count));
     position += count;
   }
   Bytes data;

@@ -217,7 +217,7 @@ std::vector<uint8_t> ReadTokens(TResource& stream, const THeader& header) {
   int64_t available = int64_t{stream.GetLength()} - stream.GetPosition();
   if (header.compressedSize > available) ThrowReadPastEnd(stream);
   std::vector<uint8_t> tokens(static_cast<size_t>(header.compressedSize));
-  stream.Read(tokens.data(), header.compressedSize);
+  if (!tokens.empty()) stream.Read(tokens.data(), header.compressedSize);
   return tokens;
 }
 

@@ -112,9 +112,9 @@ TEST_F(DesignFile, LoadAddsAirMaterialDefaultGroupAndRayCount) {
   TDesignRecord expected = design.Record();
   Repair(expected, 2, std::exp(75.0 * std::log(0.9995)));
   EXPECT_EQ(BytesOf(loaded), BytesOf(expected));
-  EXPECT_NEAR(loaded.Materials[2].Reflection, 0.96319, 1e-5);
-  EXPECT_EQ(loaded.DefaultRayCount, 10000);
-  EXPECT_EQ(loaded.Groups[0].DefaultMark, 1);
+  EXPECT_NEAR(+loaded.Materials[2].Reflection, 0.96319, 1e-5);
+  EXPECT_EQ(+loaded.DefaultRayCount, 10000);
+  EXPECT_EQ(+loaded.Groups[0].DefaultMark, 1);
 }
 
 TEST_F(DesignFile, AirMaterialRules) {
@@ -243,14 +243,14 @@ TEST_F(DesignFile, OlderLayoutsConvertWithTheirDefaults) {
     Repair(expected, 5, std::exp(75.0 * std::log(0.999)));
     EXPECT_EQ(BytesOf(loaded), BytesOf(expected));
 
-    // The same, told field by field.
-    EXPECT_EQ(loaded.Emitters[3].Group, 0);
+    // The same, told field by field (packed fields are read by value).
+    EXPECT_EQ(+loaded.Emitters[3].Group, 0);
     EXPECT_EQ(loaded.Emitters[3].UseDefaultRayCount, 0);
-    EXPECT_EQ(loaded.Walls[9].Pattern, 0);
+    EXPECT_EQ(+loaded.Walls[9].Pattern, 0);
     EXPECT_EQ(loaded.Groups[1].InUse, 0);
-    EXPECT_EQ(loaded.DefaultRayCount, layout.settingsEnd == 270 ? 777 : 10000);
-    EXPECT_EQ(loaded.Points[199].X, source->Points[199].X);
-    EXPECT_EQ(loaded.WindowType, source->WindowType);
+    EXPECT_EQ(+loaded.DefaultRayCount, layout.settingsEnd == 270 ? 777 : 10000);
+    EXPECT_EQ(+loaded.Points[199].X, +source->Points[199].X);
+    EXPECT_EQ(+loaded.WindowType, +source->WindowType);
   }
 }
 

@@ -35,13 +35,13 @@ class RecordingStream : public TResource {
     if (position + count > GetLength()) {
       throw ERscReadPastEnd(Format(msg::rsc::sRscReadPastEnd, {Name}));
     }
-    std::memcpy(buffer, data.data() + position, static_cast<size_t>(count));
+    if (count > 0) std::memcpy(buffer, data.data() + position, static_cast<size_t>(count));
     position += count;
   }
   void Write(const void* buffer, int32_t count) override {
     writes.push_back({position, count});
     if (position + count > GetLength()) data.resize(static_cast<size_t>(position + count));
-    std::memcpy(data.data() + position, buffer, static_cast<size_t>(count));
+    if (count > 0) std::memcpy(data.data() + position, buffer, static_cast<size_t>(count));
     position += count;
   }
 
