@@ -20,21 +20,6 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 
-int AddMaterial(test::DesignBuilder& design, const std::string& name, double reflection,
-                double scatter, double bandFactor) {
-  for (int slot = 0; slot < ZM_MATERIAL_SLOTS; ++slot) {
-    TMaterialEntry& m = design.Material(slot);
-    if (m.InUse) continue;
-    m.InUse = 1;
-    test::DesignBuilder::SetText(m.Name, name);
-    m.Reflection = reflection;
-    m.Scatter = scatter;
-    for (int b = 0; b < 8; ++b) m.BandFactors[b] = bandFactor - 0.05 * b;
-    return slot;
-  }
-  return -1;
-}
-
 void AddArrivalBench(benchmark::State& state) {
   test::DesignBuilder design;
   design->FilterLength = static_cast<int32_t>(state.range(0));
@@ -106,8 +91,8 @@ test::DesignBuilder ReferenceRoom() {
   design->MinAmplitude = 0.001;
   design->AirAttenuation = 0.9995;
   design->RandomSeed = 4711;
-  int wall = AddMaterial(design, "plaster", 0.9, 0.3, 0.95);
-  int mic = AddMaterial(design, "mic", 1.0, 0.0, 1.0);
+  int wall = design.AddMaterial("plaster", 0.9, 0.3, 0.95);
+  int mic = design.AddMaterial("mic", 1.0, 0.0, 1.0);
   design.AddWall(0, 0, 10, 0, wall);
   design.AddWall(10, 0, 20, 0, wall);
   design.AddWall(20, 0, 20, 15, wall);

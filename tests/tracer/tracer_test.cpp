@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
 #include "design_builder.h"
@@ -63,29 +61,12 @@ struct Traced {
   uint8_t abort = 0;
 };
 
-// Adds a used material. Writes the packed band factors one by one, by
-// value: binding a double& to a packed member is misaligned.
-int AddMaterial(test::DesignBuilder& design, const std::string& name, double reflection,
-                double scatter = 0.0, double bandFactor = 1.0) {
-  for (int slot = 0; slot < ZM_MATERIAL_SLOTS; ++slot) {
-    TMaterialEntry& m = design.Material(slot);
-    if (m.InUse) continue;
-    m.InUse = 1;
-    test::DesignBuilder::SetText(m.Name, name);
-    m.Reflection = reflection;
-    m.Scatter = scatter;
-    for (int b = 0; b < 8; ++b) m.BandFactors[b] = bandFactor;
-    return slot;
-  }
-  throw std::runtime_error("no free material slot");
-}
-
 // An emitter at the origin facing a receiver 10 m away, nothing else.
 test::DesignBuilder DirectDesign(int rays = 1024, double spread = 2 * kPi) {
   test::DesignBuilder design;
   design->AirAttenuation = 0.9995;
   design->DirectSoundLevel = 1;
-  int m = AddMaterial(design, "plain", 0.9);
+  int m = design.AddMaterial("plain", 0.9);
   design.AddReceiver(10, -1, 10, 1, m);
   design.AddEmitter(0, 0, 0.0, rays, spread);
   return design;
@@ -129,7 +110,7 @@ TEST(Tracer, DirectivityFollowsTheSideOfArrival) {
   for (Case c :
        {Case{2, false, 0.0}, Case{4, false, -1.0}, Case{4, true, 1.0}, Case{1, false, 0.5}}) {
     test::DesignBuilder design;
-    int m = AddMaterial(design, "plain", 0.9);
+    int m = design.AddMaterial("plain", 0.9);
     int r =
         c.reversed ? design.AddReceiver(10, 1, 10, -1, m) : design.AddReceiver(10, -1, 10, 1, m);
     design.Wall(r).Pattern = c.pattern;
@@ -193,8 +174,8 @@ TEST(Tracer, AbortInTheFirstProgressCallTracesNothing) {
 TEST(Tracer, PassThroughWallAttenuatesWithoutReflecting) {
   auto build = [](bool withScreen) {
     test::DesignBuilder design;
-    int plain = AddMaterial(design, "plain", 0.9);
-    int screen = AddMaterial(design, "screen", 0.5, 0.0, 0.8);
+    int plain = design.AddMaterial("plain", 0.9);
+    int screen = design.AddMaterial("screen", 0.5, 0.0, 0.8);
     if (withScreen) {
       int w = design.AddWall(5, -1, 5, 1, screen);
       design.Wall(w).PassThrough = 1;
@@ -242,8 +223,8 @@ test::DesignBuilder BouncingDesign(int subArrivals) {
   design->SubArrivals = subArrivals;
   design->ImpulseLength = 0.2;
   design->MinAmplitude = 0.0;
-  int wall = AddMaterial(design, "wall", 0.9, 0.0, 0.5);
-  int open = AddMaterial(design, "open", 1.0);
+  int wall = design.AddMaterial("wall", 0.9, 0.0, 0.5);
+  int open = design.AddMaterial("open", 1.0);
   design.AddWall(0, -5, 0, 5, wall);
   design.AddWall(10, -5, 10, 5, wall);
   int r = design.AddReceiver(5, -5, 5, 5, open);
@@ -294,7 +275,7 @@ TEST(Tracer, SameDesignGivesBitIdenticalChannels) {
     design->RandomSeed = 123456;
     design->SubArrivals = 4;
     design->ImpulseLength = 0.3;
-    int rough = AddMaterial(design, "rough", 0.8, 0.7, 0.9);
+    int rough = design.AddMaterial("rough", 0.8, 0.7, 0.9);
     design.AddWall(-5, -4, 6, -4, rough);
     design.AddWall(6, -4, 6, 5, rough);
     design.AddWall(6, 5, -5, 5, rough);
@@ -326,7 +307,7 @@ TEST(Tracer, RayTrappedWhereWallMidpointsMeetEnds) {
   // midpoint, again and again without its time advancing.
   test::DesignBuilder design;
   design->MinAmplitude = 0.0;
-  int lossless = AddMaterial(design, "lossless", 1.0);
+  int lossless = design.AddMaterial("lossless", 1.0);
   design.AddWall(-1, -1, 1, 1, lossless);
   int r = design.AddReceiver(-1, 1, 1, -1, lossless);
   (void)r;
@@ -342,7 +323,7 @@ TEST(Tracer, PowerRuleFailuresAreInvalidOperations) {
   {
     // A negative air base fails at the first receiver hit.
     auto design = DirectDesign(1, 0.0);
-    AddMaterial(design, kAirMaterialName, -0.5);
+    design.AddMaterial(kAirMaterialName, -0.5);
     Traced t(design);
     EXPECT_THROW(t.Run(), EInvalidOp);
   }
@@ -357,7 +338,7 @@ TEST(Tracer, PowerRuleFailuresAreInvalidOperations) {
     // All air factors 1: no attenuation at any distance.
     auto design = DirectDesign(1, 0.0);
     design->AirAttenuation = 0.5;  // ignored while the air material exists
-    AddMaterial(design, kAirMaterialName, 1.0);
+    design.AddMaterial(kAirMaterialName, 1.0);
     Traced t(design);
     ASSERT_TRUE(t.Run());
     ASSERT_EQ(t.observer.arrivals.size(), 1u);
