@@ -278,24 +278,6 @@ TEST(HrcRoundTrip, DesignRecord) {
   EXPECT_LT(Compress(input).size(), input.size() / 4);
 }
 
-TEST(HrcRoundTrip, BlocksFollowOtherDataOnOneStream) {
-  const std::vector<uint8_t> first = Text(50000);
-  const std::vector<uint8_t> second = RandomBytes(40000, 8);
-  RecordingStream stream;
-  stream.Write("ZMD5", 4);
-  HrcWriteBlock(stream, first.data(), static_cast<int32_t>(first.size()));
-  const int32_t secondStart = stream.position;
-  HrcWriteBlock(stream, second.data(), static_cast<int32_t>(second.size()));
-  EXPECT_EQ(stream.position, stream.GetLength());
-
-  stream.position = 4;
-  EXPECT_EQ(Decompress(std::vector<uint8_t>(stream.data.begin() + 4, stream.data.end())), first);
-  EXPECT_EQ(HrcReadNewBlock(stream), first);
-  EXPECT_EQ(stream.position, secondStart);
-  EXPECT_EQ(HrcBlockSize(stream), 40000);
-  EXPECT_EQ(HrcReadNewBlock(stream), second);
-}
-
 TEST(HrcWriter, RefusesANegativeSizeAndWritesNothing) {
   RecordingStream stream;
   uint8_t byte = 0;
