@@ -103,6 +103,7 @@ DecayFit FitDecay(const std::vector<double>& edc, int sampleRate, double upper, 
   fit.slope = stl / stt;
   fit.intercept = meanL - fit.slope * meanT;
   fit.valid = fit.slope < 0;
+  fit.lastIndex = last;
   return fit;
 }
 
@@ -198,16 +199,29 @@ BandParameters AnalyseBand(const std::vector<double>& samples, size_t onset, int
   p.dynamicRange =
       noiseLevel > 0 ? Db(earlyLevel / noiseLevel) : std::numeric_limits<double>::infinity();
 
+  // A decay fit counts only when the bottom of its range lies at least
+  // 10 dB above the noise floor: the local energy where the curve crosses
+  // its lower limit is compared with the floor. An impulse response cut off
+  // before it decayed has its own tail as the floor, so the same test
+  // refuses ranges the cut reaches into.
   const std::vector<double> edc = EnergyDecayCurve(samples, onset);
-  auto measure = [&](double upper, double lower, double neededRange, double& target) {
-    if (p.dynamicRange < neededRange) return DecayFit{};
+  const size_t window = std::max<size_t>(1, size_t(0.010 * sampleRate));
+  auto localLevel = [&](size_t centre) {
+    const size_t from = centre > window ? centre - window : 0;
+    const size_t to = std::min(samples.size(), centre + window + 1);
+    long double sum = 0;
+    for (size_t i = from; i < to; ++i) sum += static_cast<long double>(samples[i]) * samples[i];
+    return double(sum / (to - from));
+  };
+  auto measure = [&](double upper, double lower, double& target) {
     DecayFit fit = FitDecay(edc, sampleRate, upper, lower);
+    if (fit.valid && !(localLevel(onset + fit.lastIndex) >= 10.0 * noiseLevel)) fit.valid = false;
     if (fit.valid) target = fit.Reverberation();
     return fit;
   };
-  measure(0.0, -10.0, 20.0, p.edt);
-  measure(-5.0, -25.0, 35.0, p.t20);
-  p.t30Fit = measure(-5.0, -35.0, 45.0, p.t30);
+  measure(0.0, -10.0, p.edt);
+  measure(-5.0, -25.0, p.t20);
+  p.t30Fit = measure(-5.0, -35.0, p.t30);
   return p;
 }
 

@@ -15,6 +15,7 @@ struct DecayFit {
   bool valid = false;
   double slope = 0;
   double intercept = 0;
+  size_t lastIndex = 0;  // last decay-curve entry inside the fitted range
   double Reverberation() const { return -60.0 / slope; }
 };
 
@@ -28,7 +29,7 @@ struct BandParameters {
   double c50 = 0, c80 = 0;           // dB
   double d50 = 0;                    // 0..1
   double ts = 0;                     // seconds
-  double dynamicRange = 0;           // dB between the early level and the noise floor
+  double dynamicRange = 0;  // dB between the first 10 ms and the last tenth of the signal
   DecayFit t30Fit;
 };
 
