@@ -29,7 +29,7 @@ struct BandParameters {
   double c50 = 0, c80 = 0;           // dB
   double d50 = 0;                    // 0..1
   double ts = 0;                     // seconds
-  double dynamicRange = 0;  // dB between the first 10 ms and the last tenth of the signal
+  double dynamicRange = 0;           // dB between the first 10 ms and the last tenth of the signal
   DecayFit t30Fit;
 };
 

@@ -30,10 +30,21 @@ void WriteWholeFile(const std::string& path, const std::string& text) {
   if (!out) throw ToolError(path + ": write error");
 }
 
+// JSON designs start with "{", after blanks and comments.
 bool LooksLikeJson(const std::string& bytes) {
-  for (unsigned char c : bytes) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    return c == '{';
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const char c = bytes[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      ++i;
+    } else if (bytes.compare(i, 2, "//") == 0) {
+      i = bytes.find('\n', i);
+    } else if (bytes.compare(i, 2, "/*") == 0) {
+      i = bytes.find("*/", i + 2);
+      if (i != std::string::npos) i += 2;
+    } else {
+      return c == '{';
+    }
   }
   return false;
 }

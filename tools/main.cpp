@@ -311,7 +311,7 @@ int Main(int argc, char** argv) {
   render->add_option("DESIGN", design, "design file or JSON design")->required();
   render->add_option("OUTPUT", output, "WAV file to write")->required();
   render->add_option("--group", group, "emitter group to render (0 to 63)");
-  render->add_flag("--quiet", quiet, "no progress and no summary");
+  render->add_flag("--quiet", quiet, "no progress display");
   render->add_flag("--report", report, "print the acoustic report of the result");
 
   CLI::App* convert = app.add_subcommand(

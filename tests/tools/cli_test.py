@@ -1,0 +1,383 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the zm executable, grouped so that CTest runs each
+group as one test: python3 cli_test.py --zm PATH --source DIR GROUP.
+
+Uses the standard library only. Exit 0: passed, 1: failed, 77: skipped.
+"""
+import argparse
+import json
+import math
+import os
+import random
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import wave
+import xml.etree.ElementTree as ElementTree
+import zlib
+
+SKIP = 77
+EXAMPLES = ["small-studio", "concert-hall", "irregular-plan"]
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Tool:
+    def __init__(self, zm, source, work):
+        self.zm = zm
+        self.source = source
+        self.work = work
+
+    def run(self, *args, timeout=120, expect=None):
+        result = subprocess.run([self.zm, *args], cwd=self.work, capture_output=True,
+                                text=True, timeout=timeout)
+        if expect is not None and result.returncode != expect:
+            raise Failure("zm %s: exit %d, expected %d\nstdout: %s\nstderr: %s" % (
+                " ".join(args), result.returncode, expect, result.stdout, result.stderr))
+        return result
+
+    def example(self, name):
+        return os.path.join(self.source, "examples", name + ".json")
+
+    def path(self, name):
+        return os.path.join(self.work, name)
+
+    def write(self, name, text):
+        with open(self.path(name), "w", encoding="utf-8") as f:
+            f.write(text)
+        return self.path(name)
+
+
+def load_json(path):
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
+
+
+def without_description(doc):
+    return {k: v for k, v in doc.items() if k != "description"}
+
+
+# ---------------------------------------------------------------------------
+
+def test_commands(t):
+    # render: a summary, and the file it names.
+    r = t.run("render", t.example("small-studio"), "studio.wav", expect=0)
+    check("2 channels" in r.stdout and "48000 Hz" in r.stdout, "render summary: " + r.stdout)
+    check("first direct arrival" in r.stdout, "summary names the reference arrival: " + r.stdout)
+    with wave.open(t.path("studio.wav")) as w:
+        check(w.getnchannels() == 2 and w.getframerate() == 48000 and w.getsampwidth() == 3,
+              "rendered WAV format")
+    r = t.run("render", t.example("small-studio"), "studio2.wav", "--quiet", "--report", expect=0)
+    check("progress" not in r.stderr, "--quiet shows no progress")
+    check("T30" in r.stdout and "broadband" in r.stdout, "--report prints the report")
+
+    # the hall renders its groups into 8 channels
+    r = t.run("render", t.example("concert-hall"), "hall.wav", "--group", "1", "--quiet", expect=0)
+    check("8 channels" in r.stdout, "hall has 8 channels: " + r.stdout)
+
+    r = t.run("info", t.example("concert-hall"), expect=0)
+    for text in ("Shoebox hall", "Diffusing panels", "8 receivers", "group 2 \"Choir\"",
+                 "no problems found"):
+        check(text in r.stdout, "info mentions %r:\n%s" % (text, r.stdout))
+
+    # info reports the refusals the engine would raise
+    doc = load_json(t.example("small-studio"))
+    doc["materials"].append(dict(doc["materials"][0]))  # a duplicate name
+    doc["options"]["randomSeed"] = -3
+    bad = t.write("bad.json", json.dumps(doc))
+    r = t.run("info", bad, expect=0)
+    check("Duplicate BBTree item" in r.stdout and "out of range" in r.stdout, r.stdout)
+    # ... and render reports the engine's own message
+    r = t.run("render", bad, "bad.wav", "--quiet", expect=1)
+    check("Duplicate BBTree item" in r.stderr, "render failure message: " + r.stderr)
+    check(not os.path.exists(t.path("bad.wav")), "a failed render leaves no file")
+
+    # bad input, each with a message that names what is wrong
+    r = t.run("render", "missing.json", "x.wav", expect=1)
+    check("missing.json" in r.stderr, "missing file named: " + r.stderr)
+    corrupt = t.path("corrupt.zmd")
+    with open(corrupt, "wb") as f:
+        f.write(b"ZMD5" + bytes(range(40)))
+    r = t.run("info", corrupt, expect=1)
+    check("corrupt.zmd" in r.stderr and "HRC" in r.stderr, "corrupt design: " + r.stderr)
+    with open(t.path("noise.bin"), "wb") as f:
+        f.write(b"\x00\x01garbage")
+    r = t.run("info", "noise.bin", expect=1)
+    check("not a design file" in r.stderr, "unknown content: " + r.stderr)
+    doc = load_json(t.example("small-studio"))
+    doc["walls"][3]["material"] = 2
+    r = t.run("info", t.write("type.json", json.dumps(doc)), expect=1)
+    check("walls[3].material: expected a string, got number" in r.stderr, r.stderr)
+    doc = load_json(t.example("small-studio"))
+    doc["emitters"][0]["colour"] = "red"
+    r = t.run("render", t.write("key.json", json.dumps(doc)), "k.wav", expect=1)
+    check("emitters[0].colour: unknown key" in r.stderr, r.stderr)
+    r = t.run("info", t.write("syntax.json", "{\"title\": }"), expect=1)
+    check("syntax.json" in r.stderr and "parse" in r.stderr, r.stderr)
+    r = t.run("render", t.example("small-studio"), "g.wav", "--group", "64", expect=1)
+    check("--group 64" in r.stderr, r.stderr)
+    r = t.run("frobnicate", expect=2)
+    r = t.run("render", t.example("small-studio"), expect=2)
+    r = t.run("analyze", "nothing.wav", expect=1)
+    check("nothing.wav" in r.stderr, r.stderr)
+
+
+def test_convert(t):
+    for name in EXAMPLES:
+        # JSON -> design file -> JSON gives the same JSON (less the note).
+        t.run("convert", t.example(name), name + ".zmd", expect=0)
+        with open(t.path(name + ".zmd"), "rb") as f:
+            check(f.read(4) == b"ZMD5", "design file magic")
+        t.run("convert", name + ".zmd", name + ".json", expect=0)
+        check(load_json(t.path(name + ".json")) == without_description(load_json(t.example(name))),
+              name + ": JSON -> design file -> JSON changed the design")
+        # design file -> JSON -> design file gives the same bytes.
+        t.run("convert", name + ".json", name + "2.zmd", expect=0)
+        with open(t.path(name + ".zmd"), "rb") as a, open(t.path(name + "2.zmd"), "rb") as b:
+            check(a.read() == b.read(), name + ": design file -> JSON -> design file changed bytes")
+
+    # Comments are allowed in hand-written JSON.
+    text = "// a studio\n" + open(t.example("small-studio"), encoding="utf-8").read()
+    t.run("convert", t.write("commented.json", text), "commented.zmd", expect=0)
+
+    # Materials: JSON -> material file -> JSON.
+    material = {"format": "zm-material", "name": "Oak panel", "reflection": 0.93,
+                "scatterDeg": 4.5, "bandFactors": [1, 1, 0.98, 0.95, 0.9, 0.88, 0.85, 0.8],
+                "reserved": "AQIDBAUGBwgJCgsMDQ4PEBESExQVFhcYGRobHB0eHyAhIiMkJSYnKA=="}
+    t.write("oak.json", json.dumps(material))
+    t.run("convert", "oak.json", "oak.zmm", expect=0)
+    with open(t.path("oak.zmm"), "rb") as f:
+        data = f.read()
+    check(len(data) == 190 and data[:4] == b"ZMM0", "material file layout")
+    check(data[5:14] == b"Oak panel", "material name stored")
+    t.run("convert", "oak.zmm", "oak2.json", expect=0)
+    back = load_json(t.path("oak2.json"))
+    check(back == {**material, "bandFactors": [float(v) for v in material["bandFactors"]]},
+          "material JSON round trip: %r" % back)
+    # A material file is not a design.
+    r = t.run("render", "oak.zmm", "oak.wav", expect=1)
+    check("material" in r.stderr, r.stderr)
+
+
+def write_decay(path, t60, rate, bits, delay=0.02, seed=1):
+    """Exponentially decaying noise (random signs of exact size) after
+    `delay` seconds of silence, as a mono WAV."""
+    rnd = random.Random(seed)
+    decay = 3.0 * math.log(10.0) / t60
+    frames = int((2.5 * t60 + 0.2) * rate)
+    start = int(delay * rate)
+    full = (1 << (bits - 1)) - 1
+    out = bytearray()
+    for i in range(frames):
+        v = 0.0
+        if i >= start:
+            v = (0.5 if rnd.random() < 0.5 else -0.5) * math.exp(-decay * (i - start) / rate)
+        q = int(round(v * full))
+        out += q.to_bytes(bits // 8, "little", signed=True)
+    with wave.open(path, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(bits // 8)
+        w.setframerate(rate)
+        w.writeframes(bytes(out))
+
+
+def test_analyze(t):
+    for t60, rate, bits in ((0.5, 44100, 16), (1.0, 96000, 24)):
+        path = t.path("decay-%g.wav" % t60)
+        write_decay(path, t60, rate, bits)
+        r = t.run("analyze", path, "--json", expect=0)
+        report = json.loads(r.stdout)
+        check(report["sampleRate"] == rate and len(report["channels"]) == 1, "report header")
+        channel = report["channels"][0]
+        check(abs(channel["onsetSeconds"] - 0.02) < 0.001, "onset: %r" % channel["onsetSeconds"])
+        broadband = channel["bands"][0]
+        two_a = 6.0 * math.log(10.0) / t60
+        c80 = 10.0 * math.log10(math.exp(two_a * 0.08) - 1.0)
+        d50 = 1.0 - math.exp(-two_a * 0.05)
+        for key in ("t20", "t30"):
+            check(abs(broadband[key] - t60) <= 0.02 * t60, "%s %r for T %g" % (key, broadband[key], t60))
+        check(abs(broadband["c80"] - c80) <= 0.2, "C80 %r, expected %r" % (broadband["c80"], c80))
+        check(abs(broadband["d50"] - d50) <= 0.01, "D50 %r, expected %r" % (broadband["d50"], d50))
+        check([b["band"] for b in channel["bands"]][1:] ==
+              ["125 Hz", "250 Hz", "500 Hz", "1 kHz", "2 kHz", "4 kHz", "8 kHz"], "octave bands")
+        text = t.run("analyze", path, expect=0).stdout
+        check("T30  [s]" in text and "C80 [dB]" in text, "text report")
+    # Too short a decay: reported as n/a, not as a number.
+    path = t.path("short.wav")
+    write_decay(path, 3.0, 44100, 16)
+    with wave.open(path) as w:
+        frames = w.readframes(int(0.2 * 44100))
+    with wave.open(path, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(44100)
+        w.writeframes(frames)
+    text = t.run("analyze", path, expect=0).stdout
+    check(re.search(r"T30  \[s\]\s+n/a", text) is not None, "short decay: " + text)
+
+
+def png_is_blank(path):
+    """Decodes an 8-bit RGB(A) PNG and tells whether all pixels are alike."""
+    with open(path, "rb") as f:
+        data = f.read()
+    check(data[:8] == b"\x89PNG\r\n\x1a\n", "PNG signature")
+    pos, idat, header = 8, b"", None
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    width, height, depth, colour = header[:4]
+    check(depth == 8 and colour in (2, 6), "PNG colour type %d depth %d" % (colour, depth))
+    bpp = 3 if colour == 2 else 4
+    raw = zlib.decompress(idat)
+    stride = width * bpp
+    previous = bytearray(stride)
+    first = None
+    for y in range(height):
+        kind = raw[y * (stride + 1)]
+        row = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for x in range(stride):
+            a = row[x - bpp] if x >= bpp else 0
+            b = previous[x]
+            c = previous[x - bpp] if x >= bpp else 0
+            if kind == 1:
+                row[x] = (row[x] + a) & 255
+            elif kind == 2:
+                row[x] = (row[x] + b) & 255
+            elif kind == 3:
+                row[x] = (row[x] + (a + b) // 2) & 255
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                row[x] = (row[x] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        if first is None:
+            first = bytes(row[:bpp])
+        if row != first * width:
+            return False
+        previous = row
+    return True
+
+
+def test_plot(t):
+    t.run("render", t.example("concert-hall"), "hall.wav", "--quiet", expect=0)
+    t.run("plot", "plan", t.example("concert-hall"), "plan.svg", expect=0)
+    t.run("plot", "ir", "hall.wav", "ir.svg", "--channel", "2", expect=0)
+    t.run("plot", "plan", t.example("irregular-plan"), "irregular.svg", expect=0)
+    for name in ("plan.svg", "ir.svg", "irregular.svg"):
+        root = ElementTree.parse(t.path(name)).getroot()  # well-formed XML
+        check(root.tag == "{http://www.w3.org/2000/svg}svg", name + " is SVG")
+    plan = open(t.path("plan.svg"), encoding="utf-8").read()
+    for text in ("Diffusing panels", "Audience (seated)", "ch 7", "stroke-dasharray", " m</text>"):
+        check(text in plan, "plan shows " + text)
+    ir = open(t.path("ir.svg"), encoding="utf-8").read()
+    check("T30 = " in ir, "IR picture shows the fitted T30")
+    r = t.run("plot", "ir", "hall.wav", "x.svg", "--channel", "8", expect=1)
+    check("8 channels" in r.stderr, r.stderr)
+
+    chromium = shutil.which("chromium")
+    if chromium is None:
+        print("SKIP: chromium is not installed; the SVG files were checked as XML only")
+        return SKIP
+    for name in ("plan.svg", "ir.svg"):
+        png = t.path(name + ".png")
+        profile = tempfile.mkdtemp(dir=t.work)
+        subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                        "--no-first-run", "--disable-background-networking",
+                        "--disable-component-update", "--disable-sync",
+                        "--user-data-dir=" + profile, "--screenshot=" + png,
+                        "--window-size=800,600", "file://" + t.path(name)],
+                       capture_output=True, timeout=120)
+        check(os.path.exists(png), "chromium made no screenshot of " + name)
+        check(not png_is_blank(png), name + " renders blank")
+    return 0
+
+
+def test_interrupt(t):
+    # A design that takes many seconds: the studio with millions of rays.
+    doc = load_json(t.example("small-studio"))
+    doc["emitters"][0]["rayCount"] = 50000000
+    design = t.write("long.json", json.dumps(doc))
+    for sig in (signal.SIGINT, signal.SIGTERM):
+        out = t.path("long-%d.wav" % sig)
+        process = subprocess.Popen([t.zm, "render", design, out], cwd=t.work,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        # Wait for tracing to start: the first progress line.
+        started = time.time()
+        line = ""
+        while "progress" not in line and time.time() - started < 60:
+            line = process.stderr.readline()
+            check(line or process.poll() is None, "render ended early")
+        time.sleep(0.5)
+        process.send_signal(sig)
+        try:
+            _, stderr = process.communicate(timeout=60)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            raise Failure("render did not stop after the signal")
+        check(process.returncode == 130, "exit %d after signal %d" % (process.returncode, sig))
+        check("interrupted" in stderr, stderr)
+        check(not os.path.exists(out), "an interrupted render wrote " + out)
+
+
+def test_quickstart(t):
+    readme = os.path.join(t.source, "README.md")
+    text = open(readme, encoding="utf-8").read()
+    marker = "<!-- quickstart:render -->"
+    check(marker in text, "README.md lacks the marker " + marker)
+    block = re.match(r"\s*```[a-z]*\n(.*?)\n```", text.split(marker, 1)[1], re.S)
+    check(block is not None, "no fenced block after " + marker)
+    command = block.group(1).strip()
+    check(command.startswith("cmake --preset release") and "zm render" in command,
+          "unexpected quick start: " + command)
+    render = command.split("&&")[-1].split()
+    check(render[0] == "build/release/tools/zm", "the quick start runs " + render[0])
+    # Run it as written, from a copy of the source layout, with this build's zm.
+    os.symlink(os.path.join(t.source, "examples"), t.path("examples"))
+    result = subprocess.run([t.zm] + render[1:], cwd=t.work, capture_output=True, text=True,
+                            timeout=120)
+    check(result.returncode == 0, "quick start failed: " + result.stderr)
+    check(os.path.getsize(t.path(render[-1])) > 1000, "quick start wrote no WAV")
+
+
+GROUPS = {"commands": test_commands, "convert": test_convert, "analyze": test_analyze,
+          "plot": test_plot, "interrupt": test_interrupt, "quickstart": test_quickstart}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--zm", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("group", choices=sorted(GROUPS))
+    args = parser.parse_args()
+    work = tempfile.mkdtemp(prefix="zm-cli-test-")
+    try:
+        code = GROUPS[args.group](Tool(os.path.abspath(args.zm), os.path.abspath(args.source), work))
+        if code == SKIP:
+            return SKIP
+        print("passed: " + args.group)
+        return 0
+    except Failure as failure:
+        print("FAILED: %s" % failure)
+        return 1
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
