@@ -152,6 +152,15 @@ def test_convert(t):
     text = "// a studio\n" + open(t.example("small-studio"), encoding="utf-8").read()
     t.run("convert", t.write("commented.json", text), "commented.zmd", expect=0)
 
+    # The annotated examples of the format's documentation are valid input.
+    doc = open(os.path.join(t.source, "docs", "design-format.md"), encoding="utf-8").read()
+    blocks = re.findall(r"```json\n(.*?)\n```", doc, re.S)
+    check(len(blocks) == 2, "documentation examples: %d" % len(blocks))
+    t.run("convert", t.write("documented.json", blocks[0]), "documented.zmd", expect=0)
+    r = t.run("info", "documented.zmd", expect=0)
+    check("Demo room" in r.stdout and "no problems found" in r.stdout, r.stdout)
+    t.run("convert", t.write("documented-material.json", blocks[1]), "documented.zmm", expect=0)
+
     # Materials: JSON -> material file -> JSON.
     material = {"format": "zm-material", "name": "Oak panel", "reflection": 0.93,
                 "scatterDeg": 4.5, "bandFactors": [1, 1, 0.98, 0.95, 0.9, 0.88, 0.85, 0.8],
