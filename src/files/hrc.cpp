@@ -1,8 +1,11 @@
 #include "files/hrc.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 
 namespace zm {
 
@@ -169,6 +172,10 @@ class TTokenWriter {
   bool slotOpen_ = false;
   int64_t slotPosition_ = 0;  // stream position of the slot byte
   uint8_t slotValue_ = 0;
+};
+
+struct TFreeDeleter {
+  void operator()(void* p) const { std::free(p); }
 };
 
 // Number of bytes equal to data[p] from p on, counting at most `limit`.
@@ -352,7 +359,12 @@ void HrcWriteBlock(TResource& stream, const void* data, int32_t size) {
   stream.SetPosition(static_cast<int32_t>(start + kHrcHeaderSize));
 
   TTokenWriter writer(stream, start + kHrcHeaderSize);
-  std::vector<int32_t> table(kHashSlots, -1);
+  // Entries hold position + 1, so that zeroed memory is an empty table:
+  // calloc can then hand out fresh pages without clearing them, and a
+  // small block touches only the few pages it uses.
+  std::unique_ptr<int32_t[], TFreeDeleter> table(
+      static_cast<int32_t*>(std::calloc(kHashSlots, sizeof(int32_t))));
+  if (!table) throw std::bad_alloc();
 
   int32_t p = 0;
   int32_t anchor = 0;
@@ -362,8 +374,8 @@ void HrcWriteBlock(TResource& stream, const void* data, int32_t size) {
     // a match from flooding the table; count it in full only when needed.
     int32_t run = RunLength(in, p, std::min(remaining, 5));
     const uint32_t h = HashAt(in + p);
-    const int32_t candidate = table[h];
-    table[h] = p;
+    const int32_t candidate = table[h] - 1;
+    table[h] = p + 1;
 
     if (candidate >= 0 && candidate <= p - kMinMatch && p - candidate <= kMaxDistance) {
       int32_t length = 0;
@@ -373,7 +385,7 @@ void HrcWriteBlock(TResource& stream, const void* data, int32_t size) {
         anchor = p + length;
         if (run <= 4 && length > 4) {
           const int32_t n = std::min(length - 4, remaining - 4);
-          for (int32_t i = 0; i < n; ++i) table[HashAt(in + p + i)] = p + i;
+          for (int32_t i = 0; i < n; ++i) table[HashAt(in + p + i)] = p + i + 1;
         }
         p += length;
         remaining -= length;
