@@ -228,13 +228,22 @@ std::vector<uint8_t> ReadTokens(TResource& stream, const THeader& header) {
   return tokens;
 }
 
-// Copies a back-reference front to back, four bytes at a time. Distances
-// are at least 4, so every four bytes read are already final; the tail is
-// copied singly so nothing is written past `length`.
+// Copies a back-reference front to back. Distances are at least 4, so
+// copying in pieces no wider than the distance only ever reads bytes that
+// are already final; overlapping copies thereby repeat the pattern. The
+// tail goes byte by byte, so nothing is written past `length`.
 void CopyMatch(uint8_t* dst, size_t distance, size_t length) {
   const uint8_t* src = dst - distance;
+  if (distance >= length) {
+    std::memcpy(dst, src, length);
+    return;
+  }
   size_t i = 0;
-  for (; i + 4 <= length; i += 4) std::memcpy(dst + i, src + i, 4);
+  if (distance >= 16) {
+    for (; i + 16 <= length; i += 16) std::memcpy(dst + i, src + i, 16);
+  } else {
+    for (; i + 4 <= length; i += 4) std::memcpy(dst + i, src + i, 4);
+  }
   for (; i < length; ++i) dst[i] = src[i];
 }
 
