@@ -166,17 +166,23 @@ TEST(HrcFormat, WindowEndsAt65538Bytes) {
   EXPECT_GT(outsideBlock.size(), insideBlock.size() + 8);
 }
 
-TEST(HrcFormat, DistanceFourRepeatsAPattern) {
-  std::vector<uint8_t> input;
-  for (int i = 0; i < 100; ++i) Append(input, Bytes("abcd"), 0, 4);
-  input.push_back('x');
-  const std::vector<uint8_t> block = Compress(input);
-  const std::vector<Token> tokens = TokensOf(block, input.size());
-  ASSERT_GE(tokens.size(), 1u);
-  EXPECT_EQ(tokens[0].literals, 4u);
-  EXPECT_EQ(tokens[0].distance, 4u);
-  EXPECT_EQ(tokens[0].matchLength, 396u);
-  EXPECT_EQ(Decompress(block), input);
+// A match longer than its distance repeats the pattern; distance 4 is the
+// shortest a match may reach back.
+TEST(HrcFormat, OverlappingMatchesRepeatAPattern) {
+  for (size_t period : {4, 5, 16, 23}) {
+    const std::vector<uint8_t> pattern = RandomBytes(period, 30);
+    std::vector<uint8_t> input;
+    while (input.size() < 400) Append(input, pattern, 0, period);
+    input.push_back(static_cast<uint8_t>(input[input.size() - period] ^ 0xFF));
+    const std::vector<uint8_t> block = Compress(input);
+    const std::vector<Token> tokens = TokensOf(block, input.size());
+    SCOPED_TRACE(period);
+    ASSERT_GE(tokens.size(), 1u);
+    EXPECT_EQ(tokens[0].literals, period);
+    EXPECT_EQ(tokens[0].distance, period);
+    EXPECT_EQ(tokens[0].matchLength, input.size() - 1 - period);
+    EXPECT_EQ(Decompress(block), input);
+  }
 }
 
 TEST(HrcFormat, CarriedNibbleGoesToTheNextToken) {
