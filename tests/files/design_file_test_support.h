@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -29,14 +30,16 @@ class FormatsFolder : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / "zm-formats" /
+    // A fresh name per run, so that test builds running side by side do
+    // not share files.
+    folder_ = fs::temp_directory_path() / ("zm-formats-" + std::to_string(std::random_device{}())) /
               (std::string(info->test_suite_name()) + "." + info->name());
     fs::remove_all(folder_);
     fs::create_directories(folder_);
   }
   void TearDown() override {
     std::error_code ignored;
-    fs::remove_all(folder_, ignored);
+    fs::remove_all(folder_.parent_path(), ignored);
   }
 
   std::string PathOf(const std::string& leaf) const { return (folder_ / leaf).string(); }
