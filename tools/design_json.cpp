@@ -192,6 +192,14 @@ int64_t ReadFlag(const Json& j, const std::string& path, int64_t low, int64_t hi
   return ReadInteger(j, path, low, high);
 }
 
+// Listed walls and emitters are in use; the flag only carries an unusual
+// stored value. Unused slots with stale bytes go in "unusedSlots".
+int64_t ReadInUse(const Json& j, const std::string& path) {
+  const int64_t value = ReadFlag(j, path, 0, 255);
+  if (value == 0) Fail(path, "a listed entry must be in use (unused slots go in \"unusedSlots\")");
+  return value;
+}
+
 Json WriteFlag(int64_t value) {
   if (value == 0) return false;
   if (value == 1) return true;
@@ -388,12 +396,12 @@ std::vector<int32_t> PointReferences(const TDesignRecord& r) {
   std::vector<int32_t> refs;
   for (const TWallEntry& w : r.Walls) {
     if (w.InUse) {
-      refs.push_back(w.StartPoint);
-      refs.push_back(w.EndPoint);
+      refs.push_back(int32_t(w.StartPoint));
+      refs.push_back(int32_t(w.EndPoint));
     }
   }
   for (const TEmitterEntry& e : r.Emitters) {
-    if (e.InUse) refs.push_back(e.Point);
+    if (e.InUse) refs.push_back(int32_t(e.Point));
   }
   return refs;
 }
@@ -580,22 +588,22 @@ void WriteOptions(Json& out, const TDesignRecord& r) {
   Json o = Json::object();
   o["impulseLength"] = WriteDouble(r.ImpulseLength);
   o["minAmplitude"] = WriteDouble(r.MinAmplitude);
-  o["sampleRate"] = r.SampleRate;
-  o["bitsPerSample"] = r.BitsPerSample;
-  o["windowType"] = r.WindowType;
-  o["filterLength"] = r.FilterLength;
+  o["sampleRate"] = int64_t(r.SampleRate);
+  o["bitsPerSample"] = int64_t(r.BitsPerSample);
+  o["windowType"] = int64_t(r.WindowType);
+  o["filterLength"] = int64_t(r.FilterLength);
   o["airAttenuation"] = WriteDouble(r.AirAttenuation);
   o["coordinateScale"] = WriteDouble(r.CoordinateScale);
-  o["randomSeed"] = r.RandomSeed;
-  o["subArrivals"] = r.SubArrivals;
+  o["randomSeed"] = int64_t(r.RandomSeed);
+  o["subArrivals"] = int64_t(r.SubArrivals);
   o["balance"] = WriteDouble(r.Balance);
   o["stereoWidth"] = WriteDouble(r.StereoWidth);
   o["trimToDirect"] = WriteFlag(r.TrimToDirect);
-  o["directSoundLevel"] = r.DirectSoundLevel;
+  o["directSoundLevel"] = int64_t(r.DirectSoundLevel);
   o["leadIn"] = WriteFlag(r.LeadIn);
-  o["gainMode"] = r.GainMode;
+  o["gainMode"] = int64_t(r.GainMode);
   o["fixedGainDb"] = WriteDouble(r.FixedGainDb);
-  o["defaultRayCount"] = r.DefaultRayCount;
+  o["defaultRayCount"] = int64_t(r.DefaultRayCount);
   WriteBytes(o, "reserved", r.Reserved1, sizeof r.Reserved1);
   out["options"] = o;
 }
@@ -830,7 +838,7 @@ Json DesignToJson(const TDesignRecord& r) {
     if (!w.InUse) continue;
     Json entry = Json::object();
     if (i != natural) entry["slot"] = i;
-    if (w.InUse != 1) entry["inUse"] = w.InUse;
+    if (w.InUse != 1) entry["inUse"] = int64_t(w.InUse);
     WritePointRef(entry, "from", w.StartPoint, r, naturalPoints);
     WritePointRef(entry, "to", w.EndPoint, r, naturalPoints);
     const int32_t material = w.Material;
@@ -842,9 +850,9 @@ Json DesignToJson(const TDesignRecord& r) {
     }
     if (w.PassThrough) entry["passThrough"] = WriteFlag(w.PassThrough);
     if (w.Receiver) entry["receiver"] = WriteFlag(w.Receiver);
-    if (w.Channel != 0) entry["channel"] = w.Channel;
+    if (w.Channel != 0) entry["channel"] = int64_t(w.Channel);
     if (!SameBits(w.Gain, 1.0)) entry["gain"] = WriteDouble(w.Gain);
-    if (w.Pattern != 0) entry["pattern"] = w.Pattern;
+    if (w.Pattern != 0) entry["pattern"] = int64_t(w.Pattern);
     WriteBytes(entry, "reserved", w.Reserved, sizeof w.Reserved);
     walls.push_back(entry);
     natural = i + 1;
@@ -858,14 +866,14 @@ Json DesignToJson(const TDesignRecord& r) {
     if (!e.InUse) continue;
     Json entry = Json::object();
     if (i != natural) entry["slot"] = i;
-    if (e.InUse != 1) entry["inUse"] = e.InUse;
+    if (e.InUse != 1) entry["inUse"] = int64_t(e.InUse);
     WritePointRef(entry, "at", e.Point, r, naturalPoints);
     WriteAngle(entry, "direction", e.Direction);
     WriteAngle(entry, "spread", e.Spread);
-    entry["rayCount"] = e.RayCount;
+    entry["rayCount"] = int64_t(e.RayCount);
     if (e.RandomDirections) entry["randomDirections"] = WriteFlag(e.RandomDirections);
     if (!SameBits(e.Level, 1.0)) entry["level"] = WriteDouble(e.Level);
-    if (e.Group != 0) entry["group"] = e.Group;
+    if (e.Group != 0) entry["group"] = int64_t(e.Group);
     if (e.UseDefaultRayCount) entry["useDefaultRayCount"] = WriteFlag(e.UseDefaultRayCount);
     WriteBytes(entry, "reserved", e.Reserved, sizeof e.Reserved);
     emitters.push_back(entry);
@@ -883,7 +891,7 @@ Json DesignToJson(const TDesignRecord& r) {
     if (g.InUse != 1) entry["inUse"] = WriteFlag(g.InUse);
     WriteText(entry, "name", g.Name);
     WriteBytes(entry, "hostData", g.HostData, sizeof g.HostData);
-    if (g.DefaultMark != 0) entry["defaultMark"] = g.DefaultMark;
+    if (g.DefaultMark != 0) entry["defaultMark"] = int64_t(g.DefaultMark);
     WriteBytes(entry, "reserved", g.Reserved, sizeof g.Reserved);
     groups.push_back(entry);
     natural = i + 1;
@@ -976,7 +984,7 @@ void DesignFromJson(const Json& json, TDesignRecord& r) {
       std::memset(&w, 0, sizeof w);
       w.InUse = 1;
       if (const Json* j = reader.Get("inUse"))
-        w.InUse = uint8_t(ReadInteger(*j, reader.Path("inUse"), 1, 255));
+        w.InUse = uint8_t(ReadInUse(*j, reader.Path("inUse")));
       WallRefs refs{ReadPointRef(reader, "from"), ReadPointRef(reader, "to")};
       const Json* name = reader.Get("material");
       const Json* slotIndex = reader.Get("materialSlot");
@@ -1030,7 +1038,7 @@ void DesignFromJson(const Json& json, TDesignRecord& r) {
       std::memset(&e, 0, sizeof e);
       e.InUse = 1;
       if (const Json* j = reader.Get("inUse"))
-        e.InUse = uint8_t(ReadInteger(*j, reader.Path("inUse"), 1, 255));
+        e.InUse = uint8_t(ReadInUse(*j, reader.Path("inUse")));
       PointRef at = ReadPointRef(reader, "at");
       double angle = 0.0;
       if (!ReadAngle(reader, "direction", angle)) Fail(reader.Path("directionDeg"), "missing");

@@ -57,7 +57,7 @@ int64_t RaysInGroup(const TDesignRecord& r, int group) {
 std::vector<int> GroupsWithEmitters(const TDesignRecord& r) {
   std::set<int> groups;
   for (const TEmitterEntry& e : r.Emitters) {
-    if (e.InUse) groups.insert(e.Group);
+    if (e.InUse) groups.insert(int(e.Group));
   }
   return {groups.begin(), groups.end()};
 }
@@ -193,7 +193,7 @@ std::string SummariseDesign(const TDesignRecord& r) {
   add("\nMaterials\n");
   std::map<int, int> wallsPerMaterial;
   for (const TWallEntry& w : r.Walls) {
-    if (w.InUse) ++wallsPerMaterial[w.Material];
+    if (w.InUse) ++wallsPerMaterial[int(w.Material)];
   }
   for (int i = 0; i < ZM_MATERIAL_SLOTS; ++i) {
     const TMaterialEntry& m = r.Materials[i];

@@ -245,9 +245,34 @@ int Convert(const std::string& input, const std::string& output) {
   return 0;
 }
 
+extern "C" void ZM_CALLBACK AbortAtOnce(int32_t, int32_t, void* userData) {
+  *static_cast<uint8_t*>(userData) = 1;
+}
+
+// Lets the engine itself build the scene and the tracer, stopping at the
+// first progress call: whatever it refuses, it refuses here. The output is
+// a throw-away memory resource, so nothing is written even when the group
+// has no rays and the run goes on to render.
+std::string EngineCheck(const TDesignRecord& design) {
+  const std::vector<int> groups = GroupsWithEmitters(design);
+  int group = 0;
+  for (int g : groups) {
+    if (g >= 0 && g < ZM_GROUP_SLOTS) {
+      group = g;
+      break;
+    }
+  }
+  uint8_t abortFlag = 0;
+  TErrorRecord error{};
+  ZM_process(&design, "mem:zm-info-check", &error, &abortFlag, AbortAtOnce, &abortFlag, group);
+  if (error.Failed) return "refused: " + ErrorText(error);
+  return "accepted";
+}
+
 int Info(const std::string& path) {
   std::unique_ptr<TDesignRecord> design = LoadDesign(EnginePath(path));
   std::printf("%s", SummariseDesign(*design).c_str());
+  std::printf("  engine: %s\n", EngineCheck(*design).c_str());
   return 0;
 }
 

@@ -92,6 +92,17 @@ std::string FormatNumber(double v) {
   return buffer;
 }
 
+std::string PeakDb(double peak) {
+  char buffer[32];
+  const double db = 20 * std::log10(peak);
+  std::snprintf(buffer, sizeof buffer, "%.1f", std::fabs(db) < 0.05 ? 0.0 : db);
+  return buffer;
+}
+
+std::string Plural(size_t count, const std::string& word) {
+  return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
+
 }  // namespace
 
 std::string PlanSvg(const TDesignRecord& r, const std::string& caption) {
@@ -261,8 +272,8 @@ std::string PlanSvg(const TDesignRecord& r, const std::string& caption) {
     if (s.wall->Receiver) ++receivers;
   }
   svg += Text(lx, ly,
-              std::to_string(count) + " walls, " + std::to_string(receivers) + " receivers, " +
-                  std::to_string(emitters.size()) + " emitters",
+              Plural(size_t(count), "wall") + ", " + Plural(size_t(receivers), "receiver") + ", " +
+                  Plural(emitters.size(), "emitter"),
               13, "fill=\"#555\"");
   ly += 20;
   char size[96];
@@ -320,8 +331,7 @@ std::string ImpulseResponseSvg(const AudioData& audio, int channel, const std::s
   svg += "<rect x=\"" + F(left) + "\" y=\"" + F(waveTop) + "\" width=\"" + F(right - left) +
          "\" height=\"" + F(waveBottom - waveTop) + "\" fill=\"none\" stroke=\"#888\"/>\n";
   svg += Text(left, waveTop - 10,
-              "Waveform, channel " + std::to_string(channel) + " (peak " +
-                  FormatNumber(std::round(20 * std::log10(peak) * 10) / 10) + " dBFS)",
+              "Waveform, channel " + std::to_string(channel) + " (peak " + PeakDb(peak) + " dBFS)",
               14, "fill=\"#222\"");
 
   // Energy decay curve from the onset, 0 to -80 dB.

@@ -89,7 +89,7 @@ def test_commands(t):
 
     r = t.run("info", t.example("concert-hall"), expect=0)
     for text in ("Shoebox hall", "Diffusing panels", "8 receivers", "group 2 \"Choir\"",
-                 "no problems found"):
+                 "no problems found", "engine: accepted"):
         check(text in r.stdout, "info mentions %r:\n%s" % (text, r.stdout))
 
     # info reports the refusals the engine would raise
@@ -99,6 +99,7 @@ def test_commands(t):
     bad = t.write("bad.json", json.dumps(doc))
     r = t.run("info", bad, expect=0)
     check("Duplicate BBTree item" in r.stdout and "out of range" in r.stdout, r.stdout)
+    check("engine: refused: Duplicate BBTree item" in r.stdout, r.stdout)
     # ... and render reports the engine's own message
     r = t.run("render", bad, "bad.wav", "--quiet", expect=1)
     check("Duplicate BBTree item" in r.stderr, "render failure message: " + r.stderr)

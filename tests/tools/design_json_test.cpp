@@ -133,20 +133,20 @@ TEST(DesignJson, HandWrittenDesignReadsAsMeantAndWritesBackTheSame) {
   const Json json = ParseJsonText(text, "test");
   TDesignRecord r;
   DesignFromJson(json, r);
-  EXPECT_EQ(r.SampleRate, 48000);
-  EXPECT_EQ(r.RandomSeed, 7);
-  EXPECT_EQ(r.BitsPerSample, 24);  // a default
-  EXPECT_EQ(r.Materials[3].InUse, 1);
-  EXPECT_DOUBLE_EQ(r.Materials[0].Scatter, 10 * std::numbers::pi / 180);
+  EXPECT_EQ(+r.SampleRate, 48000);
+  EXPECT_EQ(+r.RandomSeed, 7);
+  EXPECT_EQ(+r.BitsPerSample, 24);  // a default
+  EXPECT_EQ(+r.Materials[3].InUse, 1);
+  EXPECT_DOUBLE_EQ(+r.Materials[0].Scatter, 10 * std::numbers::pi / 180);
   // Points are numbered in order of first use, equal coordinates shared.
-  EXPECT_EQ(r.Walls[0].StartPoint, 0);
-  EXPECT_EQ(r.Walls[0].EndPoint, 1);
-  EXPECT_EQ(r.Walls[1].StartPoint, 1);
-  EXPECT_EQ(r.Walls[9].StartPoint, 3);
-  EXPECT_EQ(r.Walls[9].Material, 3);
-  EXPECT_EQ(r.Walls[9].Channel, 1);
-  EXPECT_EQ(r.Emitters[0].Point, 5);
-  EXPECT_DOUBLE_EQ(r.Emitters[0].Direction, std::numbers::pi / 2);
+  EXPECT_EQ(+r.Walls[0].StartPoint, 0);
+  EXPECT_EQ(+r.Walls[0].EndPoint, 1);
+  EXPECT_EQ(+r.Walls[1].StartPoint, 1);
+  EXPECT_EQ(+r.Walls[9].StartPoint, 3);
+  EXPECT_EQ(+r.Walls[9].Material, 3);
+  EXPECT_EQ(+r.Walls[9].Channel, 1);
+  EXPECT_EQ(+r.Emitters[0].Point, 5);
+  EXPECT_DOUBLE_EQ(+r.Emitters[0].Direction, std::numbers::pi / 2);
   EXPECT_EQ(std::string(r.Groups[2].Name), "Lectern");
 
   const Json back = DesignToJson(r);
