@@ -84,6 +84,8 @@ struct Progress {
   void Show(int32_t done) {
     if (quiet) return;
     const auto now = std::chrono::steady_clock::now();
+    // The rate counts from the first call, after the engine's set-up.
+    if (done == 0) start = now;
     const double elapsed = std::chrono::duration<double>(now - start).count();
     const double rate = elapsed > 0 ? done / elapsed : 0;
     const double left = rate > 0 ? (total - done) / rate : NAN;
@@ -189,7 +191,8 @@ int Render(const std::string& designPath, const std::string& output, int group, 
     throw ToolError("--group " + std::to_string(group) + " is outside 0 to 63");
   }
   const std::string enginePath = EnginePath(output);
-  const bool existed = std::filesystem::exists(enginePath);
+  std::error_code ignored;
+  const bool existed = std::filesystem::exists(enginePath, ignored);
   uint8_t abortFlag = 0;
   Progress progress;
   progress.abortFlag = &abortFlag;
@@ -209,7 +212,7 @@ int Render(const std::string& designPath, const std::string& output, int group, 
   if (error.Failed) {
     progress.Finish(false);
     // A partly written file of ours is of no use to anyone.
-    if (!existed) std::filesystem::remove(enginePath);
+    if (!existed) std::filesystem::remove(enginePath, ignored);
     std::fprintf(stderr, "zm: render failed: %s\n", ErrorText(error).c_str());
     return kExitFailure;
   }
@@ -217,12 +220,12 @@ int Render(const std::string& designPath, const std::string& output, int group, 
     progress.Finish(false);
     // Stopped after its last progress call, the engine finished and wrote
     // the file; an interrupted render must leave none.
-    if (!progress.abortSet) std::filesystem::remove(enginePath);
+    if (!progress.abortSet) std::filesystem::remove(enginePath, ignored);
     std::fprintf(stderr, "zm: interrupted, nothing written\n");
     return kExitInterrupted;
   }
   progress.Finish(true);
-  if (!std::filesystem::exists(enginePath)) {
+  if (!std::filesystem::exists(enginePath, ignored)) {
     std::fprintf(stderr, "zm: the engine reported success but wrote no file %s\n", output.c_str());
     return kExitFailure;
   }
