@@ -201,8 +201,8 @@ std::string SummariseDesign(const TDesignRecord& r) {
     std::string bands;
     for (int b = 0; b < ZM_BAND_COUNT; ++b) bands += Printf(b ? " %.2f" : "%.2f", m.BandFactors[b]);
     add(Printf("  [%2d] %-24s reflection %.3f  scatter %5.1f deg  bands %s  (%d walls)\n", i,
-               ("\"" + Name(m.Name) + "\"").c_str(), m.Reflection, Degrees(m.Scatter),
-               bands.c_str(), wallsPerMaterial[i]));
+               std::string(1, '"').append(Name(m.Name)).append(1, '"').c_str(), m.Reflection,
+               Degrees(m.Scatter), bands.c_str(), wallsPerMaterial[i]));
   }
 
   add("\nWalls\n");

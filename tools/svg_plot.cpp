@@ -218,9 +218,10 @@ std::string PlanSvg(const TDesignRecord& r, const std::string& caption) {
   for (const Source& s : emitters) {
     svg += "<circle cx=\"" + F(X(s.at.x)) + "\" cy=\"" + F(Y(s.at.y)) +
            "\" r=\"7\" fill=\"#f4a300\" stroke=\"#7a5200\" stroke-width=\"1.5\"/>\n";
-    svg += Text(X(s.at.x) + 10, Y(s.at.y) + 16,
-                "E" + std::to_string(s.slot) + " (group " + std::to_string(s.emitter->Group) + ")",
-                12, "fill=\"#7a5200\"");
+    std::string label = "E";
+    label.append(std::to_string(s.slot)).append(" (group ");
+    label.append(std::to_string(s.emitter->Group)).append(")");
+    svg += Text(X(s.at.x) + 10, Y(s.at.y) + 16, label, 12, "fill=\"#7a5200\"");
   }
 
   // Metre scale.

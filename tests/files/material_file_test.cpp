@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -92,9 +93,9 @@ TEST_F(MaterialFile, AirFileLoadsIntoAnOrdinarySlot) {
 
 TEST_F(MaterialFile, RefusesFilesThatAreNotMaterials) {
   const std::string path = FullOf("bad.zmm");
-  const std::vector<uint8_t> body(186, 7);
-  std::vector<uint8_t> lower = {'z', 'm', 'm', '0'};
-  lower.insert(lower.end(), body.begin(), body.end());
+  // A lower-case magic in front of a full-sized entry.
+  std::vector<uint8_t> lower(4 + 186, 7);
+  std::copy_n("zmm0", 4, lower.begin());
   Put("bad.zmm", lower);
   ExpectRefused(PathOf("bad.zmm"), "Invalid signature present in the specified file");
 
