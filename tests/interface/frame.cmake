@@ -16,3 +16,17 @@ if(NOT WIN32 AND NOT APPLE)
       -DSOVERSION=${PROJECT_VERSION_MAJOR}
       -P ${PROJECT_SOURCE_DIR}/cmake/CheckElfExports.cmake)
 endif()
+
+# The shared library loaded at run time, as a host does. Windows finds
+# zm.dll by name in the working directory; elsewhere the full path is used.
+add_executable(test_shared_library shared_library_test.cpp)
+target_include_directories(test_shared_library PRIVATE ${PROJECT_SOURCE_DIR}/include)
+target_link_libraries(test_shared_library PRIVATE GTest::gtest GTest::gtest_main ${CMAKE_DL_LIBS})
+add_dependencies(test_shared_library zm)
+if(WIN32)
+  target_compile_definitions(test_shared_library PRIVATE ZM_TEST_LIBRARY="$<TARGET_FILE_NAME:zm>")
+else()
+  target_compile_definitions(test_shared_library PRIVATE ZM_TEST_LIBRARY="$<TARGET_FILE:zm>")
+endif()
+add_test(NAME test_shared_library COMMAND test_shared_library
+  WORKING_DIRECTORY $<TARGET_FILE_DIR:zm>)
