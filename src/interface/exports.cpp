@@ -20,8 +20,8 @@ void RequireArgument(const void* pointer, const char* argumentName) {
 extern "C" {
 
 ZM_API void ZM_CALL ZM_process(const TDesignRecord* design, const char* outputFile,
-                               TErrorRecord* error, uint8_t* abortFlag,
-                               TProgressCallback progress, void* userData, int32_t group) {
+                               TErrorRecord* error, uint8_t* abortFlag, TProgressCallback progress,
+                               void* userData, int32_t group) {
   zm::RunInErrorFrame(error, [&] {
     zm::RequireArgument(design, "design");
     zm::RequireArgument(outputFile, "outputFile");
@@ -30,8 +30,7 @@ ZM_API void ZM_CALL ZM_process(const TDesignRecord* design, const char* outputFi
   });
 }
 
-ZM_API void ZM_CALL ZM_loadSetup(const char* fileName, TDesignRecord* design,
-                                 TErrorRecord* error) {
+ZM_API void ZM_CALL ZM_loadSetup(const char* fileName, TDesignRecord* design, TErrorRecord* error) {
   zm::RunInErrorFrame(error, [&] {
     zm::RequireArgument(fileName, "fileName");
     zm::RequireArgument(design, "design");
@@ -66,6 +65,8 @@ ZM_API void ZM_CALL ZM_saveMaterial(const char* fileName, const TMaterialEntry* 
   });
 }
 
-ZM_API int32_t ZM_CALL ZM_getVersion(void) { return ZM_VERSION; }
+ZM_API int32_t ZM_CALL ZM_getVersion(void) {
+  return ZM_VERSION;
+}
 
 }  // extern "C"
