@@ -66,6 +66,12 @@ extern "C" {
 #define ZM_BAND_COUNT 8
 #define ZM_HOST_BLOCK_SIZE 4096
 
+/* Names with a meaning of their own in design and material files: a used
+ * material of this name describes the air (its factors apply per 75 m of
+ * path), and design loading names a group 0 that it creates this way. */
+#define ZM_AIR_MATERIAL_NAME "** AIR **"
+#define ZM_DEFAULT_GROUP_NAME "** Default **"
+
 #pragma pack(push, 1)
 
 /* One sound source (166 bytes). */
