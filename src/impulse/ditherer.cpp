@@ -1,6 +1,6 @@
 #include "impulse/ditherer.h"
 
-#include "tracer/random.h"
+#include "support/random.h"
 
 namespace zm {
 

@@ -11,7 +11,7 @@
 #include "impulse/shift.h"
 #include "impulse/wave_writer.h"
 #include "scene/hydra.h"
-#include "tracer/random.h"
+#include "support/random.h"
 
 namespace zm {
 

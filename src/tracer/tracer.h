@@ -13,8 +13,8 @@
 
 #include "impulse/impulse.h"
 #include "scene/options.h"
+#include "support/random.h"
 #include "tracer/geometry.h"
-#include "tracer/random.h"
 #include "zm/zm.h"
 
 namespace zm {

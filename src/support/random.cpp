@@ -1,4 +1,4 @@
-#include "tracer/random.h"
+#include "support/random.h"
 
 #include <chrono>
 #include <random>
