@@ -1,4 +1,5 @@
-// Design files: ZM_loadSetup and ZM_saveSetup.
+// Design files: writing the current layout, reading it and the five older
+// ones, and the repairs that every load applies.
 #include "files/design_file.h"
 
 #include <cstddef>
@@ -8,7 +9,6 @@
 #include <vector>
 
 #include "files/hrc.h"
-#include "interface/jobs.h"
 #include "support/power.h"
 #include "support/text.h"
 
@@ -174,19 +174,6 @@ void ReadDesign(TResource& stream, TDesignRecord& design) {
   if (loaded->DefaultRayCount == 0) loaded->DefaultRayCount = kDefaultRayCount;
 
   std::memcpy(&design, loaded.get(), sizeof(TDesignRecord));
-}
-
-void LoadSetupJob(const char* fileName, TDesignRecord& design) {
-  std::unique_ptr<TResource> stream = RscOpenRead(fileName);
-  ReadDesign(*stream, design);
-}
-
-void SaveSetupJob(const char* fileName, const TDesignRecord& design) {
-  // The target is replaced only on commit, so a save that fails part-way
-  // keeps the previous file.
-  std::unique_ptr<TResource> stream = RscOpenCreate(fileName);
-  WriteDesign(*stream, design);
-  stream->Commit();
 }
 
 }  // namespace zm

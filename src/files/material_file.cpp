@@ -1,4 +1,4 @@
-// Material files: ZM_loadMaterial and ZM_saveMaterial.
+// Material files: the magic and one uncompressed material entry.
 #include "files/material_file.h"
 
 #include <cstring>
@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "files/design_file.h"
-#include "interface/jobs.h"
 #include "support/text.h"
 
 namespace zm {
@@ -36,19 +35,6 @@ void ReadMaterial(TResource& stream, TMaterialEntry& material) {
   stream.Read(&loaded, static_cast<int32_t>(sizeof(TMaterialEntry)));
   if (isAir) WriteFixedText(loaded.Name, kAirName);
   std::memcpy(&material, &loaded, sizeof(TMaterialEntry));
-}
-
-void LoadMaterialJob(const char* fileName, TMaterialEntry& material) {
-  std::unique_ptr<TResource> stream = RscOpenRead(fileName);
-  ReadMaterial(*stream, material);
-}
-
-void SaveMaterialJob(const char* fileName, const TMaterialEntry& material) {
-  // The target is replaced only on commit, so a failed save keeps the
-  // previous file.
-  std::unique_ptr<TResource> stream = RscOpenCreate(fileName);
-  WriteMaterial(*stream, material);
-  stream->Commit();
 }
 
 }  // namespace zm

@@ -1,5 +1,6 @@
 list(APPEND ZM_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/error_frame.cpp
   ${CMAKE_CURRENT_LIST_DIR}/exports.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/file_jobs.cpp
   ${CMAKE_CURRENT_LIST_DIR}/process.cpp
 )
