@@ -7,6 +7,8 @@
 #include <memory>
 #include <new>
 
+#include "support/little_endian.h"
+
 namespace zm {
 
 namespace {
@@ -21,15 +23,6 @@ constexpr int32_t kRunDistance = 3;
 uint32_t HashAt(const uint8_t* q) {
   uint32_t h = (uint32_t{q[3]} << 16) ^ (uint32_t{q[2]} << 10) ^ (uint32_t{q[1]} << 5) ^ q[0];
   return ((h * 33) >> 5) & 0xFFFF;
-}
-
-void StoreLe32(uint8_t* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t LoadLe32(const uint8_t* in) {
-  return uint32_t{in[0]} | (uint32_t{in[1]} << 8) | (uint32_t{in[2]} << 16) |
-         (uint32_t{in[3]} << 24);
 }
 
 // Collects the token stream in a fixed buffer that goes to the stream in

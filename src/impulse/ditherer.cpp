@@ -39,13 +39,10 @@ void TDitherer::Store(double code, uint8_t* slot) const {
       slot[0] = static_cast<uint8_t>(q + 128);
       break;
     case 16:
-      slot[0] = static_cast<uint8_t>(u);
-      slot[1] = static_cast<uint8_t>(u >> 8);
+      StoreLe16(slot, u);
       break;
     default:  // 24
-      slot[0] = static_cast<uint8_t>(u);
-      slot[1] = static_cast<uint8_t>(u >> 8);
-      slot[2] = static_cast<uint8_t>(u >> 16);
+      StoreLe24(slot, u);
       break;
   }
 }

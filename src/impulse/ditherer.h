@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "support/exception.h"
+#include "support/little_endian.h"
 
 namespace zm {
 
@@ -68,11 +69,7 @@ void TDitherer::Convert(const double* source, uint8_t* destination, int32_t coun
   uint8_t* slot = destination + int64_t{Channel} * bytes;
   if (Bits == 32) {
     for (int32_t i = 0; i < count; ++i, slot += stride) {
-      const uint32_t word = std::bit_cast<uint32_t>(static_cast<float>(source[i]));
-      slot[0] = static_cast<uint8_t>(word);
-      slot[1] = static_cast<uint8_t>(word >> 8);
-      slot[2] = static_cast<uint8_t>(word >> 16);
-      slot[3] = static_cast<uint8_t>(word >> 24);
+      StoreLe32(slot, std::bit_cast<uint32_t>(static_cast<float>(source[i])));
     }
     return;
   }

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "support/little_endian.h"
+
 namespace zm {
 
 namespace {
@@ -10,14 +12,6 @@ namespace {
 constexpr int32_t kHeaderSize = 44;
 constexpr const char* kProductName = "Zelvane";
 
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
 void PutId(uint8_t* p, const char* id) {
   std::memcpy(p, id, 4);
 }
@@ -32,7 +26,7 @@ class TEntryBuilder {
     const size_t at = used_;
     Reserve(at + 8 + padded);
     PutId(buffer_.data() + at, id);
-    Put32(buffer_.data() + at + 4, static_cast<uint32_t>(size));
+    StoreLe32(buffer_.data() + at + 4, static_cast<uint32_t>(size));
     std::memcpy(buffer_.data() + at + 8, text.data(), text.size());
     std::memset(buffer_.data() + at + 8 + text.size(), 0, padded - text.size());
     used_ = at + 8 + padded;
@@ -83,18 +77,18 @@ void WriteWave(TResource& stream, const uint8_t* data, int32_t frames, int32_t c
 
   uint8_t header[kHeaderSize];
   PutId(header + 0, "RIFF");
-  Put32(header + 4, static_cast<uint32_t>(36 + dataSize + pad));
+  StoreLe32(header + 4, static_cast<uint32_t>(36 + dataSize + pad));
   PutId(header + 8, "WAVE");
   PutId(header + 12, "fmt ");
-  Put32(header + 16, 16);
-  Put16(header + 20, bits == 32 ? 3 : 1);
-  Put16(header + 22, static_cast<uint32_t>(channels));
-  Put32(header + 24, static_cast<uint32_t>(sampleRate));
-  Put32(header + 28, static_cast<uint32_t>(byteRate));
-  Put16(header + 32, blockAlign);
-  Put16(header + 34, static_cast<uint32_t>(bits));
+  StoreLe32(header + 16, 16);
+  StoreLe16(header + 20, bits == 32 ? 3 : 1);
+  StoreLe16(header + 22, static_cast<uint32_t>(channels));
+  StoreLe32(header + 24, static_cast<uint32_t>(sampleRate));
+  StoreLe32(header + 28, static_cast<uint32_t>(byteRate));
+  StoreLe16(header + 32, blockAlign);
+  StoreLe16(header + 34, static_cast<uint32_t>(bits));
   PutId(header + 36, "data");
-  Put32(header + 40, static_cast<uint32_t>(dataSize));
+  StoreLe32(header + 40, static_cast<uint32_t>(dataSize));
 
   stream.Write(header, kHeaderSize);
   WriteAll(stream, data, dataSize);
@@ -106,11 +100,11 @@ void WriteWave(TResource& stream, const uint8_t* data, int32_t frames, int32_t c
   if (listSize != 0) {
     uint8_t list[12];
     PutId(list + 0, "LIST");
-    Put32(list + 4, static_cast<uint32_t>(4 + entries.Size()));
+    StoreLe32(list + 4, static_cast<uint32_t>(4 + entries.Size()));
     PutId(list + 8, "INFO");
     stream.Write(list, sizeof list);
     WriteAll(stream, entries.Data(), entries.Size());
-    Put32(header + 4, static_cast<uint32_t>(36 + dataSize + pad + listSize));
+    StoreLe32(header + 4, static_cast<uint32_t>(36 + dataSize + pad + listSize));
     stream.SetPosition(0);
     stream.Write(header, kHeaderSize);
   }
