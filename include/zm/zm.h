@@ -64,13 +64,18 @@ extern "C" {
 #define ZM_MATERIAL_SLOTS 20
 #define ZM_GROUP_SLOTS 64
 #define ZM_BAND_COUNT 8
+#define ZM_CHANNEL_COUNT 8 /* output channels a receiver wall may use: 0 to 7 */
 #define ZM_HOST_BLOCK_SIZE 4096
 
 /* Names with a meaning of their own in design and material files: a used
- * material of this name describes the air (its factors apply per 75 m of
- * path), and design loading names a group 0 that it creates this way. */
+ * material of this name describes the air, and design loading names a group
+ * 0 that it creates this way. */
 #define ZM_AIR_MATERIAL_NAME "** AIR **"
 #define ZM_DEFAULT_GROUP_NAME "** Default **"
+
+/* The air material's factors apply per this many metres of path. A design
+ * without one gets AirAttenuation (per metre) raised to this power. */
+#define ZM_AIR_UNIT_METRES 75.0
 
 #pragma pack(push, 1)
 

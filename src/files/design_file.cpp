@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
-#include <string_view>
 #include <vector>
 
 #include "files/hrc.h"
@@ -17,10 +16,6 @@ namespace zm {
 namespace {
 
 constexpr char kCurrentMagic[4] = {'Z', 'M', 'D', '5'};
-constexpr std::string_view kAirName = "** AIR **";
-constexpr std::string_view kDefaultGroupName = "** Default **";
-// The air material's reflection is the per-metre attenuation over 75 metres.
-constexpr double kAirExponent = 75.0;
 constexpr int32_t kDefaultRayCount = 10000;
 
 constexpr size_t kOldEmitterSize = 34;  // InUse through Level
@@ -117,15 +112,15 @@ void EnsureAirMaterial(TDesignRecord& design) {
   TMaterialEntry* freeSlot = nullptr;
   for (TMaterialEntry& material : design.Materials) {
     if (material.InUse != 0) {
-      if (ReadFixedText(material.Name) == kAirName) return;
+      if (ReadFixedText(material.Name) == ZM_AIR_MATERIAL_NAME) return;
     } else if (freeSlot == nullptr) {
       freeSlot = &material;
     }
   }
   if (freeSlot == nullptr) return;
-  const double reflection = Power(design.AirAttenuation, kAirExponent);
+  const double reflection = AirFactorPerUnit(design.AirAttenuation);
   freeSlot->InUse = 1;
-  WriteFixedText(freeSlot->Name, kAirName);
+  WriteFixedText(freeSlot->Name, ZM_AIR_MATERIAL_NAME);
   for (int band = 0; band < ZM_BAND_COUNT; ++band) freeSlot->BandFactors[band] = 1.0;
   freeSlot->Reflection = reflection;
   freeSlot->Scatter = 0.0;
@@ -135,7 +130,7 @@ void EnsureDefaultGroup(TDesignRecord& design) {
   TGroupEntry& group = design.Groups[0];
   if (group.InUse != 0) return;
   group.InUse = 1;
-  WriteFixedText(group.Name, kDefaultGroupName);
+  WriteFixedText(group.Name, ZM_DEFAULT_GROUP_NAME);
   group.DefaultMark = 1;
 }
 

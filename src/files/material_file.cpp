@@ -2,9 +2,7 @@
 #include "files/material_file.h"
 
 #include <cstring>
-#include <memory>
 #include <string>
-#include <string_view>
 
 #include "files/design_file.h"
 #include "support/text.h"
@@ -14,7 +12,6 @@ namespace zm {
 namespace {
 
 constexpr char kMaterialMagic[4] = {'Z', 'M', 'M', '0'};
-constexpr std::string_view kAirName = "** AIR **";
 
 }  // namespace
 
@@ -29,11 +26,11 @@ void ReadMaterial(TResource& stream, TMaterialEntry& material) {
   if (std::memcmp(magic, kMaterialMagic, sizeof(magic)) != 0) {
     throw Exception(std::string(msg::zm::sInvalidSignature.text));
   }
-  const bool isAir = ReadFixedText(material.Name) == kAirName;
+  const bool isAir = ReadFixedText(material.Name) == ZM_AIR_MATERIAL_NAME;
   // Read aside: a short file must not leave half an entry behind.
   TMaterialEntry loaded;
   stream.Read(&loaded, static_cast<int32_t>(sizeof(TMaterialEntry)));
-  if (isAir) WriteFixedText(loaded.Name, kAirName);
+  if (isAir) WriteFixedText(loaded.Name, ZM_AIR_MATERIAL_NAME);
   std::memcpy(&material, &loaded, sizeof(TMaterialEntry));
 }
 

@@ -7,18 +7,19 @@
 #include <memory>
 #include <string>
 
+#include "zm/zm.h"
+
 namespace zm {
 
 class THydra;
 
-inline constexpr int kImpulseChannels = 8;
+inline constexpr int kImpulseChannels = ZM_CHANNEL_COUNT;
 // Sub-sample positions of the filter table; the table holds one extra phase
 // as the far end of the last interpolation interval.
 inline constexpr int kFilterPhases = 512;
 // Doubles per filter-table row: per band segment P, dP, Q, dQ; then the
 // window and its difference, and the top band term and its difference.
 inline constexpr int kFilterRowSize = 32;
-inline constexpr int kLeadInSamples = 512;
 // "No arrival seen yet" for FirstDirectTime / FirstReflectionTime.
 inline constexpr double kNoArrivalTime = 1e20;
 

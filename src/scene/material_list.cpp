@@ -18,7 +18,7 @@ TMaterial::TMaterial(const TDesignRecord& design, int index) {
   // turn the whole impulse into NaN. The air's scatter is never read, so a
   // host may leave anything there.
   if (!IsFinite(Reflection)) RefuseDesign(msg::scene::sMaterialReflection, {index});
-  if (Name != kAirMaterialName && !IsFinite(Scatter)) {
+  if (Name != ZM_AIR_MATERIAL_NAME && !IsFinite(Scatter)) {
     RefuseDesign(msg::scene::sMaterialScatter, {index});
   }
   for (int b = 0; b < kBandCount; ++b) {

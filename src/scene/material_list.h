@@ -83,7 +83,4 @@ class TMaterialList {
   std::set<std::unique_ptr<TMaterialListItem>, Less> items_;
 };
 
-// The name of the material that describes the air itself.
-inline constexpr const char* kAirMaterialName = "** AIR **";
-
 }  // namespace zm

@@ -87,15 +87,15 @@ int32_t TOptions::LengthSamples() const {
 }
 
 int32_t TOptions::MaxLengthSamples() const {
-  // Channel storage: 8 channels x (3H + LengthSamples + 512 lead-in + 2)
+  // Channel storage: 8 channels x (3H + LengthSamples + lead-in + 2)
   // doubles, within kMaxChannelStorageBytes.
   const int64_t half = FilterLength / 2;
-  const int64_t perChannel = kMaxChannelStorageBytes / (8 * int64_t{sizeof(double)});
-  int64_t limit = perChannel - 3 * half - 512 - 2;
+  const int64_t perChannel = kMaxChannelStorageBytes / (ZM_CHANNEL_COUNT * int64_t{sizeof(double)});
+  int64_t limit = perChannel - 3 * half - kLeadInSamples - 2;
   // Output file: (LengthSamples + N + 1) frames of 8 channels x 4 bytes, a
   // 44-byte header and a list chunk of at most a few hundred bytes, all
   // counted by uint32 sizes.
-  const int64_t fileLimit = (kMaxWaveFileBytes - 1024) / (8 * 4) - FilterLength - 1;
+  const int64_t fileLimit = (kMaxWaveFileBytes - 1024) / (ZM_CHANNEL_COUNT * 4) - FilterLength - 1;
   if (fileLimit < limit) limit = fileLimit;
   return static_cast<int32_t>(limit);
 }

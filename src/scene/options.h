@@ -9,7 +9,10 @@
 
 namespace zm {
 
-inline constexpr int kBandCount = 8;
+inline constexpr int kBandCount = ZM_BAND_COUNT;
+// Samples of silence ahead of the output's reference arrival when LeadIn is
+// set.
+inline constexpr int32_t kLeadInSamples = 512;
 
 class TOptions {
  public:
@@ -42,7 +45,7 @@ class TOptions {
   int32_t DirectSoundLevel;
   std::string Title;
   std::string Comment;
-  int32_t LeadIn;    // sign-widened from 16 bits
+  int32_t LeadIn;    // sign-widened from 16 bits; nonzero: kLeadInSamples
   int32_t GainMode;  // sign-widened from 16 bits
   double FixedGain;  // linear: 10^((FixedGainDb + 48) * 0.05)
   int32_t DefaultRayCount;

@@ -66,7 +66,8 @@ TWall::TWall(const TDesignRecord& design, int index) {
   // Only a receiver writes into the impulse, so only its channel and gain
   // matter; other walls may keep whatever the host left there.
   if (Receiver) {
-    if (Channel < 0 || Channel >= 8) RefuseDesign(msg::scene::sWallChannel, {index, Channel});
+    if (Channel < 0 || Channel >= ZM_CHANNEL_COUNT)
+      RefuseDesign(msg::scene::sWallChannel, {index, Channel});
     if (!IsFinite(Gain)) RefuseDesign(msg::scene::sWallGain, {index});
   }
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "support/exception.h"
+#include "zm/zm.h"
 
 namespace zm {
 
@@ -17,6 +18,12 @@ inline double Power(double x, double y) {
   if (y == 0.0) return 1.0;
   if (x < 0.0) throw EInvalidOp();
   return std::exp(y * std::log(x));
+}
+
+// The air's amplitude factor over one air unit of path from its factor per
+// metre: what an air material holds as its reflection.
+inline double AirFactorPerUnit(double perMetre) {
+  return Power(perMetre, ZM_AIR_UNIT_METRES);
 }
 
 }  // namespace zm

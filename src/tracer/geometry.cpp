@@ -6,7 +6,6 @@
 namespace zm {
 
 namespace {
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr double kPi = std::numbers::pi;
 }  // namespace
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <numbers>
 
 namespace zm {
 
@@ -23,6 +24,8 @@ struct THit {
   double Y = 0.0;
   const TWall* Wall = nullptr;
 };
+
+inline constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 // Rays are traced as segments of this length; farther walls are never met.
 inline constexpr double kRayLength = 1000000.0;

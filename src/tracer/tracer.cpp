@@ -1,7 +1,6 @@
 #include "tracer/tracer.h"
 
 #include <cmath>
-#include <numbers>
 
 #include "scene/emitter.h"
 #include "scene/hydra.h"
@@ -12,10 +11,10 @@
 namespace zm {
 
 namespace {
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr int32_t kProgressInterval = 512;
-// Air attenuation is given per 75 m of path.
-constexpr double kAirUnit = 1.0 / 75.0;
+// Paths are multiplied by this rather than divided by the air unit: the two
+// round differently, and rendered files must not change by a bit.
+constexpr double kAirUnitsPerMetre = 1.0 / ZM_AIR_UNIT_METRES;
 }  // namespace
 
 TTracer::TTracer(THydra& scene, int32_t groupIndex) : GroupIndex(groupIndex) {
@@ -27,14 +26,14 @@ TTracer::TTracer(THydra& scene, int32_t groupIndex) : GroupIndex(groupIndex) {
   Impulse = std::make_unique<TImpulse>(scene);
   Scene = &scene;
 
-  const TMaterialListItem key{std::string(kAirMaterialName)};
+  const TMaterialListItem key{std::string(ZM_AIR_MATERIAL_NAME)};
   const TMaterialListItem* air = scene.Materials ? scene.Materials->Search(key) : nullptr;
   if (air != nullptr) {
     for (int b = 0; b < kBandCount; ++b) AirBandBase[b] = air->Material->BandFactors[b];
     AirBroadbandBase = air->Material->Reflection;
   } else {
     for (double& base : AirBandBase) base = 1.0;
-    AirBroadbandBase = Power(options.AirAttenuation, 75.0);
+    AirBroadbandBase = AirFactorPerUnit(options.AirAttenuation);
   }
 
   WallTable.reserve(static_cast<size_t>(scene.WallCount));
@@ -53,14 +52,7 @@ bool TTracer::Run(uint8_t* abortFlag, TProgressCallback progress, void* userData
     TEmitter& emitter = *Scene->Emitters[e];
     if (emitter.UseDefaultRayCount) emitter.RayCount = options.DefaultRayCount;
   }
-  // Negative counts trace nothing and count as nothing; the total is capped
-  // so that ten huge emitters cannot wrap it negative.
-  int64_t total = 0;
-  for (int32_t e = 0; e < Scene->EmitterCount; ++e) {
-    const TEmitter& emitter = *Scene->Emitters[e];
-    if (emitter.Group == GroupIndex && emitter.RayCount > 0) total += emitter.RayCount;
-  }
-  total_ = total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
+  total_ = Scene->GroupRayTotal(GroupIndex);
   done_ = 0;
   SegmentCount = 0;
   abortFlag_ = abortFlag;
@@ -194,9 +186,13 @@ void TTracer::SetDirectivity(TRayState& ray, const TWall& wall) const {
   ray.DirectivityFactor = (1.0 - w) + w * std::sin(ray.Angle - wall.Angle);
 }
 
-double TTracer::AirAttenuation(const TRayState& ray, double d, double* airBand) const {
-  const double e = (ray.Distance + d) * kAirUnit;
-  for (int b = 0; b < kBandCount; ++b) airBand[b] = Power(AirBandBase[b], e);
+double TTracer::AirAttenuation(const TRayState& ray, double d, double* airBand,
+                               double* gains) const {
+  const double e = (ray.Distance + d) * kAirUnitsPerMetre;
+  for (int b = 0; b < kBandCount; ++b) {
+    airBand[b] = Power(AirBandBase[b], e);
+    gains[b] = ray.BandGain[b] * airBand[b];
+  }
   return Power(AirBroadbandBase, e);
 }
 
@@ -205,13 +201,12 @@ void TTracer::RecordDirect(const TRayState& ray, const TWall& wall, double d, do
   if (Impulse->FirstDirectTime > t) Impulse->FirstDirectTime = t;
   if (Scene->Options->DirectSoundLevel == 0) return;
   double airBand[kBandCount];
-  const double airBroadband = AirAttenuation(ray, d, airBand);
+  double gains[kBandCount];
+  const double airBroadband = AirAttenuation(ray, d, airBand, gains);
   // The absolute value drops the ray's random sign so that all direct rays
   // add up in phase; the directivity may still turn the result negative.
   const double amplitude = std::fabs(ray.Amplitude * wall.Gain * airBroadband) * ray.Normalisation *
                            ray.DirectivityFactor;
-  double gains[kBandCount];
-  for (int b = 0; b < kBandCount; ++b) gains[b] = ray.BandGain[b] * airBand[b];
   Impulse->AddArrival(t, amplitude, gains, wall.Channel);
 }
 
@@ -219,10 +214,9 @@ void TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d
   const double t = ray.Time + dt;
   if (Impulse->FirstReflectionTime > t) Impulse->FirstReflectionTime = t;
   double airBand[kBandCount];
-  const double airBroadband = AirAttenuation(ray, d, airBand);
-  const double amplitude = ray.Amplitude * wall.Gain * airBroadband * ray.DirectivityFactor;
   double gains[kBandCount];
-  for (int b = 0; b < kBandCount; ++b) gains[b] = ray.BandGain[b] * airBand[b];
+  const double airBroadband = AirAttenuation(ray, d, airBand, gains);
+  const double amplitude = ray.Amplitude * wall.Gain * airBroadband * ray.DirectivityFactor;
   Impulse->AddArrival(t, amplitude, gains, wall.Channel);
 
   // From the third reflection on, spread diffuse arrivals along the last

@@ -78,9 +78,10 @@ class TTracer {
   void SetDirectivity(TRayState& ray, const TWall& wall) const;
   void RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt);
   void RecordReflection(const TRayState& ray, const TWall& wall, double d, double dt);
-  // Air attenuation over the whole path to this receiver: broadband factor,
-  // and per band into airBand.
-  double AirAttenuation(const TRayState& ray, double d, double* airBand) const;
+  // Air attenuation over the whole path to a receiver `d` metres on: returns
+  // the broadband factor, fills the per-band factors into airBand and the
+  // ray's band gains with the air applied into gains.
+  double AirAttenuation(const TRayState& ray, double d, double* airBand, double* gains) const;
 
   // Progress state shared by Run and TraceEmitter.
   int64_t done_ = 0;

@@ -24,7 +24,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 DesignBuilder ValidDesign() {
   DesignBuilder b;
   int brick = b.AddMaterial("Brick");
-  b.AddMaterial(kAirMaterialName, 0.99);
+  b.AddMaterial(ZM_AIR_MATERIAL_NAME, 0.99);
   b.AddWall(0, 0, 10, 0, brick);
   b.AddReceiver(5, -1, 5, 1, brick, 1);
   b.AddEmitter(1, 1, 0, 100, 1.0);

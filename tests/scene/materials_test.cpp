@@ -73,7 +73,7 @@ TEST(MaterialList, FindAndSearch) {
     EXPECT_STREQ(e.what(), "Material \"\" not found");
   }
   // Absence is not a failure for Search: the tracer asks for the air so.
-  EXPECT_EQ(list.Search(TMaterialListItem(kAirMaterialName)), nullptr);
+  EXPECT_EQ(list.Search(TMaterialListItem(ZM_AIR_MATERIAL_NAME)), nullptr);
   const TMaterialListItem* found = list.Search(TMaterialListItem("Brick"));
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(found->Material->Name, "Brick");

@@ -323,7 +323,7 @@ TEST(Tracer, PowerRuleFailuresAreInvalidOperations) {
   {
     // A negative air base fails at the first receiver hit.
     auto design = DirectDesign(1, 0.0);
-    design.AddMaterial(kAirMaterialName, -0.5);
+    design.AddMaterial(ZM_AIR_MATERIAL_NAME, -0.5);
     Traced t(design);
     EXPECT_THROW(t.Run(), EInvalidOp);
   }
@@ -338,7 +338,7 @@ TEST(Tracer, PowerRuleFailuresAreInvalidOperations) {
     // All air factors 1: no attenuation at any distance.
     auto design = DirectDesign(1, 0.0);
     design->AirAttenuation = 0.5;  // ignored while the air material exists
-    design.AddMaterial(kAirMaterialName, 1.0);
+    design.AddMaterial(ZM_AIR_MATERIAL_NAME, 1.0);
     Traced t(design);
     ASSERT_TRUE(t.Run());
     ASSERT_EQ(t.observer.arrivals.size(), 1u);
