@@ -20,6 +20,50 @@ constexpr int32_t kMinMatch = 4;
 // Distance code 0 (distance 3) marks a byte run instead of a back-reference.
 constexpr int32_t kRunDistance = 3;
 
+// The token layout, shared by the writer and the reader. A token is, in
+// order:
+//   token byte      match code M in bits 0-2, literal code L in bits 3-5,
+//                   the lowest distance bits in bits 6-7;
+//   extension byte  when L or M is kCodeEscape. Only one escaped: its extra
+//                   nibble low, the next distance bits high. Both escaped:
+//                   L's nibble high, M's low, no distance bits;
+//   varints         L's, then M's, for a nibble of kNibbleEscape: base 128,
+//                   low groups first, kMoreBit on every byte but the last;
+//   distance bytes  the next 7 distance bits; kMoreBit set: one more byte
+//                   follows with the last 7 bits, or, when it has kMoreBit
+//                   set itself, the last 3 bits and a carried nibble above
+//                   them: the low 4 distance bits of the next token, which
+//                   come before that token's own;
+//   literal bytes, then the fill byte of a run.
+// Literal count = L, match length = M + kMinMatch, distance = code +
+// kRunDistance.
+namespace token {
+constexpr int kLiteralShift = 3;
+constexpr int kDistanceShift = 6;
+constexpr uint32_t kCodeMask = 7;
+constexpr uint32_t kCodeEscape = 7;
+constexpr int kNibbleBits = 4;
+constexpr uint32_t kNibbleMask = 0xF;
+constexpr uint32_t kNibbleEscape = 15;
+constexpr uint32_t kVarintCode = kCodeEscape + kNibbleEscape;
+constexpr int kTokenDistanceBits = 2;
+constexpr int kExtensionDistanceBits = kNibbleBits;
+constexpr int kByteBits = 7;  // payload bits of a distance or varint byte
+constexpr uint32_t kByteMask = 0x7F;
+constexpr uint32_t kMoreBit = 0x80;
+constexpr int kSlotDistanceBits = 3;  // distance bits in a byte that carries a nibble
+constexpr uint32_t kSlotDistanceMask = 7;
+constexpr int kCarriedShift = kSlotDistanceBits;
+constexpr int kCarriedBits = kNibbleBits;
+}  // namespace token
+
+// Takes the lowest `bits` bits off `value`.
+inline uint32_t TakeBits(uint32_t& value, int bits) {
+  const uint32_t taken = value & ((1u << bits) - 1);
+  value >>= bits;
+  return taken;
+}
+
 uint32_t HashAt(const uint8_t* q) {
   uint32_t h = (uint32_t{q[3]} << 16) ^ (uint32_t{q[2]} << 10) ^ (uint32_t{q[1]} << 5) ^ q[0];
   return ((h * 33) >> 5) & 0xFFFF;
@@ -43,73 +87,17 @@ class TTokenWriter {
     fill_ = 0;
   }
 
+  // Emits the token of a run of literals followed by a back-reference (or,
+  // at kRunDistance, a byte run whose fill byte the caller puts next).
   void EmitToken(const uint8_t* literals, int32_t literalCount, int32_t matchLength,
                  int32_t distance) {
-    uint32_t lc = static_cast<uint32_t>(literalCount);
-    uint32_t mc = static_cast<uint32_t>(matchLength - kMinMatch);
     uint32_t dc = static_cast<uint32_t>(distance - kRunDistance);
-
     if (slotOpen_) {
-      PatchSlot(static_cast<uint8_t>((dc & 0xF) << 3));
-      dc >>= 4;
+      PatchSlot(static_cast<uint8_t>(TakeBits(dc, token::kCarriedBits) << token::kCarriedShift));
     }
-
-    if (lc < 7 && mc < 7) {
-      Put(((dc & 3) << 6) | (lc << 3) | mc);
-      dc >>= 2;
-    } else if (lc < 7) {
-      Put(((dc & 3) << 6) | (lc << 3) | 7);
-      dc >>= 2;
-      mc -= 7;
-      if (mc < 15) {
-        Put(((dc & 0xF) << 4) | mc);
-        dc >>= 4;
-      } else {
-        Put(((dc & 0xF) << 4) | 0xF);
-        dc >>= 4;
-        PutVarint(mc - 15);
-      }
-    } else if (mc < 7) {
-      Put(((dc & 3) << 6) | 0x38 | mc);
-      dc >>= 2;
-      lc -= 7;
-      if (lc < 15) {
-        Put(((dc & 0xF) << 4) | lc);
-      } else {
-        Put(((dc & 0xF) << 4) | 0xF);
-        PutVarint(lc - 15);
-      }
-      dc >>= 4;
-    } else {
-      // Both lengths need the extension byte, which then has no room for
-      // distance bits.
-      Put(((dc & 3) << 6) | 0x3F);
-      dc >>= 2;
-      lc -= 7;
-      mc -= 7;
-      uint32_t a = std::min<uint32_t>(lc, 15);
-      uint32_t b = std::min<uint32_t>(mc, 15);
-      Put((a << 4) | b);
-      if (a == 15) PutVarint(lc - 15);
-      if (b == 15) PutVarint(mc - 15);
-    }
-
-    if (dc <= 127) {
-      Put(dc);
-    } else {
-      Put((dc & 0x7F) | 0x80);
-      dc >>= 7;
-      if (dc <= 7) {
-        // Only three bits used: leave bits 3-6 for the next token.
-        slotValue_ = static_cast<uint8_t>(0x80 | dc);
-        Put(slotValue_);
-        slotPosition_ = flushPosition_ + fill_ - 1;
-        slotOpen_ = true;
-      } else {
-        Put(dc);
-      }
-    }
-
+    PutCodes(static_cast<uint32_t>(literalCount), static_cast<uint32_t>(matchLength - kMinMatch),
+             dc);
+    PutDistance(dc);
     PutLiterals(literals, literalCount);
   }
 
@@ -119,11 +107,55 @@ class TTokenWriter {
   }
 
  private:
-  void PutVarint(uint32_t x) {
-    while (x > 127) {
-      Put((x & 0x7F) | 0x80);
-      x >>= 7;
+  // The token byte, the extension byte and the varints of the literal
+  // count lc and the match code mc, taking distance bits off dc as the
+  // layout places them.
+  void PutCodes(uint32_t lc, uint32_t mc, uint32_t& dc) {
+    using namespace token;
+    const bool literalEscaped = lc >= kCodeEscape;
+    const bool matchEscaped = mc >= kCodeEscape;
+    const uint32_t literalCode = literalEscaped ? kCodeEscape : lc;
+    const uint32_t matchCode = matchEscaped ? kCodeEscape : mc;
+    Put((TakeBits(dc, kTokenDistanceBits) << kDistanceShift) | (literalCode << kLiteralShift) |
+        matchCode);
+    if (!literalEscaped && !matchEscaped) return;
+
+    const uint32_t literalRest = lc - literalCode;
+    const uint32_t matchRest = mc - matchCode;
+    const uint32_t literalNibble = std::min(literalRest, kNibbleEscape);
+    const uint32_t matchNibble = std::min(matchRest, kNibbleEscape);
+    if (literalEscaped && matchEscaped) {
+      Put((literalNibble << kNibbleBits) | matchNibble);
+    } else {
+      const uint32_t nibble = literalEscaped ? literalNibble : matchNibble;
+      Put((TakeBits(dc, kExtensionDistanceBits) << kNibbleBits) | nibble);
     }
+    if (literalEscaped && literalNibble == kNibbleEscape) PutVarint(literalRest - kNibbleEscape);
+    if (matchEscaped && matchNibble == kNibbleEscape) PutVarint(matchRest - kNibbleEscape);
+  }
+
+  // The distance bits left in dc: one byte, or two, the second of which
+  // opens the carried-nibble slot when it needs no more than three bits.
+  void PutDistance(uint32_t dc) {
+    using namespace token;
+    if (dc <= kByteMask) {
+      Put(dc);
+      return;
+    }
+    Put(TakeBits(dc, kByteBits) | kMoreBit);
+    if (dc <= kSlotDistanceMask) {
+      slotValue_ = static_cast<uint8_t>(kMoreBit | dc);
+      Put(slotValue_);
+      slotPosition_ = flushPosition_ + fill_ - 1;
+      slotOpen_ = true;
+    } else {
+      Put(dc);
+    }
+  }
+
+  void PutVarint(uint32_t x) {
+    using namespace token;
+    while (x > kByteMask) Put(TakeBits(x, kByteBits) | kMoreBit);
     Put(x);
   }
 
@@ -240,108 +272,156 @@ void CopyMatch(uint8_t* dst, size_t distance, size_t length) {
   for (; i < length; ++i) dst[i] = src[i];
 }
 
+// One token as the reader decodes it.
+struct TToken {
+  uint64_t literalCount;
+  uint64_t matchLength;
+  uint32_t distanceCode;  // 0: a byte run
+};
+
+// Reads tokens off a block's token stream, carrying the nibble from one
+// token to the next. Any read past the stream, or a field that the writer
+// cannot have produced, fails with the position of the token's first byte.
+class TTokenReader {
+ public:
+  TTokenReader(const TResource& stream, const THeader& header, const std::vector<uint8_t>& tokens)
+      : stream_(stream),
+        in_(tokens.data()),
+        size_(tokens.size()),
+        base_(int64_t{header.position} + kHrcHeaderSize) {}
+
+  [[noreturn]] void Fail() const { ThrowCorrupt(stream_, base_ + static_cast<int64_t>(start_)); }
+
+  uint8_t Byte() {
+    if (ip_ >= size_) Fail();
+    return in_[ip_++];
+  }
+
+  // `count` literal bytes, which must be there.
+  const uint8_t* Literals(uint64_t count) {
+    if (count > size_ - ip_) Fail();
+    const uint8_t* literals = in_ + ip_;
+    ip_ += static_cast<size_t>(count);
+    return literals;
+  }
+
+  TToken Next() {
+    using namespace token;
+    start_ = ip_;
+    const uint8_t first = Byte();
+    uint32_t d;
+    int bit;
+    if (hasNibble_) {
+      d = nibble_ | (uint32_t{static_cast<uint8_t>(first >> kDistanceShift)} << kCarriedBits);
+      bit = kCarriedBits + kTokenDistanceBits;
+      hasNibble_ = false;
+    } else {
+      d = first >> kDistanceShift;
+      bit = kTokenDistanceBits;
+    }
+    uint64_t literalCount = (first >> kLiteralShift) & kCodeMask;
+    uint64_t matchCode = first & kCodeMask;
+    if (literalCount == kCodeEscape || matchCode == kCodeEscape) {
+      ReadExtension(literalCount, matchCode, d, bit);
+    }
+    ReadDistanceBytes(d, bit);
+    // The writer never forms a distance code wider than 16 bits.
+    if (d > 0xFFFF) Fail();
+    return TToken{literalCount, matchCode + kMinMatch, d};
+  }
+
+ private:
+  void ReadExtension(uint64_t& literalCount, uint64_t& matchCode, uint32_t& d, int& bit) {
+    using namespace token;
+    const uint8_t ext = Byte();
+    if (literalCount == kCodeEscape && matchCode == kCodeEscape) {
+      literalCount += ext >> kNibbleBits;
+      matchCode += ext & kNibbleMask;
+    } else {
+      if (matchCode == kCodeEscape) {
+        matchCode += ext & kNibbleMask;
+      } else {
+        literalCount += ext & kNibbleMask;
+      }
+      d |= uint32_t{static_cast<uint8_t>(ext >> kNibbleBits)} << bit;
+      bit += kExtensionDistanceBits;
+    }
+    if (literalCount == kVarintCode) literalCount += Varint();
+    if (matchCode == kVarintCode) matchCode += Varint();
+  }
+
+  void ReadDistanceBytes(uint32_t& d, int bit) {
+    using namespace token;
+    const uint8_t first = Byte();
+    d |= uint32_t{first & kByteMask} << bit;
+    bit += kByteBits;
+    if ((first & kMoreBit) == 0) return;
+    const uint8_t second = Byte();
+    if (second & kMoreBit) {
+      d |= uint32_t{second & kSlotDistanceMask} << bit;
+      nibble_ = (second >> kCarriedShift) & kNibbleMask;
+      hasNibble_ = true;
+    } else {
+      d |= uint32_t{second & kByteMask} << bit;
+    }
+  }
+
+  uint64_t Varint() {
+    using namespace token;
+    uint64_t value = 0;
+    for (int shift = 0;; shift += kByteBits) {
+      const uint8_t b = Byte();
+      value |= uint64_t{b & kByteMask} << shift;
+      if ((b & kMoreBit) == 0) break;
+      if (shift >= 4 * kByteBits) Fail();  // no length needs more than five groups
+    }
+    if (value > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) Fail();
+    return value;
+  }
+
+  const TResource& stream_;
+  const uint8_t* in_;
+  size_t size_;
+  int64_t base_;  // stream position of the token stream
+  size_t ip_ = 0;
+  size_t start_ = 0;  // first byte of the current token
+  bool hasNibble_ = false;
+  uint32_t nibble_ = 0;
+};
+
 // Walks the token stream. With kWrite false it only checks that the stream
 // produces exactly `outSize` bytes without stepping out of bounds, which
 // lets the caller size its buffer from data it has seen decode.
 template <bool kWrite>
 void Decode(const TResource& stream, const THeader& header, const std::vector<uint8_t>& tokens,
             uint8_t* out) {
-  const uint8_t* in = tokens.data();
-  const size_t inSize = tokens.size();
+  TTokenReader reader(stream, header, tokens);
   const size_t outSize = static_cast<size_t>(header.uncompressedSize);
-  const int64_t base = int64_t{header.position} + kHrcHeaderSize;
-  size_t ip = 0;
   size_t op = 0;
-  size_t tokenStart = 0;
-  bool hasNibble = false;
-  uint32_t nibble = 0;
-
-  auto fail = [&]() { ThrowCorrupt(stream, base + static_cast<int64_t>(tokenStart)); };
-  auto next = [&]() -> uint8_t {
-    if (ip >= inSize) fail();
-    return in[ip++];
-  };
-  auto varint = [&]() -> uint64_t {
-    uint64_t value = 0;
-    for (int shift = 0;; shift += 7) {
-      uint8_t b = next();
-      value |= uint64_t{b & 0x7Fu} << shift;
-      if ((b & 0x80) == 0) break;
-      if (shift >= 28) fail();  // no length needs more than five groups
-    }
-    if (value > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) fail();
-    return value;
-  };
-
   while (op < outSize) {
-    tokenStart = ip;
-    const uint8_t token = next();
-    uint32_t d;
-    int bit;
-    if (hasNibble) {
-      d = nibble | (uint32_t{static_cast<uint8_t>(token >> 6)} << 4);
-      bit = 6;
-      hasNibble = false;
-    } else {
-      d = token >> 6;
-      bit = 2;
-    }
-    uint64_t literalCount = (token >> 3) & 7;
-    uint64_t matchCode = token & 7;
-    if (literalCount == 7 || matchCode == 7) {
-      const uint8_t ext = next();
-      if (literalCount == 7 && matchCode == 7) {
-        literalCount += ext >> 4;
-        matchCode += ext & 0xF;
-      } else {
-        if (matchCode == 7) {
-          matchCode += ext & 0xF;
-        } else {
-          literalCount += ext & 0xF;
-        }
-        d |= uint32_t{static_cast<uint8_t>(ext >> 4)} << bit;
-        bit += 4;
-      }
-      if (literalCount == 22) literalCount += varint();
-      if (matchCode == 22) matchCode += varint();
-    }
-    const uint8_t first = next();
-    d |= uint32_t{first & 0x7Fu} << bit;
-    bit += 7;
-    if (first & 0x80) {
-      const uint8_t second = next();
-      if (second & 0x80) {
-        d |= uint32_t{second & 0x07u} << bit;
-        nibble = (second >> 3) & 0xF;
-        hasNibble = true;
-      } else {
-        d |= uint32_t{second & 0x7Fu} << bit;
-      }
-    }
-    // The compressor never forms a distance code wider than 16 bits.
-    if (d > 0xFFFF) fail();
+    const TToken token = reader.Next();
 
-    if (literalCount > 0) {
-      if (literalCount > outSize - op || literalCount > inSize - ip) fail();
-      if constexpr (kWrite) std::memcpy(out + op, in + ip, static_cast<size_t>(literalCount));
-      ip += static_cast<size_t>(literalCount);
-      op += static_cast<size_t>(literalCount);
+    if (token.literalCount > 0) {
+      if (token.literalCount > outSize - op) reader.Fail();
+      const uint8_t* literals = reader.Literals(token.literalCount);
+      const size_t count = static_cast<size_t>(token.literalCount);
+      if constexpr (kWrite) std::memcpy(out + op, literals, count);
+      op += count;
+      // The closing token ends here: its match part is never used.
       if (op == outSize) break;
     }
 
-    const uint64_t length = matchCode + kMinMatch;
-    if (length > outSize - op) fail();
-    if (d == 0) {
-      const uint8_t fill = next();
-      if constexpr (kWrite) std::memset(out + op, fill, static_cast<size_t>(length));
+    if (token.matchLength > outSize - op) reader.Fail();
+    const size_t length = static_cast<size_t>(token.matchLength);
+    if (token.distanceCode == 0) {
+      const uint8_t fill = reader.Byte();
+      if constexpr (kWrite) std::memset(out + op, fill, length);
     } else {
-      const uint64_t distance = uint64_t{d} + kRunDistance;
-      if (distance > op) fail();
-      if constexpr (kWrite) {
-        CopyMatch(out + op, static_cast<size_t>(distance), static_cast<size_t>(length));
-      }
+      const uint64_t distance = uint64_t{token.distanceCode} + kRunDistance;
+      if (distance > op) reader.Fail();
+      if constexpr (kWrite) CopyMatch(out + op, static_cast<size_t>(distance), length);
     }
-    op += static_cast<size_t>(length);
+    op += length;
   }
 }
 
