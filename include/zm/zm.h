@@ -1,15 +1,83 @@
 /*
  * zm: room-acoustics engine, public C interface.
  *
- * The host hands the engine one packed design record and receives an
- * impulse-response file; it can also save and load designs and single
- * materials. Every function but ZM_getVersion reports its outcome through a
- * caller-supplied TErrorRecord and never lets a failure escape.
+ * The host keeps a whole room in one packed TDesignRecord: points of the
+ * plan, walls between them made of named materials, sound emitters, walls
+ * that act as microphones (receivers), and the processing options.
+ * ZM_process traces the sound of one emitter group through the room and
+ * writes the impulse response as a RIFF/WAVE file. ZM_loadSetup and
+ * ZM_saveSetup move a design record to and from a design file,
+ * ZM_loadMaterial and ZM_saveMaterial one material entry to and from a
+ * material file. Every function but ZM_getVersion reports its outcome
+ * through a TErrorRecord that the caller supplies; no failure escapes.
  *
- * All records are packed and little-endian; doubles are IEEE 754 64-bit.
- * Text fields are char[65]: read up to the first zero byte or all 65 bytes,
- * written zero-filled. A slot of a fixed array is used when its first byte
- * (InUse) is nonzero.
+ * Rendering one design
+ *
+ *   static TDesignRecord d;   // all zero: every slot unused
+ *   TErrorRecord error;
+ *   uint8_t abortFlag;
+ *   d.ImpulseLength = 0.5;    // seconds
+ *   d.MinAmplitude = 0.001;   // rays end below this
+ *   d.SampleRate = 48000;
+ *   d.BitsPerSample = 24;
+ *   d.FilterLength = 32;
+ *   d.AirAttenuation = 0.9995;  // per metre
+ *   d.CoordinateScale = 1.0;    // points are in metres
+ *   d.StereoWidth = 1.0;
+ *   // A plastered 6 m x 4 m room: wall i runs from corner i to corner i + 1.
+ *   d.Materials[0].InUse = 1;
+ *   strcpy(d.Materials[0].Name, "Plaster");  // walls find it by this name
+ *   d.Materials[0].Reflection = 0.9;
+ *   for (int b = 0; b < ZM_BAND_COUNT; ++b) d.Materials[0].BandFactors[b] = 0.95;
+ *   const double corners[4][2] = {{0, 0}, {6, 0}, {6, 4}, {0, 4}};
+ *   for (int i = 0; i < 4; ++i) {
+ *     d.Points[i].X = corners[i][0];
+ *     d.Points[i].Y = corners[i][1];
+ *     d.Walls[i].InUse = 1;
+ *     d.Walls[i].StartPoint = i;
+ *     d.Walls[i].EndPoint = (i + 1) % 4;
+ *     d.Walls[i].Material = 0;
+ *   }
+ *   // A microphone: a short receiver wall that rays pass through untouched.
+ *   d.Materials[1] = d.Materials[0];
+ *   strcpy(d.Materials[1].Name, "Open");
+ *   d.Materials[1].Reflection = 1.0;
+ *   for (int b = 0; b < ZM_BAND_COUNT; ++b) d.Materials[1].BandFactors[b] = 1.0;
+ *   d.Points[4].X = 4.5, d.Points[4].Y = 1.5;
+ *   d.Points[5].X = 4.5, d.Points[5].Y = 2.5;
+ *   TWallEntry mic = {.InUse = 1, .StartPoint = 4, .EndPoint = 5, .PassThrough = 1,
+ *                     .Receiver = 1, .Material = 1, .Channel = 0, .Gain = 1.0};
+ *   d.Walls[4] = mic;
+ *   // One loudspeaker sending 20000 rays all around, in emitter group 0.
+ *   d.Points[6].X = 1.5, d.Points[6].Y = 2.0;
+ *   TEmitterEntry speaker = {.InUse = 1, .Point = 6, .RayCount = 20000,
+ *                            .Spread = 6.283185307179586, .Level = 1.0, .Group = 0};
+ *   d.Emitters[0] = speaker;
+ *
+ *   ZM_process(&d, "room.wav", &error, &abortFlag, NULL, NULL, 0);
+ *   if (error.Failed) fprintf(stderr, "zm: %.128s\n", error.Message);
+ *
+ * A design saved by a host (ZM_saveSetup) comes back with ZM_loadSetup;
+ * check error.Failed after every call.
+ *
+ * Conventions. All records are packed and little-endian; doubles are IEEE
+ * 754 64-bit. Text fields are char[65]: read up to the first zero byte or
+ * all 65 bytes, written zero-filled. A slot of a fixed array is used when
+ * its first byte (InUse) is nonzero. Positions are in point units (times
+ * CoordinateScale gives metres), angles in radians counter-clockwise from
+ * the x axis.
+ *
+ * File names. A name is a path of the operating system; a relative one is
+ * taken from the process's current directory. A name that
+ * begins with "mem:" opens a fresh, empty block of memory instead, which
+ * the call discards when it returns: a save or render to it succeeds and
+ * keeps nothing, a load from it fails (there is nothing to read).
+ *
+ * Threads. Calls may run at the same time on different threads: each call
+ * builds and releases everything it uses, and the one state shared between
+ * calls, the generator of the output's dither noise, is locked. A file is
+ * opened exclusively, so a call whose file another call holds at that moment
+ * fails with an open error rather than sharing it.
  */
 #ifndef ZM_ZM_H
 #define ZM_ZM_H
@@ -118,9 +186,9 @@ typedef struct TPointEntry {
 /* One wall material (186 bytes); also the payload of a material file. */
 typedef struct TMaterialEntry {
   uint8_t InUse;
-  char Name[ZM_NAME_LENGTH]; /* unique among used slots; "** AIR **" is the air */
-  double Reflection;         /* broadband amplitude factor per hit */
-  double Scatter;            /* width of the random reflection deviation, radians */
+  char Name[ZM_NAME_LENGTH];         /* unique among used slots; "** AIR **" is the air */
+  double Reflection;                 /* broadband amplitude factor per hit */
+  double Scatter;                    /* width of the random reflection deviation, radians */
   double BandFactors[ZM_BAND_COUNT]; /* amplitude factor per frequency band */
   uint8_t Reserved[40];
 } TMaterialEntry;
@@ -176,112 +244,133 @@ typedef struct TErrorRecord {
 
 #pragma pack(pop)
 
-/* Called before every 512th ray with the rays traced so far, the rays of the
- * whole run and the caller's userData. The host may set the abort byte from
- * here; the engine reads it right after each call. */
+/* The host's progress function for ZM_process, called on the caller's
+ * thread before rays 0, 512, 1024, ... of the run, with the rays traced so
+ * far, the rays of the whole run and the userData given to ZM_process. The
+ * host may set the abort byte from here; the engine reads it right after. */
 typedef void(ZM_CALLBACK* TProgressCallback)(int32_t done, int32_t total, void* userData);
 
-/* Traces emitter group `group` (0 to 63) of `design` and writes the impulse
- * response to `outputFile` as RIFF/WAVE. An aborted run writes nothing and
- * reports success. */
+/* ZM_process: traces emitter group `group` of `design` and writes the
+ * impulse response to `outputFile` as RIFF/WAVE.
+ *
+ *   design      the room; read only.
+ *   outputFile  file to write (see "File names"); an existing file is
+ *               replaced only when the whole file has been written.
+ *   error       receives the outcome; when null the call does nothing.
+ *   abortFlag   one byte that the engine sets to 0 on entry and reads
+ *               after each progress call (every 512 rays, also when
+ *               `progress` is null); the host sets it nonzero, from its
+ *               callback or another thread, to stop the run.
+ *   progress    may be null: then no progress is reported.
+ *   userData    handed to `progress` untouched; may be anything.
+ *   group       emitter group to render, 0 to 63.
+ *
+ * Success: the file is written, error->Failed is 0 and error->Message is
+ * untouched. Failure (a design the engine refuses, a group outside 0 to 63,
+ * a null design, outputFile or abortFlag, a file that cannot be written):
+ * Failed is 1, Message says why, and any earlier file at outputFile is left
+ * as it was. Abort: nothing is written and the call reports success. */
 ZM_API void ZM_CALL ZM_process(const TDesignRecord* design, const char* outputFile,
-                               TErrorRecord* error, uint8_t* abortFlag,
-                               TProgressCallback progress, void* userData, int32_t group);
+                               TErrorRecord* error, uint8_t* abortFlag, TProgressCallback progress,
+                               void* userData, int32_t group);
 
-/* Design files: the current layout and five older ones, converted on load. */
-ZM_API void ZM_CALL ZM_loadSetup(const char* fileName, TDesignRecord* design,
-                                 TErrorRecord* error);
+/* ZM_loadSetup: reads the design file `fileName` into `design`. Files of
+ * the current layout and of five older ones are read; older ones are
+ * converted. Every load then repairs three things: a design without a used
+ * ZM_AIR_MATERIAL_NAME material gets one, made from AirAttenuation, in its
+ * first free material slot (if there is one); an unused group 0 is named
+ * ZM_DEFAULT_GROUP_NAME with DefaultMark 1; a DefaultRayCount of 0 becomes
+ * 10000.
+ *
+ * fileName and design must not be null (a null one fails the call); when
+ * error is null the call does nothing. Success: the whole record is
+ * written and Failed is 0. Failure (no such file, not a design file, a
+ * damaged one): Failed is 1, Message says why, and the record is exactly
+ * as it was. */
+ZM_API void ZM_CALL ZM_loadSetup(const char* fileName, TDesignRecord* design, TErrorRecord* error);
+
+/* ZM_saveSetup: writes `design` to the design file `fileName`, in the
+ * current layout, compressed.
+ *
+ * fileName and design must not be null (a null one fails the call); when
+ * error is null the call does nothing. Success: the file holds the design
+ * and Failed is 0. Failure: Failed is 1, Message says why, and an existing
+ * file of that name is left as it was. */
 ZM_API void ZM_CALL ZM_saveSetup(const char* fileName, const TDesignRecord* design,
                                  TErrorRecord* error);
 
-/* Material files: one material entry. */
+/* ZM_loadMaterial: reads the material file `fileName` into `material`.
+ * When the entry holds the air material (its Name is ZM_AIR_MATERIAL_NAME)
+ * it keeps that name, so that loading into the air's slot cannot lose it.
+ *
+ * fileName and material must not be null (a null one fails the call);
+ * when error is null the call does nothing. Success: the whole entry is
+ * written and Failed is 0. Failure: Failed is 1, Message says why, and the
+ * entry is exactly as it was. */
 ZM_API void ZM_CALL ZM_loadMaterial(const char* fileName, TMaterialEntry* material,
                                     TErrorRecord* error);
+
+/* ZM_saveMaterial: writes `material` to the material file `fileName`.
+ *
+ * fileName and material must not be null (a null one fails the call);
+ * when error is null the call does nothing. Success: the file holds the
+ * entry and Failed is 0. Failure: Failed is 1, Message says why, and an
+ * existing file of that name is left as it was. */
 ZM_API void ZM_CALL ZM_saveMaterial(const char* fileName, const TMaterialEntry* material,
                                     TErrorRecord* error);
 
-/* Always 400. */
+/* ZM_getVersion: the interface version, ZM_VERSION (400). Cannot fail. */
 ZM_API int32_t ZM_CALL ZM_getVersion(void);
 
-/* The layout is part of the interface: every size and offset is fixed. */
+/* The layout is part of the interface: every size and offset is fixed. A
+ * compiler that packs the records differently fails here, at build time. */
+#define ZM_ASSERT_SIZE(type, size) ZM_STATIC_ASSERT(sizeof(type) == (size), #type " size")
+#define ZM_ASSERT_AT(type, field, offset) \
+  ZM_STATIC_ASSERT(offsetof(type, field) == (offset), #type "." #field " offset")
+/* clang-format off */
 ZM_STATIC_ASSERT(sizeof(double) == 8, "double must be 64-bit");
-
-ZM_STATIC_ASSERT(sizeof(TEmitterEntry) == 166, "TEmitterEntry size");
-ZM_STATIC_ASSERT(offsetof(TEmitterEntry, InUse) == 0, "TEmitterEntry.InUse");
-ZM_STATIC_ASSERT(offsetof(TEmitterEntry, Point) == 1, "TEmitterEntry.Point");
-ZM_STATIC_ASSERT(offsetof(TEmitterEntry, Direction) == 5, "TEmitterEntry.Direction");
-ZM_STATIC_ASSERT(offsetof(TEmitterEntry, RayCount) == 13, "TEmitterEntry.RayCount");
-ZM_STATIC_ASSERT(offsetof(TEmitterEntry, Spread) == 17, "TEmitterEntry.Spread");
-ZM_STATIC_ASSERT(offsetof(TEmitterEntry, RandomDirections) == 25, "TEmitterEntry.RandomDirections");
-ZM_STATIC_ASSERT(offsetof(TEmitterEntry, Level) == 26, "TEmitterEntry.Level");
-ZM_STATIC_ASSERT(offsetof(TEmitterEntry, Group) == 34, "TEmitterEntry.Group");
-ZM_STATIC_ASSERT(offsetof(TEmitterEntry, UseDefaultRayCount) == 38,
-                 "TEmitterEntry.UseDefaultRayCount");
-ZM_STATIC_ASSERT(offsetof(TEmitterEntry, Reserved) == 39, "TEmitterEntry.Reserved");
-
-ZM_STATIC_ASSERT(sizeof(TWallEntry) == 47, "TWallEntry size");
-ZM_STATIC_ASSERT(offsetof(TWallEntry, InUse) == 0, "TWallEntry.InUse");
-ZM_STATIC_ASSERT(offsetof(TWallEntry, StartPoint) == 1, "TWallEntry.StartPoint");
-ZM_STATIC_ASSERT(offsetof(TWallEntry, EndPoint) == 5, "TWallEntry.EndPoint");
-ZM_STATIC_ASSERT(offsetof(TWallEntry, PassThrough) == 9, "TWallEntry.PassThrough");
-ZM_STATIC_ASSERT(offsetof(TWallEntry, Receiver) == 10, "TWallEntry.Receiver");
-ZM_STATIC_ASSERT(offsetof(TWallEntry, Material) == 11, "TWallEntry.Material");
-ZM_STATIC_ASSERT(offsetof(TWallEntry, Channel) == 15, "TWallEntry.Channel");
-ZM_STATIC_ASSERT(offsetof(TWallEntry, Gain) == 19, "TWallEntry.Gain");
-ZM_STATIC_ASSERT(offsetof(TWallEntry, Pattern) == 27, "TWallEntry.Pattern");
-ZM_STATIC_ASSERT(offsetof(TWallEntry, Reserved) == 31, "TWallEntry.Reserved");
-
-ZM_STATIC_ASSERT(sizeof(TPointEntry) == 21, "TPointEntry size");
-ZM_STATIC_ASSERT(offsetof(TPointEntry, X) == 5, "TPointEntry.X");
-ZM_STATIC_ASSERT(offsetof(TPointEntry, Y) == 13, "TPointEntry.Y");
-
-ZM_STATIC_ASSERT(sizeof(TMaterialEntry) == 186, "TMaterialEntry size");
-ZM_STATIC_ASSERT(offsetof(TMaterialEntry, Name) == 1, "TMaterialEntry.Name");
-ZM_STATIC_ASSERT(offsetof(TMaterialEntry, Reflection) == 66, "TMaterialEntry.Reflection");
-ZM_STATIC_ASSERT(offsetof(TMaterialEntry, Scatter) == 74, "TMaterialEntry.Scatter");
-ZM_STATIC_ASSERT(offsetof(TMaterialEntry, BandFactors) == 82, "TMaterialEntry.BandFactors");
-ZM_STATIC_ASSERT(offsetof(TMaterialEntry, Reserved) == 146, "TMaterialEntry.Reserved");
-
-ZM_STATIC_ASSERT(sizeof(TGroupEntry) == 198, "TGroupEntry size");
-ZM_STATIC_ASSERT(offsetof(TGroupEntry, HostData) == 1, "TGroupEntry.HostData");
-ZM_STATIC_ASSERT(offsetof(TGroupEntry, Name) == 5, "TGroupEntry.Name");
-ZM_STATIC_ASSERT(offsetof(TGroupEntry, DefaultMark) == 70, "TGroupEntry.DefaultMark");
-ZM_STATIC_ASSERT(offsetof(TGroupEntry, Reserved) == 74, "TGroupEntry.Reserved");
-
-ZM_STATIC_ASSERT(sizeof(TDesignRecord) == 33796, "TDesignRecord size");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, Comment) == 65, "TDesignRecord.Comment");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, ImpulseLength) == 130, "TDesignRecord.ImpulseLength");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, MinAmplitude) == 138, "TDesignRecord.MinAmplitude");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, SampleRate) == 146, "TDesignRecord.SampleRate");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, BitsPerSample) == 150, "TDesignRecord.BitsPerSample");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, WindowType) == 154, "TDesignRecord.WindowType");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, FilterLength) == 158, "TDesignRecord.FilterLength");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, AirAttenuation) == 162, "TDesignRecord.AirAttenuation");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, CoordinateScale) == 170,
-                 "TDesignRecord.CoordinateScale");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, RandomSeed) == 178, "TDesignRecord.RandomSeed");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, SubArrivals) == 182, "TDesignRecord.SubArrivals");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, Balance) == 186, "TDesignRecord.Balance");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, StereoWidth) == 194, "TDesignRecord.StereoWidth");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, TrimToDirect) == 202, "TDesignRecord.TrimToDirect");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, DirectSoundLevel) == 206,
-                 "TDesignRecord.DirectSoundLevel");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, LeadIn) == 210, "TDesignRecord.LeadIn");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, GainMode) == 212, "TDesignRecord.GainMode");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, FixedGainDb) == 214, "TDesignRecord.FixedGainDb");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, DefaultRayCount) == 222,
-                 "TDesignRecord.DefaultRayCount");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, Reserved1) == 226, "TDesignRecord.Reserved1");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, Emitters) == 270, "TDesignRecord.Emitters");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, Walls) == 1930, "TDesignRecord.Walls");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, Points) == 8980, "TDesignRecord.Points");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, Materials) == 13180, "TDesignRecord.Materials");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, HostBlock) == 16900, "TDesignRecord.HostBlock");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, Groups) == 20996, "TDesignRecord.Groups");
-ZM_STATIC_ASSERT(offsetof(TDesignRecord, Reserved2) == 33668, "TDesignRecord.Reserved2");
-
-ZM_STATIC_ASSERT(sizeof(TErrorRecord) == 129, "TErrorRecord size");
-ZM_STATIC_ASSERT(offsetof(TErrorRecord, Message) == 1, "TErrorRecord.Message");
+ZM_ASSERT_SIZE(TEmitterEntry, 166);
+ZM_ASSERT_AT(TEmitterEntry, Point, 1);        ZM_ASSERT_AT(TEmitterEntry, Direction, 5);
+ZM_ASSERT_AT(TEmitterEntry, RayCount, 13);    ZM_ASSERT_AT(TEmitterEntry, Spread, 17);
+ZM_ASSERT_AT(TEmitterEntry, RandomDirections, 25);
+ZM_ASSERT_AT(TEmitterEntry, Level, 26);       ZM_ASSERT_AT(TEmitterEntry, Group, 34);
+ZM_ASSERT_AT(TEmitterEntry, UseDefaultRayCount, 38);
+ZM_ASSERT_AT(TEmitterEntry, Reserved, 39);
+ZM_ASSERT_SIZE(TWallEntry, 47);
+ZM_ASSERT_AT(TWallEntry, StartPoint, 1);      ZM_ASSERT_AT(TWallEntry, EndPoint, 5);
+ZM_ASSERT_AT(TWallEntry, PassThrough, 9);     ZM_ASSERT_AT(TWallEntry, Receiver, 10);
+ZM_ASSERT_AT(TWallEntry, Material, 11);       ZM_ASSERT_AT(TWallEntry, Channel, 15);
+ZM_ASSERT_AT(TWallEntry, Gain, 19);           ZM_ASSERT_AT(TWallEntry, Pattern, 27);
+ZM_ASSERT_AT(TWallEntry, Reserved, 31);
+ZM_ASSERT_SIZE(TPointEntry, 21);
+ZM_ASSERT_AT(TPointEntry, X, 5);              ZM_ASSERT_AT(TPointEntry, Y, 13);
+ZM_ASSERT_SIZE(TMaterialEntry, 186);
+ZM_ASSERT_AT(TMaterialEntry, Name, 1);        ZM_ASSERT_AT(TMaterialEntry, Reflection, 66);
+ZM_ASSERT_AT(TMaterialEntry, Scatter, 74);    ZM_ASSERT_AT(TMaterialEntry, BandFactors, 82);
+ZM_ASSERT_AT(TMaterialEntry, Reserved, 146);
+ZM_ASSERT_SIZE(TGroupEntry, 198);
+ZM_ASSERT_AT(TGroupEntry, HostData, 1);       ZM_ASSERT_AT(TGroupEntry, Name, 5);
+ZM_ASSERT_AT(TGroupEntry, DefaultMark, 70);   ZM_ASSERT_AT(TGroupEntry, Reserved, 74);
+ZM_ASSERT_SIZE(TDesignRecord, 33796);
+ZM_ASSERT_AT(TDesignRecord, Comment, 65);     ZM_ASSERT_AT(TDesignRecord, ImpulseLength, 130);
+ZM_ASSERT_AT(TDesignRecord, MinAmplitude, 138); ZM_ASSERT_AT(TDesignRecord, SampleRate, 146);
+ZM_ASSERT_AT(TDesignRecord, BitsPerSample, 150); ZM_ASSERT_AT(TDesignRecord, WindowType, 154);
+ZM_ASSERT_AT(TDesignRecord, FilterLength, 158); ZM_ASSERT_AT(TDesignRecord, AirAttenuation, 162);
+ZM_ASSERT_AT(TDesignRecord, CoordinateScale, 170); ZM_ASSERT_AT(TDesignRecord, RandomSeed, 178);
+ZM_ASSERT_AT(TDesignRecord, SubArrivals, 182); ZM_ASSERT_AT(TDesignRecord, Balance, 186);
+ZM_ASSERT_AT(TDesignRecord, StereoWidth, 194); ZM_ASSERT_AT(TDesignRecord, TrimToDirect, 202);
+ZM_ASSERT_AT(TDesignRecord, DirectSoundLevel, 206); ZM_ASSERT_AT(TDesignRecord, LeadIn, 210);
+ZM_ASSERT_AT(TDesignRecord, GainMode, 212);   ZM_ASSERT_AT(TDesignRecord, FixedGainDb, 214);
+ZM_ASSERT_AT(TDesignRecord, DefaultRayCount, 222); ZM_ASSERT_AT(TDesignRecord, Reserved1, 226);
+ZM_ASSERT_AT(TDesignRecord, Emitters, 270);   ZM_ASSERT_AT(TDesignRecord, Walls, 1930);
+ZM_ASSERT_AT(TDesignRecord, Points, 8980);    ZM_ASSERT_AT(TDesignRecord, Materials, 13180);
+ZM_ASSERT_AT(TDesignRecord, HostBlock, 16900); ZM_ASSERT_AT(TDesignRecord, Groups, 20996);
+ZM_ASSERT_AT(TDesignRecord, Reserved2, 33668);
+ZM_ASSERT_SIZE(TErrorRecord, 129);
+ZM_ASSERT_AT(TErrorRecord, Message, 1);
+/* clang-format on */
+#undef ZM_ASSERT_SIZE
+#undef ZM_ASSERT_AT
 
 #ifdef __cplusplus
 }
