@@ -52,7 +52,8 @@ class TTracer {
   // (0, 512, ...) calls `progress` (skipped when null) and then reads the
   // abort byte; returns false as soon as it is nonzero, true when every ray
   // was traced. Emitters using the default ray count get it here, in every
-  // group.
+  // group. Refuses, before any ray, a group whose ray total the progress
+  // count cannot hold (THydra::GroupRayTotal).
   bool Run(uint8_t* abortFlag, TProgressCallback progress, void* userData);
 
   // A ray that keeps meeting walls without its time advancing is trapped at
