@@ -127,7 +127,7 @@ struct Point {
   double x, y;
 };
 
-// Builds one design record; slots are filled in order unless asked otherwise.
+// Builds one design record: every point and wall takes the next free slot.
 class DesignWriter {
  public:
   explicit DesignWriter(TDesignRecord& record) : r_(record) { std::memset(&r_, 0, sizeof r_); }

@@ -1,3 +1,0 @@
-list(APPEND ZM_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/impulse.cpp
-)

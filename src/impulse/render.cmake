@@ -1,7 +1,0 @@
-list(APPEND ZM_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/fft.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/shift.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ditherer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wave_writer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/render.cpp
-)
