@@ -1,3 +1,10 @@
-# Accumulating arrivals, and rendering them to the output file.
-include(${CMAKE_CURRENT_LIST_DIR}/accumulator.cmake)
-include(${CMAKE_CURRENT_LIST_DIR}/render.cmake)
+list(APPEND ZM_SOURCES
+  # Accumulating arrivals.
+  ${CMAKE_CURRENT_LIST_DIR}/impulse.cpp
+  # Rendering them to the output file.
+  ${CMAKE_CURRENT_LIST_DIR}/fft.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/shift.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ditherer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wave_writer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/render.cpp
+)
