@@ -192,14 +192,6 @@ int64_t ReadFlag(const Json& j, const std::string& path, int64_t low, int64_t hi
   return ReadInteger(j, path, low, high);
 }
 
-// Listed walls and emitters are in use; the flag only carries an unusual
-// stored value. Unused slots with stale bytes go in "unusedSlots".
-int64_t ReadInUse(const Json& j, const std::string& path) {
-  const int64_t value = ReadFlag(j, path, 0, 255);
-  if (value == 0) Fail(path, "a listed entry must be in use (unused slots go in \"unusedSlots\")");
-  return value;
-}
-
 Json WriteFlag(int64_t value) {
   if (value == 0) return false;
   if (value == 1) return true;
@@ -313,11 +305,21 @@ void ReadOptionalBytes(ObjectReader& reader, const std::string& key, void* data,
 // are not all zero (or there is no zero byte and the text is not the whole
 // field), the whole field is carried as "<key>Bytes" as well.
 void WriteText(Json& out, const std::string& key, const char* field) {
-  const std::string text = FieldText(field, ZM_NAME_LENGTH);
+  const std::string text = NameText(field);
   out[key] = BytesToUtf8(text);
   if (text.size() < ZM_NAME_LENGTH && !AllZero(field + text.size(), ZM_NAME_LENGTH - text.size())) {
     out[key + "Bytes"] = Base64Encode(reinterpret_cast<const uint8_t*>(field), ZM_NAME_LENGTH);
   }
+}
+
+// A JSON string as the 8-bit text a record holds.
+std::string ReadByteString(const Json& j, const std::string& path) {
+  if (!j.is_string()) Fail(path, "expected a string, got " + Describe(j));
+  std::string bytes;
+  if (!Utf8ToBytes(j.get_ref<const std::string&>(), bytes)) {
+    Fail(path, "only characters U+0000 to U+00FF can be stored");
+  }
+  return bytes;
 }
 
 bool ReadText(ObjectReader& reader, const std::string& key, char* field, bool required) {
@@ -325,10 +327,7 @@ bool ReadText(ObjectReader& reader, const std::string& key, char* field, bool re
   const Json* raw = reader.Get(key + "Bytes");
   std::string bytes;
   if (text != nullptr) {
-    if (!text->is_string()) Fail(reader.Path(key), "expected a string, got " + Describe(*text));
-    if (!Utf8ToBytes(text->get_ref<const std::string&>(), bytes)) {
-      Fail(reader.Path(key), "only characters U+0000 to U+00FF can be stored");
-    }
+    bytes = ReadByteString(*text, reader.Path(key));
     if (bytes.size() > ZM_NAME_LENGTH) {
       Fail(reader.Path(key), "longer than " + std::to_string(ZM_NAME_LENGTH) + " characters");
     }
@@ -339,7 +338,7 @@ bool ReadText(ObjectReader& reader, const std::string& key, char* field, bool re
   std::memset(field, 0, ZM_NAME_LENGTH);
   if (raw != nullptr) {
     ReadBytesInto(*raw, reader.Path(key + "Bytes"), field, ZM_NAME_LENGTH);
-    if (text != nullptr && FieldText(field, ZM_NAME_LENGTH) != bytes) {
+    if (text != nullptr && NameText(field) != bytes) {
       Fail(reader.Path(key), "does not match the text in \"" + key + "Bytes\"");
     }
     return true;
@@ -347,6 +346,34 @@ bool ReadText(ObjectReader& reader, const std::string& key, char* field, bool re
   if (text == nullptr) return false;
   std::memcpy(field, bytes.data(), bytes.size());
   return true;
+}
+
+// Optional keys: the value given, else `fallback`.
+double ReadOptionalDouble(ObjectReader& reader, const std::string& key, double fallback) {
+  const Json* j = reader.Get(key);
+  return j == nullptr ? fallback : ReadDouble(*j, reader.Path(key));
+}
+
+int32_t ReadOptionalInt32(ObjectReader& reader, const std::string& key, int32_t fallback) {
+  const Json* j = reader.Get(key);
+  return j == nullptr ? fallback : ReadInt32(*j, reader.Path(key));
+}
+
+// A one-byte flag field.
+uint8_t ReadOptionalFlag(ObjectReader& reader, const std::string& key, uint8_t fallback = 0) {
+  const Json* j = reader.Get(key);
+  return j == nullptr ? fallback : uint8_t(ReadFlag(*j, reader.Path(key), 0, 255));
+}
+
+// Listed walls and emitters are in use; the flag only carries an unusual
+// stored value. Unused slots with stale bytes go in "unusedSlots".
+uint8_t ReadListedInUse(ObjectReader& reader) {
+  const uint8_t value = ReadOptionalFlag(reader, "inUse", 1);
+  if (value == 0) {
+    Fail(reader.Path("inUse"),
+         "a listed entry must be in use (unused slots go in \"unusedSlots\")");
+  }
+  return value;
 }
 
 // Slots: entries are listed in slot order; "slot" is written only when an
@@ -367,6 +394,56 @@ const Json& RequireArray(const Json& j, const std::string& path) {
 
 std::string Index(const std::string& path, size_t i) {
   return path + "[" + std::to_string(i) + "]";
+}
+
+// ---------------------------------------------------------------------------
+// Slot arrays: the record's fixed tables (materials, walls, emitters, groups,
+// points) as JSON arrays of the entries worth listing
+
+constexpr auto kInUse = [](const auto& entry, int /*slot*/) { return entry.InUse != 0; };
+
+// `listed(entry, slot)` picks the entries; `writeEntry(json, entry)` adds
+// their keys after "slot".
+template <typename Entry, size_t Count, typename Listed, typename WriteEntry>
+Json WriteSlotArray(const Entry (&slots)[Count], Listed listed, WriteEntry writeEntry) {
+  Json array = Json::array();
+  int natural = 0;
+  for (int i = 0; i < int(Count); ++i) {
+    if (!listed(slots[i], i)) continue;
+    Json entry = Json::object();
+    if (i != natural) entry["slot"] = i;
+    writeEntry(entry, slots[i]);
+    array.push_back(entry);
+    natural = i + 1;
+  }
+  return array;
+}
+
+// Reads the array under `key`, if given, into `slots`: `readEntry(reader,
+// slot)` returns an entry, and keys it did not ask for are refused. Returns
+// the slots the array filled; each may be filled once.
+template <typename Entry, size_t Count, typename ReadEntry>
+std::vector<bool> ReadSlotArray(ObjectReader& parent, const std::string& key, Entry (&slots)[Count],
+                                ReadEntry readEntry) {
+  std::vector<bool> filled(Count, false);
+  const Json* array = parent.Get(key);
+  if (array == nullptr) return filled;
+  const std::string path = parent.Path(key);
+  RequireArray(*array, path);
+  int natural = 0;
+  for (size_t k = 0; k < array->size(); ++k) {
+    ObjectReader reader((*array)[k], Index(path, k));
+    const int slot = ReadSlot(reader, natural, int(Count));
+    if (filled[slot]) {
+      Fail(reader.Path("slot"), "slot " + std::to_string(slot) + " is given twice");
+    }
+    const Entry entry = readEntry(reader, slot);
+    reader.Finish();
+    slots[slot] = entry;
+    filled[slot] = true;
+    natural = slot + 1;
+  }
+  return filled;
 }
 
 // ---------------------------------------------------------------------------
@@ -520,13 +597,39 @@ void WritePointRef(Json& out, const std::string& key, int32_t slot, const TDesig
   }
 }
 
+// The points table, written only when the coordinates alone would not
+// rebuild it: every referenced slot and every slot holding any bytes.
+void WritePoint(Json& entry, const TPointEntry& p) {
+  entry["x"] = WriteDouble(p.X);
+  entry["y"] = WriteDouble(p.Y);
+  WriteBytes(entry, "hostData", p.HostData, sizeof p.HostData);
+}
+
+Json WritePointsTable(const TDesignRecord& r) {
+  std::set<int32_t> referenced;
+  for (int32_t ref : PointReferences(r)) referenced.insert(ref);
+  auto listed = [&](const TPointEntry& p, int slot) {
+    return referenced.contains(slot) || !AllZero(&p, sizeof p);
+  };
+  return WriteSlotArray(r.Points, listed, WritePoint);
+}
+
+TPointEntry ReadPoint(ObjectReader& reader) {
+  TPointEntry p;
+  std::memset(&p, 0, sizeof p);
+  p.X = ReadDouble(reader.Require("x"), reader.Path("x"));
+  p.Y = ReadDouble(reader.Require("y"), reader.Path("y"));
+  ReadOptionalBytes(reader, "hostData", p.HostData, sizeof p.HostData);
+  return p;
+}
+
 // ---------------------------------------------------------------------------
 // Materials
 
 // The first used slot whose name reads as `text`, or -1.
 int FindMaterial(const TDesignRecord& r, const std::string& text) {
   for (int i = 0; i < ZM_MATERIAL_SLOTS; ++i) {
-    if (r.Materials[i].InUse && FieldText(r.Materials[i].Name, ZM_NAME_LENGTH) == text) return i;
+    if (r.Materials[i].InUse && NameText(r.Materials[i].Name) == text) return i;
   }
   return -1;
 }
@@ -549,152 +652,294 @@ void WriteMaterialFields(Json& out, const TMaterialEntry& m) {
   WriteBytes(out, "reserved", m.Reserved, sizeof m.Reserved);
 }
 
+// One factor per band, or a single number for all of them.
+void ReadBandFactors(const Json& bands, const std::string& path, double* factors) {
+  if (!bands.is_array()) {
+    const double all = ReadDouble(bands, path);
+    for (int b = 0; b < ZM_BAND_COUNT; ++b) factors[b] = all;
+    return;
+  }
+  if (bands.size() != ZM_BAND_COUNT) {
+    Fail(path, "expected " + std::to_string(ZM_BAND_COUNT) +
+                   " band factors (0, 150, 320, 800, 1800, 4000, 9000, 21000 Hz), got " +
+                   std::to_string(bands.size()));
+  }
+  for (int b = 0; b < ZM_BAND_COUNT; ++b) factors[b] = ReadDouble(bands[b], Index(path, b));
+}
+
 void ReadMaterialFields(ObjectReader& reader, TMaterialEntry& m) {
   std::memset(&m, 0, sizeof m);
-  m.InUse = 1;
-  if (const Json* j = reader.Get("inUse"))
-    m.InUse = uint8_t(ReadFlag(*j, reader.Path("inUse"), 0, 255));
+  m.InUse = ReadOptionalFlag(reader, "inUse", 1);
   ReadText(reader, "name", m.Name, true);
   m.Reflection = ReadDouble(reader.Require("reflection"), reader.Path("reflection"));
   double scatter = 0.0;
   ReadAngle(reader, "scatter", scatter);
   m.Scatter = scatter;
-  const Json& bands = reader.Require("bandFactors");
-  const std::string bandsPath = reader.Path("bandFactors");
-  if (bands.is_array()) {
-    if (bands.size() != ZM_BAND_COUNT) {
-      Fail(bandsPath,
-           "expected 8 band factors (0, 150, 320, 800, 1800, 4000, 9000, 21000 Hz), got " +
-               std::to_string(bands.size()));
-    }
-    for (int b = 0; b < ZM_BAND_COUNT; ++b)
-      m.BandFactors[b] = ReadDouble(bands[b], Index(bandsPath, b));
-  } else {
-    const double all = ReadDouble(bands, bandsPath);
-    for (int b = 0; b < ZM_BAND_COUNT; ++b) m.BandFactors[b] = all;
-  }
+  ReadBandFactors(reader.Require("bandFactors"), reader.Path("bandFactors"), m.BandFactors);
   ReadOptionalBytes(reader, "reserved", m.Reserved, sizeof m.Reserved);
+}
+
+TMaterialEntry ReadListedMaterial(ObjectReader& reader) {
+  TMaterialEntry m;
+  ReadMaterialFields(reader, m);
+  if (!m.InUse) {
+    Fail(reader.Path("inUse"),
+         "a listed material must be in use (unused slots go in \"unusedSlots\")");
+  }
+  return m;
+}
+
+// ---------------------------------------------------------------------------
+// Walls
+
+// By name when the name leads back to this very slot, else by slot number.
+void WriteWallMaterial(Json& entry, int32_t material, const TDesignRecord& r) {
+  if (material >= 0 && material < ZM_MATERIAL_SLOTS && r.Materials[material].InUse &&
+      FindMaterial(r, NameText(r.Materials[material].Name)) == material) {
+    entry["material"] = BytesToUtf8(NameText(r.Materials[material].Name));
+  } else {
+    entry["materialSlot"] = material;
+  }
+}
+
+void WriteWall(Json& entry, const TWallEntry& w, const TDesignRecord& r, bool naturalPoints) {
+  if (w.InUse != 1) entry["inUse"] = int64_t(w.InUse);
+  WritePointRef(entry, "from", w.StartPoint, r, naturalPoints);
+  WritePointRef(entry, "to", w.EndPoint, r, naturalPoints);
+  WriteWallMaterial(entry, w.Material, r);
+  if (w.PassThrough) entry["passThrough"] = WriteFlag(w.PassThrough);
+  if (w.Receiver) entry["receiver"] = WriteFlag(w.Receiver);
+  if (w.Channel != 0) entry["channel"] = int64_t(w.Channel);
+  if (!SameBits(w.Gain, 1.0)) entry["gain"] = WriteDouble(w.Gain);
+  if (w.Pattern != 0) entry["pattern"] = int64_t(w.Pattern);
+  WriteBytes(entry, "reserved", w.Reserved, sizeof w.Reserved);
+}
+
+// Materials are read before the walls, so a name finds its slot.
+int32_t ReadWallMaterial(ObjectReader& reader, const TDesignRecord& r) {
+  const Json* name = reader.Get("material");
+  const Json* slot = reader.Get("materialSlot");
+  if (name != nullptr && slot != nullptr) {
+    Fail(reader.Path("material"), "give either \"material\" or \"materialSlot\", not both");
+  }
+  if (slot != nullptr) return ReadInt32(*slot, reader.Path("materialSlot"));
+  if (name == nullptr) Fail(reader.Path("material"), "missing");
+  const int found = FindMaterial(r, ReadByteString(*name, reader.Path("material")));
+  if (found < 0) {
+    Fail(reader.Path("material"), "no material named \"" + name->get<std::string>() + "\"");
+  }
+  return found;
+}
+
+// The end points are only noted in `ends`; they get their slots once all
+// walls and emitters are read.
+struct WallEnds {
+  PointRef from, to;
+};
+
+TWallEntry ReadWall(ObjectReader& reader, const TDesignRecord& r, WallEnds& ends) {
+  TWallEntry w;
+  std::memset(&w, 0, sizeof w);
+  w.InUse = ReadListedInUse(reader);
+  ends = {ReadPointRef(reader, "from"), ReadPointRef(reader, "to")};
+  w.Material = ReadWallMaterial(reader, r);
+  w.PassThrough = ReadOptionalFlag(reader, "passThrough");
+  w.Receiver = ReadOptionalFlag(reader, "receiver");
+  w.Channel = ReadOptionalInt32(reader, "channel", 0);
+  w.Gain = ReadOptionalDouble(reader, "gain", 1.0);
+  w.Pattern = ReadOptionalInt32(reader, "pattern", 0);
+  ReadOptionalBytes(reader, "reserved", w.Reserved, sizeof w.Reserved);
+  return w;
+}
+
+// ---------------------------------------------------------------------------
+// Emitters and groups
+
+void WriteEmitter(Json& entry, const TEmitterEntry& e, const TDesignRecord& r, bool naturalPoints) {
+  if (e.InUse != 1) entry["inUse"] = int64_t(e.InUse);
+  WritePointRef(entry, "at", e.Point, r, naturalPoints);
+  WriteAngle(entry, "direction", e.Direction);
+  WriteAngle(entry, "spread", e.Spread);
+  entry["rayCount"] = int64_t(e.RayCount);
+  if (e.RandomDirections) entry["randomDirections"] = WriteFlag(e.RandomDirections);
+  if (!SameBits(e.Level, 1.0)) entry["level"] = WriteDouble(e.Level);
+  if (e.Group != 0) entry["group"] = int64_t(e.Group);
+  if (e.UseDefaultRayCount) entry["useDefaultRayCount"] = WriteFlag(e.UseDefaultRayCount);
+  WriteBytes(entry, "reserved", e.Reserved, sizeof e.Reserved);
+}
+
+double RequireAngle(ObjectReader& reader, const std::string& key) {
+  double radians = 0.0;
+  if (!ReadAngle(reader, key, radians)) Fail(reader.Path(key + "Deg"), "missing");
+  return radians;
+}
+
+// Like a wall's ends, the position is only noted in `at`.
+TEmitterEntry ReadEmitter(ObjectReader& reader, PointRef& at) {
+  TEmitterEntry e;
+  std::memset(&e, 0, sizeof e);
+  e.InUse = ReadListedInUse(reader);
+  at = ReadPointRef(reader, "at");
+  e.Direction = RequireAngle(reader, "direction");
+  e.Spread = RequireAngle(reader, "spread");
+  e.RandomDirections = ReadOptionalFlag(reader, "randomDirections");
+  e.Level = ReadOptionalDouble(reader, "level", 1.0);
+  e.Group = ReadOptionalInt32(reader, "group", 0);
+  e.UseDefaultRayCount = ReadOptionalFlag(reader, "useDefaultRayCount");
+  if (const Json* j = reader.Get("rayCount")) {
+    e.RayCount = ReadInt32(*j, reader.Path("rayCount"));
+  } else if (!e.UseDefaultRayCount) {
+    Fail(reader.Path("rayCount"), "missing (or set \"useDefaultRayCount\")");
+  }
+  ReadOptionalBytes(reader, "reserved", e.Reserved, sizeof e.Reserved);
+  return e;
+}
+
+// Groups carry no separate in-use meaning: a slot is listed when it holds
+// any bytes at all.
+void WriteGroup(Json& entry, const TGroupEntry& g) {
+  if (g.InUse != 1) entry["inUse"] = WriteFlag(g.InUse);
+  WriteText(entry, "name", g.Name);
+  WriteBytes(entry, "hostData", g.HostData, sizeof g.HostData);
+  if (g.DefaultMark != 0) entry["defaultMark"] = int64_t(g.DefaultMark);
+  WriteBytes(entry, "reserved", g.Reserved, sizeof g.Reserved);
+}
+
+TGroupEntry ReadGroup(ObjectReader& reader) {
+  TGroupEntry g;
+  std::memset(&g, 0, sizeof g);
+  g.InUse = ReadOptionalFlag(reader, "inUse", 1);
+  ReadText(reader, "name", g.Name, true);
+  ReadOptionalBytes(reader, "hostData", g.HostData, sizeof g.HostData);
+  g.DefaultMark = ReadOptionalInt32(reader, "defaultMark", 0);
+  ReadOptionalBytes(reader, "reserved", g.Reserved, sizeof g.Reserved);
+  return g;
 }
 
 // ---------------------------------------------------------------------------
 // Options
 
-struct IntOption {
+// How an option is stored in the record and written in JSON: flags as
+// booleans (other values as numbers), the rest as numbers.
+enum class OptionKind { Double, Int32, Int16, Flag32, Flag16 };
+
+struct OptionField {
   const char* key;
   size_t offset;
+  OptionKind kind;
+  double defaultValue;  // what a hand-written design that leaves it out gets
 };
 
-void WriteOptions(Json& out, const TDesignRecord& r) {
-  Json o = Json::object();
-  o["impulseLength"] = WriteDouble(r.ImpulseLength);
-  o["minAmplitude"] = WriteDouble(r.MinAmplitude);
-  o["sampleRate"] = int64_t(r.SampleRate);
-  o["bitsPerSample"] = int64_t(r.BitsPerSample);
-  o["windowType"] = int64_t(r.WindowType);
-  o["filterLength"] = int64_t(r.FilterLength);
-  o["airAttenuation"] = WriteDouble(r.AirAttenuation);
-  o["coordinateScale"] = WriteDouble(r.CoordinateScale);
-  o["randomSeed"] = int64_t(r.RandomSeed);
-  o["subArrivals"] = int64_t(r.SubArrivals);
-  o["balance"] = WriteDouble(r.Balance);
-  o["stereoWidth"] = WriteDouble(r.StereoWidth);
-  o["trimToDirect"] = WriteFlag(r.TrimToDirect);
-  o["directSoundLevel"] = int64_t(r.DirectSoundLevel);
-  o["leadIn"] = WriteFlag(r.LeadIn);
-  o["gainMode"] = int64_t(r.GainMode);
-  o["fixedGainDb"] = WriteDouble(r.FixedGainDb);
-  o["defaultRayCount"] = int64_t(r.DefaultRayCount);
-  WriteBytes(o, "reserved", r.Reserved1, sizeof r.Reserved1);
-  out["options"] = o;
+// In the order they are written.
+constexpr OptionField kOptionFields[] = {
+    {"impulseLength", offsetof(TDesignRecord, ImpulseLength), OptionKind::Double, 1.0},
+    {"minAmplitude", offsetof(TDesignRecord, MinAmplitude), OptionKind::Double, 0.0001},
+    {"sampleRate", offsetof(TDesignRecord, SampleRate), OptionKind::Int32, 44100},
+    {"bitsPerSample", offsetof(TDesignRecord, BitsPerSample), OptionKind::Int32, 24},
+    {"windowType", offsetof(TDesignRecord, WindowType), OptionKind::Int32, 0},
+    {"filterLength", offsetof(TDesignRecord, FilterLength), OptionKind::Int32, 32},
+    {"airAttenuation", offsetof(TDesignRecord, AirAttenuation), OptionKind::Double, 0.9995},
+    {"coordinateScale", offsetof(TDesignRecord, CoordinateScale), OptionKind::Double, 1.0},
+    {"randomSeed", offsetof(TDesignRecord, RandomSeed), OptionKind::Int32, 1},
+    {"subArrivals", offsetof(TDesignRecord, SubArrivals), OptionKind::Int32, 0},
+    {"balance", offsetof(TDesignRecord, Balance), OptionKind::Double, 0.0},
+    {"stereoWidth", offsetof(TDesignRecord, StereoWidth), OptionKind::Double, 1.0},
+    {"trimToDirect", offsetof(TDesignRecord, TrimToDirect), OptionKind::Flag32, 0},
+    {"directSoundLevel", offsetof(TDesignRecord, DirectSoundLevel), OptionKind::Int32, 1},
+    {"leadIn", offsetof(TDesignRecord, LeadIn), OptionKind::Flag16, 0},
+    {"gainMode", offsetof(TDesignRecord, GainMode), OptionKind::Int16, 0},
+    {"fixedGainDb", offsetof(TDesignRecord, FixedGainDb), OptionKind::Double, -48.0},
+    {"defaultRayCount", offsetof(TDesignRecord, DefaultRayCount), OptionKind::Int32, 10000},
+};
+
+// Packed fields are reached through their bytes.
+template <typename T>
+T LoadField(const TDesignRecord& r, size_t offset) {
+  T value;
+  std::memcpy(&value, reinterpret_cast<const uint8_t*>(&r) + offset, sizeof value);
+  return value;
 }
 
-// Options a hand-written design leaves out take these values.
+template <typename T>
+void StoreField(TDesignRecord& r, size_t offset, T value) {
+  std::memcpy(reinterpret_cast<uint8_t*>(&r) + offset, &value, sizeof value);
+}
+
+Json WriteOption(const TDesignRecord& r, const OptionField& option) {
+  switch (option.kind) {
+    case OptionKind::Double:
+      return WriteDouble(LoadField<double>(r, option.offset));
+    case OptionKind::Int32:
+      return int64_t(LoadField<int32_t>(r, option.offset));
+    case OptionKind::Int16:
+      return int64_t(LoadField<int16_t>(r, option.offset));
+    case OptionKind::Flag32:
+      return WriteFlag(LoadField<int32_t>(r, option.offset));
+    case OptionKind::Flag16:
+      return WriteFlag(LoadField<int16_t>(r, option.offset));
+  }
+  return nullptr;
+}
+
+// Stores a number, from JSON or a default, in the option's own type.
+void StoreOption(TDesignRecord& r, const OptionField& option, double value) {
+  switch (option.kind) {
+    case OptionKind::Double:
+      return StoreField(r, option.offset, value);
+    case OptionKind::Int32:
+    case OptionKind::Flag32:
+      return StoreField(r, option.offset, int32_t(value));
+    case OptionKind::Int16:
+    case OptionKind::Flag16:
+      return StoreField(r, option.offset, int16_t(value));
+  }
+}
+
+double ReadOption(const Json& j, const std::string& path, const OptionField& option) {
+  switch (option.kind) {
+    case OptionKind::Double:
+      return ReadDouble(j, path);
+    case OptionKind::Int32:
+      return ReadInt32(j, path);
+    case OptionKind::Int16:
+      return double(ReadInteger(j, path, INT16_MIN, INT16_MAX));
+    case OptionKind::Flag32:
+      return double(ReadFlag(j, path, INT32_MIN, INT32_MAX));
+    case OptionKind::Flag16:
+      return double(ReadFlag(j, path, INT16_MIN, INT16_MAX));
+  }
+  return 0;
+}
+
+void WriteOptions(Json& out, const TDesignRecord& r) {
+  Json options = Json::object();
+  for (const OptionField& option : kOptionFields) options[option.key] = WriteOption(r, option);
+  WriteBytes(options, "reserved", r.Reserved1, sizeof r.Reserved1);
+  out["options"] = options;
+}
+
 void SetDefaultOptions(TDesignRecord& r) {
-  r.ImpulseLength = 1.0;
-  r.MinAmplitude = 0.0001;
-  r.SampleRate = 44100;
-  r.BitsPerSample = 24;
-  r.WindowType = 0;
-  r.FilterLength = 32;
-  r.AirAttenuation = 0.9995;
-  r.CoordinateScale = 1.0;
-  r.RandomSeed = 1;
-  r.SubArrivals = 0;
-  r.Balance = 0.0;
-  r.StereoWidth = 1.0;
-  r.TrimToDirect = 0;
-  r.DirectSoundLevel = 1;
-  r.LeadIn = 0;
-  r.GainMode = 0;
-  r.FixedGainDb = -48.0;
-  r.DefaultRayCount = 10000;
+  for (const OptionField& option : kOptionFields) StoreOption(r, option, option.defaultValue);
 }
 
 void ReadOptions(const Json& j, const std::string& path, TDesignRecord& r) {
   ObjectReader reader(j, path);
-  auto dbl = [&](const char* key, double& target) {
-    if (const Json* v = reader.Get(key)) target = ReadDouble(*v, reader.Path(key));
-  };
-  auto i32 = [&](const char* key, int32_t& target) {
-    if (const Json* v = reader.Get(key)) target = ReadInt32(*v, reader.Path(key));
-  };
-  // Packed members cannot be bound to references: go through locals.
-  double impulseLength = r.ImpulseLength, minAmplitude = r.MinAmplitude,
-         airAttenuation = r.AirAttenuation, coordinateScale = r.CoordinateScale,
-         balance = r.Balance, stereoWidth = r.StereoWidth, fixedGainDb = r.FixedGainDb;
-  int32_t sampleRate = r.SampleRate, bits = r.BitsPerSample, window = r.WindowType,
-          filterLength = r.FilterLength, seed = r.RandomSeed, subArrivals = r.SubArrivals,
-          directLevel = r.DirectSoundLevel, defaultRays = r.DefaultRayCount;
-  dbl("impulseLength", impulseLength);
-  dbl("minAmplitude", minAmplitude);
-  i32("sampleRate", sampleRate);
-  i32("bitsPerSample", bits);
-  i32("windowType", window);
-  i32("filterLength", filterLength);
-  dbl("airAttenuation", airAttenuation);
-  dbl("coordinateScale", coordinateScale);
-  i32("randomSeed", seed);
-  i32("subArrivals", subArrivals);
-  dbl("balance", balance);
-  dbl("stereoWidth", stereoWidth);
-  if (const Json* v = reader.Get("trimToDirect")) {
-    r.TrimToDirect = int32_t(ReadFlag(*v, reader.Path("trimToDirect"), INT32_MIN, INT32_MAX));
+  for (const OptionField& option : kOptionFields) {
+    if (const Json* value = reader.Get(option.key)) {
+      StoreOption(r, option, ReadOption(*value, reader.Path(option.key), option));
+    }
   }
-  i32("directSoundLevel", directLevel);
-  if (const Json* v = reader.Get("leadIn")) {
-    r.LeadIn = int16_t(ReadFlag(*v, reader.Path("leadIn"), INT16_MIN, INT16_MAX));
-  }
-  if (const Json* v = reader.Get("gainMode")) {
-    r.GainMode = int16_t(ReadInteger(*v, reader.Path("gainMode"), INT16_MIN, INT16_MAX));
-  }
-  dbl("fixedGainDb", fixedGainDb);
-  i32("defaultRayCount", defaultRays);
   ReadOptionalBytes(reader, "reserved", r.Reserved1, sizeof r.Reserved1);
   reader.Finish();
-  r.ImpulseLength = impulseLength;
-  r.MinAmplitude = minAmplitude;
-  r.SampleRate = sampleRate;
-  r.BitsPerSample = bits;
-  r.WindowType = window;
-  r.FilterLength = filterLength;
-  r.AirAttenuation = airAttenuation;
-  r.CoordinateScale = coordinateScale;
-  r.RandomSeed = seed;
-  r.SubArrivals = subArrivals;
-  r.Balance = balance;
-  r.StereoWidth = stereoWidth;
-  r.DirectSoundLevel = directLevel;
-  r.FixedGainDb = fixedGainDb;
-  r.DefaultRayCount = defaultRays;
 }
 
 // ---------------------------------------------------------------------------
-// Unused slots with stale bytes
+// Unused slots with stale bytes, keyed by slot number
 
-template <typename Entry>
-void WriteUnusedSlots(Json& unused, const char* key, const Entry* slots, int count) {
+template <typename Entry, size_t Count>
+void WriteUnusedSlots(Json& unused, const char* key, const Entry (&slots)[Count]) {
   Json section = Json::object();
-  for (int i = 0; i < count; ++i) {
+  for (size_t i = 0; i < Count; ++i) {
     if (!slots[i].InUse && !AllZero(&slots[i], sizeof(Entry))) {
       section[std::to_string(i)] =
           Base64Encode(reinterpret_cast<const uint8_t*>(&slots[i]), sizeof(Entry));
@@ -703,9 +948,22 @@ void WriteUnusedSlots(Json& unused, const char* key, const Entry* slots, int cou
   if (!section.empty()) unused[key] = section;
 }
 
-template <typename Entry>
-void ReadUnusedSlots(ObjectReader& reader, const char* key, Entry* slots, int count,
-                     const std::vector<bool>& used) {
+// The slot a key names, or -1 when it is not a number below `count`.
+int SlotNumber(const std::string& key, int count) {
+  int slot = -1;
+  try {
+    size_t end = 0;
+    slot = std::stoi(key, &end);
+    if (end != key.size()) slot = -1;
+  } catch (const std::exception&) {
+    slot = -1;
+  }
+  return slot < count ? slot : -1;
+}
+
+template <typename Entry, size_t Count>
+void ReadUnusedSlots(ObjectReader& reader, const char* key, Entry (&slots)[Count],
+                     const std::vector<bool>& listed) {
   const Json* section = reader.Get(key);
   if (section == nullptr) return;
   const std::string path = reader.Path(key);
@@ -713,40 +971,100 @@ void ReadUnusedSlots(ObjectReader& reader, const char* key, Entry* slots, int co
     Fail(path, "expected an object keyed by slot number, got " + Describe(*section));
   for (auto it = section->begin(); it != section->end(); ++it) {
     const std::string itemPath = path + "." + it.key();
-    int slot = -1;
-    try {
-      size_t end = 0;
-      slot = std::stoi(it.key(), &end);
-      if (end != it.key().size()) slot = -1;
-    } catch (const std::exception&) {
-      slot = -1;
-    }
-    if (slot < 0 || slot >= count) {
-      Fail(itemPath, "not a slot number from 0 to " + std::to_string(count - 1));
-    }
-    if (used[slot]) Fail(itemPath, "the slot is already used by an entry");
+    const int slot = SlotNumber(it.key(), int(Count));
+    if (slot < 0) Fail(itemPath, "not a slot number from 0 to " + std::to_string(Count - 1));
+    if (listed[slot]) Fail(itemPath, "the slot is already used by an entry");
     ReadBytesInto(*it, itemPath, &slots[slot], sizeof(Entry));
     if (slots[slot].InUse) Fail(itemPath, "the first byte of an unused slot must be zero");
   }
 }
 
-std::string FormatOf(ObjectReader& reader) {
-  const Json* format = reader.Get("format");
-  if (format == nullptr) return "";
-  if (!format->is_string()) Fail("format", "expected a string, got " + Describe(*format));
-  return format->get<std::string>();
+// ---------------------------------------------------------------------------
+// Whole designs
+
+// The slots the arrays of a design filled; stale bytes may go only where
+// they did not.
+struct ListedSlots {
+  std::vector<bool> materials, walls, emitters;
+};
+
+void WriteUnusedSlotSections(Json& out, const TDesignRecord& r) {
+  Json unused = Json::object();
+  WriteUnusedSlots(unused, "materials", r.Materials);
+  WriteUnusedSlots(unused, "walls", r.Walls);
+  WriteUnusedSlots(unused, "emitters", r.Emitters);
+  if (!unused.empty()) out["unusedSlots"] = unused;
 }
 
-}  // namespace
-
-std::string FieldText(const char* field, size_t size) {
-  size_t length = 0;
-  while (length < size && field[length] != 0) ++length;
-  return std::string(field, length);
+void ReadUnusedSlotSections(ObjectReader& top, const ListedSlots& listed, TDesignRecord& r) {
+  const Json* unused = top.Get("unusedSlots");
+  if (unused == nullptr) return;
+  ObjectReader reader(*unused, "unusedSlots");
+  ReadUnusedSlots(reader, "materials", r.Materials, listed.materials);
+  ReadUnusedSlots(reader, "walls", r.Walls, listed.walls);
+  ReadUnusedSlots(reader, "emitters", r.Emitters, listed.emitters);
+  reader.Finish();
 }
 
-namespace {
+// The wall ends and emitter positions noted while their arrays were read,
+// given their point slots in slot order, so that slot numbers come out as
+// the writer numbers them.
+struct PendingPoints {
+  std::map<int, WallEnds> walls;
+  std::map<int, PointRef> emitters;
+};
 
+void ResolvePoints(const PendingPoints& pending, PointAssigner& assigner, TDesignRecord& r) {
+  for (const auto& [slot, ends] : pending.walls) {
+    r.Walls[slot].StartPoint = ResolvePointRef(ends.from, r, assigner);
+    r.Walls[slot].EndPoint = ResolvePointRef(ends.to, r, assigner);
+  }
+  for (const auto& [slot, at] : pending.emitters) {
+    r.Emitters[slot].Point = ResolvePointRef(at, r, assigner);
+  }
+}
+
+// Materials come first, since walls refer to them by name; the points table
+// comes after walls and emitters, whose points are resolved last.
+ListedSlots ReadSlotArrays(ObjectReader& top, TDesignRecord& r) {
+  ListedSlots listed;
+  PendingPoints pending;
+  listed.materials = ReadSlotArray(top, "materials", r.Materials, [](ObjectReader& reader, int) {
+    return ReadListedMaterial(reader);
+  });
+  listed.walls = ReadSlotArray(top, "walls", r.Walls, [&](ObjectReader& reader, int slot) {
+    return ReadWall(reader, r, pending.walls[slot]);
+  });
+  listed.emitters = ReadSlotArray(top, "emitters", r.Emitters, [&](ObjectReader& reader, int slot) {
+    return ReadEmitter(reader, pending.emitters[slot]);
+  });
+  ReadSlotArray(top, "groups", r.Groups,
+                [](ObjectReader& reader, int) { return ReadGroup(reader); });
+  PointAssigner assigner(r);
+  ReadSlotArray(top, "points", r.Points, [&](ObjectReader& reader, int slot) {
+    assigner.Declare(slot);
+    return ReadPoint(reader);
+  });
+  ResolvePoints(pending, assigner, r);
+  return listed;
+}
+
+// "format", when given, must name `expected`; "description" is a note for
+// readers and is not stored.
+void ReadFormatAndDescription(ObjectReader& reader, const char* expected) {
+  if (const Json* format = reader.Get("format")) {
+    if (!format->is_string()) Fail("format", "expected a string, got " + Describe(*format));
+    const std::string& name = format->get_ref<const std::string&>();
+    if (!name.empty() && name != expected) {
+      Fail("format", "expected \"" + std::string(expected) + "\", got \"" + name + "\"");
+    }
+  }
+  if (const Json* d = reader.Get("description"); d != nullptr && !d->is_string()) {
+    Fail("description", "expected a string, got " + Describe(*d));
+  }
+}
+
+// Indented output that keeps arrays of plain values on one line.
 void Dump(const Json& j, int indent, std::string& out) {
   const std::string pad(size_t(indent), ' ');
   if (j.is_object()) {
@@ -785,6 +1103,12 @@ void Dump(const Json& j, int indent, std::string& out) {
 
 }  // namespace
 
+std::string FieldText(const char* field, size_t size) {
+  size_t length = 0;
+  while (length < size && field[length] != 0) ++length;
+  return std::string(field, length);
+}
+
 std::string FormatJson(const Json& json) {
   std::string out;
   Dump(json, 0, out);
@@ -816,112 +1140,18 @@ Json DesignToJson(const TDesignRecord& r) {
   if (!AllZero(r.Title, sizeof r.Title)) WriteText(out, "title", r.Title);
   if (!AllZero(r.Comment, sizeof r.Comment)) WriteText(out, "comment", r.Comment);
   WriteOptions(out, r);
-
-  Json materials = Json::array();
-  int natural = 0;
-  for (int i = 0; i < ZM_MATERIAL_SLOTS; ++i) {
-    const TMaterialEntry& m = r.Materials[i];
-    if (!m.InUse) continue;
-    Json entry = Json::object();
-    if (i != natural) entry["slot"] = i;
-    WriteMaterialFields(entry, m);
-    materials.push_back(entry);
-    natural = i + 1;
-  }
-  out["materials"] = materials;
-
   const bool naturalPoints = PointsAreNatural(r);
-  Json walls = Json::array();
-  natural = 0;
-  for (int i = 0; i < ZM_WALL_SLOTS; ++i) {
-    const TWallEntry& w = r.Walls[i];
-    if (!w.InUse) continue;
-    Json entry = Json::object();
-    if (i != natural) entry["slot"] = i;
-    if (w.InUse != 1) entry["inUse"] = int64_t(w.InUse);
-    WritePointRef(entry, "from", w.StartPoint, r, naturalPoints);
-    WritePointRef(entry, "to", w.EndPoint, r, naturalPoints);
-    const int32_t material = w.Material;
-    if (material >= 0 && material < ZM_MATERIAL_SLOTS && r.Materials[material].InUse &&
-        FindMaterial(r, FieldText(r.Materials[material].Name, ZM_NAME_LENGTH)) == material) {
-      entry["material"] = BytesToUtf8(FieldText(r.Materials[material].Name, ZM_NAME_LENGTH));
-    } else {
-      entry["materialSlot"] = material;
-    }
-    if (w.PassThrough) entry["passThrough"] = WriteFlag(w.PassThrough);
-    if (w.Receiver) entry["receiver"] = WriteFlag(w.Receiver);
-    if (w.Channel != 0) entry["channel"] = int64_t(w.Channel);
-    if (!SameBits(w.Gain, 1.0)) entry["gain"] = WriteDouble(w.Gain);
-    if (w.Pattern != 0) entry["pattern"] = int64_t(w.Pattern);
-    WriteBytes(entry, "reserved", w.Reserved, sizeof w.Reserved);
-    walls.push_back(entry);
-    natural = i + 1;
-  }
-  out["walls"] = walls;
-
-  Json emitters = Json::array();
-  natural = 0;
-  for (int i = 0; i < ZM_EMITTER_SLOTS; ++i) {
-    const TEmitterEntry& e = r.Emitters[i];
-    if (!e.InUse) continue;
-    Json entry = Json::object();
-    if (i != natural) entry["slot"] = i;
-    if (e.InUse != 1) entry["inUse"] = int64_t(e.InUse);
-    WritePointRef(entry, "at", e.Point, r, naturalPoints);
-    WriteAngle(entry, "direction", e.Direction);
-    WriteAngle(entry, "spread", e.Spread);
-    entry["rayCount"] = int64_t(e.RayCount);
-    if (e.RandomDirections) entry["randomDirections"] = WriteFlag(e.RandomDirections);
-    if (!SameBits(e.Level, 1.0)) entry["level"] = WriteDouble(e.Level);
-    if (e.Group != 0) entry["group"] = int64_t(e.Group);
-    if (e.UseDefaultRayCount) entry["useDefaultRayCount"] = WriteFlag(e.UseDefaultRayCount);
-    WriteBytes(entry, "reserved", e.Reserved, sizeof e.Reserved);
-    emitters.push_back(entry);
-    natural = i + 1;
-  }
-  out["emitters"] = emitters;
-
-  Json groups = Json::array();
-  natural = 0;
-  for (int i = 0; i < ZM_GROUP_SLOTS; ++i) {
-    const TGroupEntry& g = r.Groups[i];
-    if (AllZero(&g, sizeof g)) continue;
-    Json entry = Json::object();
-    if (i != natural) entry["slot"] = i;
-    if (g.InUse != 1) entry["inUse"] = WriteFlag(g.InUse);
-    WriteText(entry, "name", g.Name);
-    WriteBytes(entry, "hostData", g.HostData, sizeof g.HostData);
-    if (g.DefaultMark != 0) entry["defaultMark"] = int64_t(g.DefaultMark);
-    WriteBytes(entry, "reserved", g.Reserved, sizeof g.Reserved);
-    groups.push_back(entry);
-    natural = i + 1;
-  }
-  out["groups"] = groups;
-
-  if (!naturalPoints) {
-    Json points = Json::array();
-    std::set<int32_t> referenced;
-    for (int32_t ref : PointReferences(r)) referenced.insert(ref);
-    natural = 0;
-    for (int i = 0; i < ZM_POINT_SLOTS; ++i) {
-      const TPointEntry& p = r.Points[i];
-      if (!referenced.contains(i) && AllZero(&p, sizeof p)) continue;
-      Json entry = Json::object();
-      if (i != natural) entry["slot"] = i;
-      entry["x"] = WriteDouble(p.X);
-      entry["y"] = WriteDouble(p.Y);
-      WriteBytes(entry, "hostData", p.HostData, sizeof p.HostData);
-      points.push_back(entry);
-      natural = i + 1;
-    }
-    out["points"] = points;
-  }
-
-  Json unused = Json::object();
-  WriteUnusedSlots(unused, "materials", r.Materials, ZM_MATERIAL_SLOTS);
-  WriteUnusedSlots(unused, "walls", r.Walls, ZM_WALL_SLOTS);
-  WriteUnusedSlots(unused, "emitters", r.Emitters, ZM_EMITTER_SLOTS);
-  if (!unused.empty()) out["unusedSlots"] = unused;
+  out["materials"] = WriteSlotArray(r.Materials, kInUse, WriteMaterialFields);
+  out["walls"] = WriteSlotArray(r.Walls, kInUse, [&](Json& entry, const TWallEntry& w) {
+    WriteWall(entry, w, r, naturalPoints);
+  });
+  out["emitters"] = WriteSlotArray(r.Emitters, kInUse, [&](Json& entry, const TEmitterEntry& e) {
+    WriteEmitter(entry, e, r, naturalPoints);
+  });
+  auto holdsBytes = [](const TGroupEntry& g, int) { return !AllZero(&g, sizeof g); };
+  out["groups"] = WriteSlotArray(r.Groups, holdsBytes, WriteGroup);
+  if (!naturalPoints) out["points"] = WritePointsTable(r);
+  WriteUnusedSlotSections(out, r);
   WriteBytes(out, "hostBlock", r.HostBlock, sizeof r.HostBlock);
   WriteBytes(out, "reserved", r.Reserved2, sizeof r.Reserved2);
   return out;
@@ -930,201 +1160,13 @@ Json DesignToJson(const TDesignRecord& r) {
 void DesignFromJson(const Json& json, TDesignRecord& r) {
   std::memset(&r, 0, sizeof r);
   ObjectReader top(json, "");
-  const std::string format = FormatOf(top);
-  if (!format.empty() && format != kDesignFormat) {
-    Fail("format", "expected \"" + std::string(kDesignFormat) + "\", got \"" + format + "\"");
-  }
-  top.Get("description");  // a note for the reader; not stored in the record
-  if (const Json* d = top.Get("description"); d != nullptr && !d->is_string()) {
-    Fail("description", "expected a string, got " + Describe(*d));
-  }
+  ReadFormatAndDescription(top, kDesignFormat);
   ReadText(top, "title", r.Title, false);
   ReadText(top, "comment", r.Comment, false);
   SetDefaultOptions(r);
   if (const Json* options = top.Get("options")) ReadOptions(*options, "options", r);
-
-  // Materials first: walls refer to them by name.
-  std::vector<bool> materialUsed(ZM_MATERIAL_SLOTS, false);
-  if (const Json* materials = top.Get("materials")) {
-    RequireArray(*materials, "materials");
-    int natural = 0;
-    for (size_t k = 0; k < materials->size(); ++k) {
-      ObjectReader reader((*materials)[k], Index("materials", k));
-      const int slot = ReadSlot(reader, natural, ZM_MATERIAL_SLOTS);
-      if (materialUsed[slot])
-        Fail(reader.Path("slot"), "slot " + std::to_string(slot) + " is given twice");
-      TMaterialEntry m;
-      ReadMaterialFields(reader, m);
-      if (!m.InUse)
-        Fail(reader.Path("inUse"),
-             "a listed material must be in use (unused slots go in \"unusedSlots\")");
-      reader.Finish();
-      r.Materials[slot] = m;
-      materialUsed[slot] = true;
-      natural = slot + 1;
-    }
-  }
-
-  // Walls and emitters are read first and their points resolved afterwards,
-  // in slot order, so that slot numbers come out as the writer numbers them.
-  struct WallRefs {
-    PointRef from, to;
-  };
-  std::map<int, WallRefs> wallRefs;
-  std::vector<bool> wallUsed(ZM_WALL_SLOTS, false);
-  if (const Json* walls = top.Get("walls")) {
-    RequireArray(*walls, "walls");
-    int natural = 0;
-    for (size_t k = 0; k < walls->size(); ++k) {
-      ObjectReader reader((*walls)[k], Index("walls", k));
-      const int slot = ReadSlot(reader, natural, ZM_WALL_SLOTS);
-      if (wallUsed[slot])
-        Fail(reader.Path("slot"), "slot " + std::to_string(slot) + " is given twice");
-      TWallEntry w;
-      std::memset(&w, 0, sizeof w);
-      w.InUse = 1;
-      if (const Json* j = reader.Get("inUse"))
-        w.InUse = uint8_t(ReadInUse(*j, reader.Path("inUse")));
-      WallRefs refs{ReadPointRef(reader, "from"), ReadPointRef(reader, "to")};
-      const Json* name = reader.Get("material");
-      const Json* slotIndex = reader.Get("materialSlot");
-      if (name != nullptr && slotIndex != nullptr) {
-        Fail(reader.Path("material"), "give either \"material\" or \"materialSlot\", not both");
-      }
-      if (name != nullptr) {
-        if (!name->is_string())
-          Fail(reader.Path("material"), "expected a string, got " + Describe(*name));
-        std::string bytes;
-        if (!Utf8ToBytes(name->get<std::string>(), bytes)) {
-          Fail(reader.Path("material"), "only characters U+0000 to U+00FF can be stored");
-        }
-        const int found = FindMaterial(r, bytes);
-        if (found < 0)
-          Fail(reader.Path("material"), "no material named \"" + name->get<std::string>() + "\"");
-        w.Material = found;
-      } else if (slotIndex != nullptr) {
-        w.Material = ReadInt32(*slotIndex, reader.Path("materialSlot"));
-      } else {
-        Fail(reader.Path("material"), "missing");
-      }
-      if (const Json* j = reader.Get("passThrough"))
-        w.PassThrough = uint8_t(ReadFlag(*j, reader.Path("passThrough"), 0, 255));
-      if (const Json* j = reader.Get("receiver"))
-        w.Receiver = uint8_t(ReadFlag(*j, reader.Path("receiver"), 0, 255));
-      if (const Json* j = reader.Get("channel")) w.Channel = ReadInt32(*j, reader.Path("channel"));
-      w.Gain = 1.0;
-      if (const Json* j = reader.Get("gain")) w.Gain = ReadDouble(*j, reader.Path("gain"));
-      if (const Json* j = reader.Get("pattern")) w.Pattern = ReadInt32(*j, reader.Path("pattern"));
-      ReadOptionalBytes(reader, "reserved", w.Reserved, sizeof w.Reserved);
-      reader.Finish();
-      r.Walls[slot] = w;
-      wallUsed[slot] = true;
-      wallRefs[slot] = refs;
-      natural = slot + 1;
-    }
-  }
-
-  std::map<int, PointRef> emitterRefs;
-  std::vector<bool> emitterUsed(ZM_EMITTER_SLOTS, false);
-  if (const Json* emitters = top.Get("emitters")) {
-    RequireArray(*emitters, "emitters");
-    int natural = 0;
-    for (size_t k = 0; k < emitters->size(); ++k) {
-      ObjectReader reader((*emitters)[k], Index("emitters", k));
-      const int slot = ReadSlot(reader, natural, ZM_EMITTER_SLOTS);
-      if (emitterUsed[slot])
-        Fail(reader.Path("slot"), "slot " + std::to_string(slot) + " is given twice");
-      TEmitterEntry e;
-      std::memset(&e, 0, sizeof e);
-      e.InUse = 1;
-      if (const Json* j = reader.Get("inUse"))
-        e.InUse = uint8_t(ReadInUse(*j, reader.Path("inUse")));
-      PointRef at = ReadPointRef(reader, "at");
-      double angle = 0.0;
-      if (!ReadAngle(reader, "direction", angle)) Fail(reader.Path("directionDeg"), "missing");
-      e.Direction = angle;
-      if (!ReadAngle(reader, "spread", angle)) Fail(reader.Path("spreadDeg"), "missing");
-      e.Spread = angle;
-      if (const Json* j = reader.Get("randomDirections"))
-        e.RandomDirections = uint8_t(ReadFlag(*j, reader.Path("randomDirections"), 0, 255));
-      e.Level = 1.0;
-      if (const Json* j = reader.Get("level")) e.Level = ReadDouble(*j, reader.Path("level"));
-      if (const Json* j = reader.Get("group")) e.Group = ReadInt32(*j, reader.Path("group"));
-      if (const Json* j = reader.Get("useDefaultRayCount"))
-        e.UseDefaultRayCount = uint8_t(ReadFlag(*j, reader.Path("useDefaultRayCount"), 0, 255));
-      if (const Json* j = reader.Get("rayCount")) {
-        e.RayCount = ReadInt32(*j, reader.Path("rayCount"));
-      } else if (!e.UseDefaultRayCount) {
-        Fail(reader.Path("rayCount"), "missing (or set \"useDefaultRayCount\")");
-      }
-      ReadOptionalBytes(reader, "reserved", e.Reserved, sizeof e.Reserved);
-      reader.Finish();
-      r.Emitters[slot] = e;
-      emitterUsed[slot] = true;
-      emitterRefs[slot] = at;
-      natural = slot + 1;
-    }
-  }
-
-  if (const Json* groups = top.Get("groups")) {
-    RequireArray(*groups, "groups");
-    std::vector<bool> used(ZM_GROUP_SLOTS, false);
-    int natural = 0;
-    for (size_t k = 0; k < groups->size(); ++k) {
-      ObjectReader reader((*groups)[k], Index("groups", k));
-      const int slot = ReadSlot(reader, natural, ZM_GROUP_SLOTS);
-      if (used[slot]) Fail(reader.Path("slot"), "slot " + std::to_string(slot) + " is given twice");
-      TGroupEntry g;
-      std::memset(&g, 0, sizeof g);
-      g.InUse = 1;
-      if (const Json* j = reader.Get("inUse"))
-        g.InUse = uint8_t(ReadFlag(*j, reader.Path("inUse"), 0, 255));
-      ReadText(reader, "name", g.Name, true);
-      ReadOptionalBytes(reader, "hostData", g.HostData, sizeof g.HostData);
-      if (const Json* j = reader.Get("defaultMark"))
-        g.DefaultMark = ReadInt32(*j, reader.Path("defaultMark"));
-      ReadOptionalBytes(reader, "reserved", g.Reserved, sizeof g.Reserved);
-      reader.Finish();
-      r.Groups[slot] = g;
-      used[slot] = true;
-      natural = slot + 1;
-    }
-  }
-
-  PointAssigner assigner(r);
-  if (const Json* points = top.Get("points")) {
-    RequireArray(*points, "points");
-    int natural = 0;
-    std::vector<bool> used(ZM_POINT_SLOTS, false);
-    for (size_t k = 0; k < points->size(); ++k) {
-      ObjectReader reader((*points)[k], Index("points", k));
-      const int slot = ReadSlot(reader, natural, ZM_POINT_SLOTS);
-      if (used[slot]) Fail(reader.Path("slot"), "slot " + std::to_string(slot) + " is given twice");
-      TPointEntry p;
-      std::memset(&p, 0, sizeof p);
-      p.X = ReadDouble(reader.Require("x"), reader.Path("x"));
-      p.Y = ReadDouble(reader.Require("y"), reader.Path("y"));
-      ReadOptionalBytes(reader, "hostData", p.HostData, sizeof p.HostData);
-      reader.Finish();
-      r.Points[slot] = p;
-      used[slot] = true;
-      assigner.Declare(slot);
-      natural = slot + 1;
-    }
-  }
-  for (auto& [slot, refs] : wallRefs) {
-    r.Walls[slot].StartPoint = ResolvePointRef(refs.from, r, assigner);
-    r.Walls[slot].EndPoint = ResolvePointRef(refs.to, r, assigner);
-  }
-  for (auto& [slot, ref] : emitterRefs) r.Emitters[slot].Point = ResolvePointRef(ref, r, assigner);
-
-  if (const Json* unused = top.Get("unusedSlots")) {
-    ObjectReader reader(*unused, "unusedSlots");
-    ReadUnusedSlots(reader, "materials", r.Materials, ZM_MATERIAL_SLOTS, materialUsed);
-    ReadUnusedSlots(reader, "walls", r.Walls, ZM_WALL_SLOTS, wallUsed);
-    ReadUnusedSlots(reader, "emitters", r.Emitters, ZM_EMITTER_SLOTS, emitterUsed);
-    reader.Finish();
-  }
+  const ListedSlots listed = ReadSlotArrays(top, r);
+  ReadUnusedSlotSections(top, listed, r);
   ReadOptionalBytes(top, "hostBlock", r.HostBlock, sizeof r.HostBlock);
   ReadOptionalBytes(top, "reserved", r.Reserved2, sizeof r.Reserved2);
   top.Finish();
@@ -1139,13 +1181,7 @@ Json MaterialToJson(const TMaterialEntry& material) {
 
 void MaterialFromJson(const Json& json, TMaterialEntry& material) {
   ObjectReader reader(json, "");
-  const std::string format = FormatOf(reader);
-  if (!format.empty() && format != kMaterialFormat) {
-    Fail("format", "expected \"" + std::string(kMaterialFormat) + "\", got \"" + format + "\"");
-  }
-  if (const Json* d = reader.Get("description"); d != nullptr && !d->is_string()) {
-    Fail("description", "expected a string, got " + Describe(*d));
-  }
+  ReadFormatAndDescription(reader, kMaterialFormat);
   TMaterialEntry m;
   ReadMaterialFields(reader, m);
   reader.Finish();

@@ -46,8 +46,13 @@ void MaterialFromJson(const Json& json, TMaterialEntry& material);
 // "zm-design", "zm-material" or "" when the document has no "format" key.
 std::string JsonFormatOf(const Json& json);
 
-// Text of a char[65] field as the engine reads it: up to the first zero
-// byte, or all 65 bytes.
+// Text of a char[size] field as the engine reads it: up to the first zero
+// byte, or all `size` bytes.
 std::string FieldText(const char* field, size_t size);
+
+// The text of a name field (titles, comments, material and group names).
+inline std::string NameText(const char* field) {
+  return FieldText(field, ZM_NAME_LENGTH);
+}
 
 }  // namespace zm::cli

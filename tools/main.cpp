@@ -307,7 +307,7 @@ void WriteText(const std::string& path, const std::string& text) {
 
 int PlotPlan(const std::string& designPath, const std::string& output) {
   std::unique_ptr<TDesignRecord> design = LoadDesign(EnginePath(designPath));
-  std::string caption = FieldText(design->Title, ZM_NAME_LENGTH);
+  std::string caption = NameText(design->Title);
   if (caption.empty()) caption = Basename(designPath);
   WriteText(output, PlanSvg(*design, caption));
   return 0;

@@ -240,7 +240,7 @@ std::string PlanSvg(const TDesignRecord& r, const std::string& caption) {
   for (const auto& [material, shown] : materialsShown) {
     (void)shown;
     std::string name = material >= 0 && material < ZM_MATERIAL_SLOTS
-                           ? FieldText(r.Materials[material].Name, ZM_NAME_LENGTH)
+                           ? NameText(r.Materials[material].Name)
                            : "slot " + std::to_string(material);
     if (name.size() > 28) name = name.substr(0, 27) + "...";
     const char* colour = (material >= 0 && material < ZM_MATERIAL_SLOTS)
