@@ -1,6 +1,7 @@
 // A readable summary of a design and the problems a render would meet.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -24,12 +25,25 @@ int64_t RaysInGroup(const TDesignRecord& record, int group);
 // Groups that have at least one emitter, in ascending order.
 std::vector<int> GroupsWithEmitters(const TDesignRecord& record);
 
+// The report of `zm info`: options, materials, walls, emitters and groups,
+// then the problems CheckDesign finds.
 std::string SummariseDesign(const TDesignRecord& record);
 
 // Wall end points and emitter positions in metres.
 struct PlanPoint {
   double x = 0, y = 0;
 };
+// False, leaving `out` as it was, when `slot` is outside the points table.
 bool PointInMetres(const TDesignRecord& record, int32_t slot, PlanPoint& out);
+
+// The smallest box holding the points it was extended by (NaN coordinates
+// leave it as it was).
+struct PlanBox {
+  double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
+  void Extend(const PlanPoint& p);
+  bool Empty() const { return !(minX <= maxX); }
+  double Width() const { return maxX - minX; }
+  double Height() const { return maxY - minY; }
+};
 
 }  // namespace zm::cli

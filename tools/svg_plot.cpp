@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <numbers>
+#include <set>
 #include <vector>
 
 #include "acoustics.h"
@@ -103,185 +103,251 @@ std::string Plural(size_t count, const std::string& word) {
   return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
 
-}  // namespace
+// ---------------------------------------------------------------------------
+// Plan
 
-std::string PlanSvg(const TDesignRecord& r, const std::string& caption) {
-  const int width = 960, height = 720;
-  const double left = 40, top = 60, right = 700, bottom = 650;
+// The picture: the plan on the left, its legend on the right.
+constexpr int kPlanWidth = 960, kPlanHeight = 720;
+constexpr double kPlanLeft = 40, kPlanTop = 60, kPlanRight = 700, kPlanBottom = 650;
+constexpr const char* kEmitterColour = "#f4a300";
+constexpr const char* kEmitterEdgeColour = "#7a5200";
+constexpr const char* kReceiverUnderlay =
+    "stroke=\"#d62728\" stroke-width=\"9\" stroke-opacity=\"0.35\"";
 
-  struct Segment {
-    PlanPoint a, b;
-    int slot;
-    const TWallEntry* wall;
-  };
-  std::vector<Segment> walls;
-  double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
-  auto extend = [&](const PlanPoint& p) {
-    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return;
-    minX = std::min(minX, p.x);
-    maxX = std::max(maxX, p.x);
-    minY = std::min(minY, p.y);
-    maxY = std::max(maxY, p.y);
-  };
-  for (int i = 0; i < ZM_WALL_SLOTS; ++i) {
-    const TWallEntry& w = r.Walls[i];
-    Segment s{{}, {}, i, &w};
+const char* MaterialColour(int material) {
+  return (material >= 0 && material < ZM_MATERIAL_SLOTS) ? kPalette[material % std::size(kPalette)]
+                                                         : "#000000";
+}
+
+struct PlanWall {
+  PlanPoint a, b;
+  const TWallEntry* wall;
+};
+
+struct PlanEmitter {
+  PlanPoint at;
+  int slot;
+  const TEmitterEntry* emitter;
+};
+
+// What the plan shows: the used walls and emitters whose points exist, and
+// the box around their finite points (a unit box when there are none).
+struct PlanContent {
+  std::vector<PlanWall> walls;
+  std::vector<PlanEmitter> emitters;
+  PlanBox box;
+
+  void Extend(const PlanPoint& p) {
+    if (std::isfinite(p.x) && std::isfinite(p.y)) box.Extend(p);
+  }
+};
+
+PlanContent CollectPlan(const TDesignRecord& r) {
+  PlanContent plan;
+  for (const TWallEntry& w : r.Walls) {
+    PlanWall s{{}, {}, &w};
     if (!w.InUse || !PointInMetres(r, w.StartPoint, s.a) || !PointInMetres(r, w.EndPoint, s.b)) {
       continue;
     }
-    extend(s.a);
-    extend(s.b);
-    walls.push_back(s);
+    plan.Extend(s.a);
+    plan.Extend(s.b);
+    plan.walls.push_back(s);
   }
-  struct Source {
-    PlanPoint at;
-    int slot;
-    const TEmitterEntry* emitter;
-  };
-  std::vector<Source> emitters;
   for (int i = 0; i < ZM_EMITTER_SLOTS; ++i) {
     const TEmitterEntry& e = r.Emitters[i];
-    Source s{{}, i, &e};
+    PlanEmitter s{{}, i, &e};
     if (!e.InUse || !PointInMetres(r, e.Point, s.at)) continue;
-    extend(s.at);
-    emitters.push_back(s);
+    plan.Extend(s.at);
+    plan.emitters.push_back(s);
   }
-  if (!(minX <= maxX)) minX = minY = 0, maxX = maxY = 1;
-  const double spanX = std::max(maxX - minX, 1e-9), spanY = std::max(maxY - minY, 1e-9);
-  const double scale = std::min((right - left) / spanX, (bottom - top) / spanY) * 0.92;
-  const double offsetX = left + ((right - left) - spanX * scale) / 2;
-  const double offsetY = top + ((bottom - top) - spanY * scale) / 2;
-  auto X = [&](double x) { return offsetX + (x - minX) * scale; };
-  auto Y = [&](double y) { return offsetY + (maxY - y) * scale; };  // north is up
+  if (plan.box.Empty()) plan.box = {0, 0, 1, 1};
+  return plan;
+}
 
-  std::string svg = Header(width, height);
-  svg +=
-      Text(left, 34, caption.empty() ? "Plan" : caption, 22, "font-weight=\"bold\" fill=\"#222\"");
+// Metres to pixels: the plan centred in its area with a margin, north up.
+struct PlanView {
+  PlanBox box;
+  double spanX, spanY, scale, offsetX, offsetY;
 
-  // A light grid at the scale-bar step.
-  const double step = NiceStep(std::max(spanX, spanY) / 5);
-  svg += "<g stroke=\"#eeeeee\" stroke-width=\"1\">\n";
-  if (std::max(spanX, spanY) / step <= 60) {
-    for (double gx = std::ceil(minX / step) * step; gx <= maxX; gx += step) {
-      svg += Line(X(gx), Y(minY), X(gx), Y(maxY), "");
+  explicit PlanView(const PlanBox& plan)
+      : box(plan),
+        spanX(std::max(plan.Width(), 1e-9)),
+        spanY(std::max(plan.Height(), 1e-9)),
+        scale(std::min((kPlanRight - kPlanLeft) / spanX, (kPlanBottom - kPlanTop) / spanY) * 0.92),
+        offsetX(kPlanLeft + ((kPlanRight - kPlanLeft) - spanX * scale) / 2),
+        offsetY(kPlanTop + ((kPlanBottom - kPlanTop) - spanY * scale) / 2) {}
+
+  double X(double x) const { return offsetX + (x - box.minX) * scale; }
+  double Y(double y) const { return offsetY + (box.maxY - y) * scale; }
+  double Span() const { return std::max(spanX, spanY); }
+  // The grid and scale-bar step.
+  double Step() const { return NiceStep(Span() / 5); }
+};
+
+std::string PlanGrid(const PlanView& v) {
+  const double step = v.Step();
+  std::string svg = "<g stroke=\"#eeeeee\" stroke-width=\"1\">\n";
+  if (v.Span() / step <= 60) {
+    const PlanBox& b = v.box;
+    for (double gx = std::ceil(b.minX / step) * step; gx <= b.maxX; gx += step) {
+      svg += Line(v.X(gx), v.Y(b.minY), v.X(gx), v.Y(b.maxY), "");
     }
-    for (double gy = std::ceil(minY / step) * step; gy <= maxY; gy += step) {
-      svg += Line(X(minX), Y(gy), X(maxX), Y(gy), "");
+    for (double gy = std::ceil(b.minY / step) * step; gy <= b.maxY; gy += step) {
+      svg += Line(v.X(b.minX), v.Y(gy), v.X(b.maxX), v.Y(gy), "");
     }
   }
-  svg += "</g>\n";
+  return svg + "</g>\n";
+}
 
-  // Emitter ray fans below the walls.
-  for (const Source& s : emitters) {
-    const TEmitterEntry& e = *s.emitter;
-    const double direction = e.Direction, spread = e.Spread;
-    const double length = 0.18 * std::max(spanX, spanY);
+// Fifteen rays across each emitter's fan, drawn below the walls.
+std::string RayFans(const std::vector<PlanEmitter>& emitters, const PlanView& v) {
+  std::string svg;
+  for (const PlanEmitter& s : emitters) {
+    const double direction = s.emitter->Direction, spread = s.emitter->Spread;
+    const double length = 0.18 * v.Span();
     const int rays = 15;
-    svg += "<g stroke=\"#f4a300\" stroke-width=\"1.2\" stroke-opacity=\"0.55\">\n";
+    svg += std::string("<g stroke=\"") + kEmitterColour +
+           "\" stroke-width=\"1.2\" stroke-opacity=\"0.55\">\n";
     for (int k = 0; k < rays; ++k) {
       const double angle = (double(k) / (rays - 1) - 0.5) * spread + direction;
       if (!std::isfinite(angle)) continue;
-      svg += Line(X(s.at.x), Y(s.at.y), X(s.at.x + length * std::cos(angle)),
-                  Y(s.at.y + length * std::sin(angle)), "");
+      svg += Line(v.X(s.at.x), v.Y(s.at.y), v.X(s.at.x + length * std::cos(angle)),
+                  v.Y(s.at.y + length * std::sin(angle)), "");
     }
     svg += "</g>\n";
   }
+  return svg;
+}
 
-  // Walls, coloured by material; receivers underlaid in red, pass-through
-  // walls dashed.
-  std::map<int, bool> materialsShown;
-  for (const Segment& s : walls) {
+// Walls coloured by material; receivers underlaid in red and marked with
+// their channel, pass-through walls dashed.
+std::string PlanWalls(const std::vector<PlanWall>& walls, const PlanView& v) {
+  std::string svg;
+  for (const PlanWall& s : walls) {
     const TWallEntry& w = *s.wall;
-    const int material = w.Material;
-    const char* colour = (material >= 0 && material < ZM_MATERIAL_SLOTS)
-                             ? kPalette[material % std::size(kPalette)]
-                             : "#000000";
-    materialsShown[material] = true;
+    const double x1 = v.X(s.a.x), y1 = v.Y(s.a.y), x2 = v.X(s.b.x), y2 = v.Y(s.b.y);
     if (w.Receiver) {
-      svg += Line(X(s.a.x), Y(s.a.y), X(s.b.x), Y(s.b.y),
-                  std::string("stroke=\"") + kReceiverColour +
-                      "\" stroke-width=\"9\" stroke-opacity=\"0.35\" stroke-linecap=\"round\"");
+      svg += Line(x1, y1, x2, y2, std::string(kReceiverUnderlay) + " stroke-linecap=\"round\"");
     }
-    std::string style =
-        std::string("stroke=\"") + colour + "\" stroke-width=\"3\" stroke-linecap=\"round\"";
+    std::string style = std::string("stroke=\"") + MaterialColour(w.Material) +
+                        "\" stroke-width=\"3\" stroke-linecap=\"round\"";
     if (w.PassThrough) style += " stroke-dasharray=\"8 5\"";
-    svg += Line(X(s.a.x), Y(s.a.y), X(s.b.x), Y(s.b.y), style);
+    svg += Line(x1, y1, x2, y2, style);
     if (w.Receiver) {
-      const double mx = (X(s.a.x) + X(s.b.x)) / 2, my = (Y(s.a.y) + Y(s.b.y)) / 2;
+      const double mx = (x1 + x2) / 2, my = (y1 + y2) / 2;
       svg += "<circle cx=\"" + F(mx) + "\" cy=\"" + F(my) + "\" r=\"7\" fill=\"" + kReceiverColour +
              "\" stroke=\"#ffffff\" stroke-width=\"1.5\"/>\n";
       svg += Text(mx + 9, my - 8, "ch " + std::to_string(w.Channel), 12,
                   std::string("fill=\"") + kReceiverColour + "\" font-weight=\"bold\"");
     }
   }
+  return svg;
+}
 
-  for (const Source& s : emitters) {
-    svg += "<circle cx=\"" + F(X(s.at.x)) + "\" cy=\"" + F(Y(s.at.y)) +
-           "\" r=\"7\" fill=\"#f4a300\" stroke=\"#7a5200\" stroke-width=\"1.5\"/>\n";
+std::string EmitterMarks(const std::vector<PlanEmitter>& emitters, const PlanView& v) {
+  std::string svg;
+  for (const PlanEmitter& s : emitters) {
+    svg += "<circle cx=\"" + F(v.X(s.at.x)) + "\" cy=\"" + F(v.Y(s.at.y)) + "\" r=\"7\" fill=\"" +
+           kEmitterColour + "\" stroke=\"" + kEmitterEdgeColour + "\" stroke-width=\"1.5\"/>\n";
     std::string label = "E";
     label.append(std::to_string(s.slot)).append(" (group ");
     label.append(std::to_string(s.emitter->Group)).append(")");
-    svg += Text(X(s.at.x) + 10, Y(s.at.y) + 16, label, 12, "fill=\"#7a5200\"");
+    svg += Text(v.X(s.at.x) + 10, v.Y(s.at.y) + 16, label, 12,
+                std::string("fill=\"") + kEmitterEdgeColour + "\"");
   }
+  return svg;
+}
 
-  // Metre scale.
-  const double barX = left, barY = height - 30;
-  svg += Line(barX, barY, barX + step * scale, barY, "stroke=\"#222\" stroke-width=\"3\"");
-  svg += Line(barX, barY - 6, barX, barY + 6, "stroke=\"#222\" stroke-width=\"2\"");
-  svg += Line(barX + step * scale, barY - 6, barX + step * scale, barY + 6,
-              "stroke=\"#222\" stroke-width=\"2\"");
-  svg += Text(barX + step * scale + 10, barY + 5, FormatNumber(step) + " m", 14, "fill=\"#222\"");
+std::string ScaleBar(const PlanView& v) {
+  const double step = v.Step();
+  const double x = kPlanLeft, y = kPlanHeight - 30, length = step * v.scale;
+  std::string svg = Line(x, y, x + length, y, "stroke=\"#222\" stroke-width=\"3\"");
+  svg += Line(x, y - 6, x, y + 6, "stroke=\"#222\" stroke-width=\"2\"");
+  svg += Line(x + length, y - 6, x + length, y + 6, "stroke=\"#222\" stroke-width=\"2\"");
+  svg += Text(x + length + 10, y + 5, FormatNumber(step) + " m", 14, "fill=\"#222\"");
+  return svg;
+}
 
-  // Legend.
-  double ly = top + 10;
-  const double lx = right + 30;
-  svg += Text(lx, ly, "Materials", 16, "font-weight=\"bold\" fill=\"#222\"");
-  ly += 24;
-  for (const auto& [material, shown] : materialsShown) {
-    (void)shown;
+// The legend's entries: a sample stroke and a label, one per line from `y`.
+struct Legend {
+  double x = kPlanRight + 30;
+  double y = kPlanTop + 10;
+  std::string svg;
+
+  void Heading(const std::string& text) {
+    svg += Text(x, y, text, 16, "font-weight=\"bold\" fill=\"#222\"");
+    y += 24;
+  }
+  void Entry(const std::string& sample, const std::string& label) {
+    svg += sample;
+    svg += Text(x + 36, y, label, 13, "fill=\"#222\"");
+    y += 22;
+  }
+  std::string SampleLine(const std::string& style) const {
+    return Line(x, y - 5, x + 28, y - 5, style);
+  }
+};
+
+// Each material a wall uses, in slot order, with its colour.
+void MaterialLegend(const TDesignRecord& r, const std::vector<PlanWall>& walls, Legend& legend) {
+  std::set<int> materials;
+  for (const PlanWall& s : walls) materials.insert(s.wall->Material);
+  legend.Heading("Materials");
+  for (int material : materials) {
     std::string name = material >= 0 && material < ZM_MATERIAL_SLOTS
                            ? NameText(r.Materials[material].Name)
                            : "slot " + std::to_string(material);
     if (name.size() > 28) name = name.substr(0, 27) + "...";
-    const char* colour = (material >= 0 && material < ZM_MATERIAL_SLOTS)
-                             ? kPalette[material % std::size(kPalette)]
-                             : "#000000";
-    svg += Line(lx, ly - 5, lx + 28, ly - 5,
-                std::string("stroke=\"") + colour + "\" stroke-width=\"4\"");
-    svg += Text(lx + 36, ly, name, 13, "fill=\"#222\"");
-    ly += 22;
+    legend.Entry(legend.SampleLine(std::string("stroke=\"") + MaterialColour(material) +
+                                   "\" stroke-width=\"4\""),
+                 name);
   }
-  ly += 12;
-  svg += Text(lx, ly, "Marks", 16, "font-weight=\"bold\" fill=\"#222\"");
-  ly += 24;
-  svg += Line(
-      lx, ly - 5, lx + 28, ly - 5,
-      std::string("stroke=\"") + kReceiverColour + "\" stroke-width=\"9\" stroke-opacity=\"0.35\"");
-  svg += Text(lx + 36, ly, "receiver (microphone line)", 13, "fill=\"#222\"");
-  ly += 22;
-  svg += Line(lx, ly - 5, lx + 28, ly - 5,
-              "stroke=\"#555\" stroke-width=\"3\" stroke-dasharray=\"8 5\"");
-  svg += Text(lx + 36, ly, "pass-through wall", 13, "fill=\"#222\"");
-  ly += 22;
-  svg += "<circle cx=\"" + F(lx + 14) + "\" cy=\"" + F(ly - 5) +
-         "\" r=\"6\" fill=\"#f4a300\" stroke=\"#7a5200\"/>\n";
-  svg += Text(lx + 36, ly, "emitter and its ray fan", 13, "fill=\"#222\"");
-  ly += 34;
-  int receivers = 0, count = 0;
-  for (const Segment& s : walls) {
-    ++count;
-    if (s.wall->Receiver) ++receivers;
-  }
-  svg += Text(lx, ly,
-              Plural(size_t(count), "wall") + ", " + Plural(size_t(receivers), "receiver") + ", " +
-                  Plural(emitters.size(), "emitter"),
-              13, "fill=\"#555\"");
-  ly += 20;
+}
+
+void MarksLegend(Legend& legend) {
+  legend.y += 12;
+  legend.Heading("Marks");
+  legend.Entry(legend.SampleLine(kReceiverUnderlay), "receiver (microphone line)");
+  legend.Entry(legend.SampleLine("stroke=\"#555\" stroke-width=\"3\" stroke-dasharray=\"8 5\""),
+               "pass-through wall");
+  legend.Entry("<circle cx=\"" + F(legend.x + 14) + "\" cy=\"" + F(legend.y - 5) +
+                   "\" r=\"6\" fill=\"" + kEmitterColour + "\" stroke=\"" + kEmitterEdgeColour +
+                   "\"/>\n",
+               "emitter and its ray fan");
+}
+
+void CountsLegend(const PlanContent& plan, const PlanView& v, Legend& legend) {
+  legend.y += 12;
+  size_t receivers = 0;
+  for (const PlanWall& s : plan.walls) receivers += s.wall->Receiver ? 1 : 0;
+  legend.svg += Text(legend.x, legend.y,
+                     Plural(plan.walls.size(), "wall") + ", " + Plural(receivers, "receiver") +
+                         ", " + Plural(plan.emitters.size(), "emitter"),
+                     13, "fill=\"#555\"");
+  legend.y += 20;
   char size[96];
-  std::snprintf(size, sizeof size, "plan %.1f m x %.1f m", spanX, spanY);
-  svg += Text(lx, ly, size, 13, "fill=\"#555\"");
-  svg += "</svg>\n";
-  return svg;
+  std::snprintf(size, sizeof size, "plan %.1f m x %.1f m", v.spanX, v.spanY);
+  legend.svg += Text(legend.x, legend.y, size, 13, "fill=\"#555\"");
+}
+
+}  // namespace
+
+std::string PlanSvg(const TDesignRecord& r, const std::string& caption) {
+  const PlanContent plan = CollectPlan(r);
+  const PlanView view(plan.box);
+  std::string svg = Header(kPlanWidth, kPlanHeight);
+  svg += Text(kPlanLeft, 34, caption.empty() ? "Plan" : caption, 22,
+              "font-weight=\"bold\" fill=\"#222\"");
+  svg += PlanGrid(view);
+  svg += RayFans(plan.emitters, view);
+  svg += PlanWalls(plan.walls, view);
+  svg += EmitterMarks(plan.emitters, view);
+  svg += ScaleBar(view);
+  Legend legend;
+  MaterialLegend(r, plan.walls, legend);
+  MarksLegend(legend);
+  CountsLegend(plan, view, legend);
+  return svg + legend.svg + "</svg>\n";
 }
 
 std::string ImpulseResponseSvg(const AudioData& audio, int channel, const std::string& caption) {
