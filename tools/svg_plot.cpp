@@ -350,105 +350,153 @@ std::string PlanSvg(const TDesignRecord& r, const std::string& caption) {
   return svg + legend.svg + "</svg>\n";
 }
 
-std::string ImpulseResponseSvg(const AudioData& audio, int channel, const std::string& caption) {
-  const int width = 960, height = 680;
-  const double left = 80, right = 920;
-  const double waveTop = 70, waveBottom = 290;
-  const double edcTop = 360, edcBottom = 620;
-  const std::vector<double>& x = audio.channels.at(size_t(channel));
-  const int rate = audio.sampleRate;
-  const double duration = std::max(1.0 / rate, double(x.size()) / rate);
-  auto TX = [&](double t) { return left + (right - left) * t / duration; };
+namespace {
 
-  std::string svg = Header(width, height);
-  svg += Text(left, 36, caption, 20, "font-weight=\"bold\" fill=\"#222\"");
+// ---------------------------------------------------------------------------
+// Impulse response: the waveform above, the energy decay curve below, on one
+// time axis
 
-  // Time grid shared by both panels.
-  const double tStep = NiceStep(duration / 6);
-  auto timeLabel = [&](double t) {
-    return duration < 1.0 ? FormatNumber(std::round(t * 1000)) + " ms" : FormatNumber(t) + " s";
-  };
-  for (double t = 0; t <= duration + 1e-12; t += tStep) {
-    for (auto [y0, y1] : {std::pair{waveTop, waveBottom}, std::pair{edcTop, edcBottom}}) {
-      svg += Line(TX(t), y0, TX(t), y1, "stroke=\"#eeeeee\"");
-    }
-    svg += Text(TX(t) - 14, edcBottom + 20, timeLabel(t), 12, "fill=\"#444\"");
+constexpr int kIrWidth = 960, kIrHeight = 680;
+constexpr double kIrLeft = 80, kIrRight = 920;
+constexpr double kWaveTop = 70, kWaveBottom = 290;
+constexpr double kDecayTop = 360, kDecayBottom = 620;
+constexpr double kDecayFloorDb = -80;
+constexpr int kIrColumns = int(kIrRight - kIrLeft);  // one per pixel
+
+// The channel drawn and its time axis.
+struct IrView {
+  const std::vector<double>& x;
+  int rate;
+  double duration;
+
+  IrView(const std::vector<double>& samples, int sampleRate)
+      : x(samples),
+        rate(sampleRate),
+        duration(std::max(1.0 / sampleRate, double(samples.size()) / sampleRate)) {}
+
+  double TX(double t) const { return kIrLeft + (kIrRight - kIrLeft) * t / duration; }
+  // Levels below the floor are drawn on it.
+  static double TY(double db) {
+    return kDecayTop +
+           (kDecayBottom - kDecayTop) * std::clamp(db, kDecayFloorDb, 0.0) / kDecayFloorDb;
   }
+};
 
-  // Waveform as a min/max envelope per pixel column.
+std::string PanelFrame(double top, double bottom) {
+  return "<rect x=\"" + F(kIrLeft) + "\" y=\"" + F(top) + "\" width=\"" + F(kIrRight - kIrLeft) +
+         "\" height=\"" + F(bottom - top) + "\" fill=\"none\" stroke=\"#888\"/>\n";
+}
+
+// Time lines through both panels, labelled below the lower one.
+std::string TimeGrid(const IrView& v) {
+  const double step = NiceStep(v.duration / 6);
+  auto label = [&](double t) {
+    return v.duration < 1.0 ? FormatNumber(std::round(t * 1000)) + " ms" : FormatNumber(t) + " s";
+  };
+  std::string svg;
+  for (double t = 0; t <= v.duration + 1e-12; t += step) {
+    for (auto [y0, y1] : {std::pair{kWaveTop, kWaveBottom}, std::pair{kDecayTop, kDecayBottom}}) {
+      svg += Line(v.TX(t), y0, v.TX(t), y1, "stroke=\"#eeeeee\"");
+    }
+    svg += Text(v.TX(t) - 14, kDecayBottom + 20, label(t), 12, "fill=\"#444\"");
+  }
+  return svg;
+}
+
+// The waveform as a min/max envelope per pixel column, scaled to its peak.
+std::string WaveformPanel(const IrView& v, int channel) {
   double peak = 1e-12;
-  for (double v : x) peak = std::max(peak, std::fabs(v));
-  const double mid = (waveTop + waveBottom) / 2, half = (waveBottom - waveTop) / 2;
-  const int columns = int(right - left);
+  for (double s : v.x) peak = std::max(peak, std::fabs(s));
+  const double mid = (kWaveTop + kWaveBottom) / 2, half = (kWaveBottom - kWaveTop) / 2;
+  const std::vector<double>& x = v.x;
   std::string upper, lower;
-  for (int c = 0; c < columns; ++c) {
-    const size_t from = size_t(double(c) / columns * x.size());
-    const size_t to = std::max(from + 1, size_t(double(c + 1) / columns * x.size()));
+  for (int c = 0; c < kIrColumns; ++c) {
+    const size_t from = size_t(double(c) / kIrColumns * x.size());
+    const size_t to = std::max(from + 1, size_t(double(c + 1) / kIrColumns * x.size()));
     double lo = 0, hi = 0;
     for (size_t i = from; i < to && i < x.size(); ++i) {
       lo = std::min(lo, x[i]);
       hi = std::max(hi, x[i]);
     }
-    upper += F(left + c) + "," + F(mid - hi / peak * half) + " ";
-    lower = F(left + c) + "," + F(mid - lo / peak * half) + " " + lower;
+    upper += F(kIrLeft + c) + "," + F(mid - hi / peak * half) + " ";
+    lower = F(kIrLeft + c) + "," + F(mid - lo / peak * half) + " " + lower;
   }
-  svg += Line(left, mid, right, mid, "stroke=\"#bbbbbb\"");
+  std::string svg = Line(kIrLeft, mid, kIrRight, mid, "stroke=\"#bbbbbb\"");
   svg += "<polygon points=\"" + upper + lower +
          "\" fill=\"#1f77b4\" stroke=\"#1f77b4\" stroke-width=\"0.6\"/>\n";
-  svg += "<rect x=\"" + F(left) + "\" y=\"" + F(waveTop) + "\" width=\"" + F(right - left) +
-         "\" height=\"" + F(waveBottom - waveTop) + "\" fill=\"none\" stroke=\"#888\"/>\n";
-  svg += Text(left, waveTop - 10,
+  svg += PanelFrame(kWaveTop, kWaveBottom);
+  svg += Text(kIrLeft, kWaveTop - 10,
               "Waveform, channel " + std::to_string(channel) + " (peak " + PeakDb(peak) + " dBFS)",
               14, "fill=\"#222\"");
-
-  // Energy decay curve from the onset, 0 to -80 dB.
-  const double floorDb = -80;
-  auto TY = [&](double db) {
-    return edcTop + (edcBottom - edcTop) * std::clamp(db, floorDb, 0.0) / floorDb;
-  };
-  for (double db = 0; db >= floorDb; db -= 10) {
-    svg += Line(left, TY(db), right, TY(db), "stroke=\"#eeeeee\"");
-    svg += Text(left - 46, TY(db) + 4, FormatNumber(db) + " dB", 12, "fill=\"#444\"");
-  }
-  const size_t onset = FindOnset(x);
-  std::string title = "Energy decay curve (Schroeder)";
-  if (onset < x.size()) {
-    const std::vector<double> edc = EnergyDecayCurve(x, onset);
-    std::string points;
-    for (int c = 0; c < columns; ++c) {
-      const double t = double(c) / columns * duration;
-      const double i = t * rate;
-      if (i < double(onset)) continue;
-      const size_t k = size_t(i) - onset;
-      if (k >= edc.size() || !std::isfinite(edc[k]) || edc[k] < floorDb) break;
-      points += F(left + c) + "," + F(TY(edc[k])) + " ";
-    }
-    svg += "<polyline points=\"" + points +
-           "\" fill=\"none\" stroke=\"#2ca02c\" stroke-width=\"2.5\"/>\n";
-    const BandParameters broadband = AnalyseBand(x, onset, rate);
-    if (broadband.t30Fit.valid) {
-      // The fitted line, from 0 dB down to the floor of the panel.
-      const DecayFit& fit = broadband.t30Fit;
-      const double onsetTime = double(onset) / rate;
-      const double t0 = onsetTime + std::max(0.0, (0.0 - fit.intercept) / fit.slope);
-      const double t1 = std::min(duration, onsetTime + (floorDb - fit.intercept) / fit.slope);
-      auto level = [&](double t) { return fit.intercept + fit.slope * (t - onsetTime); };
-      svg += Line(TX(t0), TY(level(t0)), TX(t1), TY(level(t1)),
-                  "stroke=\"#d62728\" stroke-width=\"2\" stroke-dasharray=\"7 5\"");
-      char label[96];
-      std::snprintf(label, sizeof label, "T30 = %.2f s (fit from -5 to -35 dB)", broadband.t30);
-      svg += Text(right - 290, edcTop + 24, label, 14, "fill=\"#d62728\" font-weight=\"bold\"");
-    } else {
-      svg +=
-          Text(right - 290, edcTop + 24, "T30 n/a (decay range too small)", 14, "fill=\"#d62728\"");
-    }
-  }
-  svg += "<rect x=\"" + F(left) + "\" y=\"" + F(edcTop) + "\" width=\"" + F(right - left) +
-         "\" height=\"" + F(edcBottom - edcTop) + "\" fill=\"none\" stroke=\"#888\"/>\n";
-  svg += Text(left, edcTop - 10, title, 14, "fill=\"#222\"");
-  svg += Text((left + right) / 2 - 20, edcBottom + 44, "time", 13, "fill=\"#444\"");
-  svg += "</svg>\n";
   return svg;
+}
+
+std::string LevelGrid() {
+  std::string svg;
+  for (double db = 0; db >= kDecayFloorDb; db -= 10) {
+    svg += Line(kIrLeft, IrView::TY(db), kIrRight, IrView::TY(db), "stroke=\"#eeeeee\"");
+    svg += Text(kIrLeft - 46, IrView::TY(db) + 4, FormatNumber(db) + " dB", 12, "fill=\"#444\"");
+  }
+  return svg;
+}
+
+// The curve from the onset until it leaves the panel.
+std::string DecayCurve(const IrView& v, size_t onset) {
+  const std::vector<double> edc = EnergyDecayCurve(v.x, onset);
+  std::string points;
+  for (int c = 0; c < kIrColumns; ++c) {
+    const double t = double(c) / kIrColumns * v.duration;
+    const double i = t * v.rate;
+    if (i < double(onset)) continue;
+    const size_t k = size_t(i) - onset;
+    if (k >= edc.size() || !std::isfinite(edc[k]) || edc[k] < kDecayFloorDb) break;
+    points += F(kIrLeft + c) + "," + F(IrView::TY(edc[k])) + " ";
+  }
+  return "<polyline points=\"" + points +
+         "\" fill=\"none\" stroke=\"#2ca02c\" stroke-width=\"2.5\"/>\n";
+}
+
+// The broadband T30 fit as a line from 0 dB down to the floor, and its value.
+std::string T30Fit(const IrView& v, size_t onset) {
+  const BandParameters broadband = AnalyseBand(v.x, onset, v.rate);
+  if (!broadband.t30Fit.valid) {
+    return Text(kIrRight - 290, kDecayTop + 24, "T30 n/a (decay range too small)", 14,
+                "fill=\"#d62728\"");
+  }
+  const DecayFit& fit = broadband.t30Fit;
+  const double onsetTime = double(onset) / v.rate;
+  const double t0 = onsetTime + std::max(0.0, (0.0 - fit.intercept) / fit.slope);
+  const double t1 = std::min(v.duration, onsetTime + (kDecayFloorDb - fit.intercept) / fit.slope);
+  auto level = [&](double t) { return fit.intercept + fit.slope * (t - onsetTime); };
+  std::string svg = Line(v.TX(t0), IrView::TY(level(t0)), v.TX(t1), IrView::TY(level(t1)),
+                         "stroke=\"#d62728\" stroke-width=\"2\" stroke-dasharray=\"7 5\"");
+  char label[96];
+  std::snprintf(label, sizeof label, "T30 = %.2f s (fit from -5 to -35 dB)", broadband.t30);
+  svg += Text(kIrRight - 290, kDecayTop + 24, label, 14, "fill=\"#d62728\" font-weight=\"bold\"");
+  return svg;
+}
+
+// The energy decay curve from the onset, 0 to -80 dB.
+std::string DecayPanel(const IrView& v) {
+  std::string svg = LevelGrid();
+  const size_t onset = FindOnset(v.x);
+  if (onset < v.x.size()) svg += DecayCurve(v, onset) + T30Fit(v, onset);
+  svg += PanelFrame(kDecayTop, kDecayBottom);
+  svg += Text(kIrLeft, kDecayTop - 10, "Energy decay curve (Schroeder)", 14, "fill=\"#222\"");
+  return svg;
+}
+
+}  // namespace
+
+std::string ImpulseResponseSvg(const AudioData& audio, int channel, const std::string& caption) {
+  const IrView view(audio.channels.at(size_t(channel)), audio.sampleRate);
+  std::string svg = Header(kIrWidth, kIrHeight);
+  svg += Text(kIrLeft, 36, caption, 20, "font-weight=\"bold\" fill=\"#222\"");
+  svg += TimeGrid(view);
+  svg += WaveformPanel(view, channel);
+  svg += DecayPanel(view);
+  svg += Text((kIrLeft + kIrRight) / 2 - 20, kDecayBottom + 44, "time", 13, "fill=\"#444\"");
+  return svg + "</svg>\n";
 }
 
 }  // namespace zm::cli
