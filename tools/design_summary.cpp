@@ -175,7 +175,7 @@ std::string OutputStart(const TDesignRecord& r) {
                 r.TrimToDirect            ? "at the first direct arrival"
                 : r.DirectSoundLevel == 0 ? "at the first reflection"
                                           : "at time 0 (travel time kept)",
-                r.LeadIn ? ", after a 512-sample lead-in" : "");
+                r.LeadIn ? Printf(", after a %d-sample lead-in", kLeadInFrames).c_str() : "");
 }
 
 std::string OptionsSection(const TDesignRecord& r) {

@@ -9,6 +9,9 @@
 
 namespace zm::cli {
 
+// Frames of silence a lead-in puts before the reference arrival.
+inline constexpr int kLeadInFrames = 512;
+
 struct DesignProblem {
   // true: the engine refuses the render; false: it renders, but the result
   // is probably not what was meant.

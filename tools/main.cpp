@@ -138,10 +138,10 @@ std::string Basename(const std::string& path) {
   return std::filesystem::path(path).filename().string();
 }
 
-void PrintRenderSummary(const std::string& output, const TDesignRecord& design,
-                        const AudioData& audio) {
-  double peak = 0;
-  int peakChannel = 0;
+// The channel and level of the largest sample.
+void FindPeak(const AudioData& audio, double& peak, int& peakChannel) {
+  peak = 0;
+  peakChannel = 0;
   for (size_t c = 0; c < audio.channels.size(); ++c) {
     for (double v : audio.channels[c]) {
       if (std::fabs(v) > peak) {
@@ -150,45 +150,119 @@ void PrintRenderSummary(const std::string& output, const TDesignRecord& design,
       }
     }
   }
-  const double rate = audio.sampleRate;
-  const double length = audio.Frames() / rate;
-  const size_t lead = design.LeadIn ? 512 : 0;
-  std::string reference;
+}
+
+// Where the output's time 0 lies: the reference arrival the engine trims
+// to, or nowhere when nothing was trimmed.
+std::string ReferenceArrival(const TDesignRecord& design, double rate) {
   const bool trimmed = design.TrimToDirect != 0 || design.DirectSoundLevel == 0;
-  if (trimmed) {
-    const char* which =
-        design.TrimToDirect
-            ? "the first direct arrival (or, without direct sound, the first reflection)"
-            : "the first reflection";
-    if (design.TrimToDirect && design.DirectSoundLevel != 0) which = "the first direct arrival";
-    char buffer[256];
-    std::snprintf(buffer, sizeof buffer, "The reference arrival, %s, lies on frame %zu (%.1f ms)",
-                  which, lead, lead * 1000.0 / rate);
-    reference = buffer;
-  } else {
-    reference = "Nothing was trimmed, so the output keeps the travel time from emitter to receiver";
+  if (!trimmed) {
+    return "Nothing was trimmed, so the output keeps the travel time from emitter to receiver";
   }
+  const char* which =
+      design.TrimToDirect
+          ? "the first direct arrival (or, without direct sound, the first reflection)"
+          : "the first reflection";
+  if (design.TrimToDirect && design.DirectSoundLevel != 0) which = "the first direct arrival";
+  const size_t lead = design.LeadIn ? kLeadInFrames : 0;
+  char buffer[256];
+  std::snprintf(buffer, sizeof buffer, "The reference arrival, %s, lies on frame %zu (%.1f ms)",
+                which, lead, lead * 1000.0 / rate);
+  return buffer;
+}
+
+// "; the first sound ..." when any channel holds one, else empty.
+std::string FirstSound(const AudioData& audio, double rate) {
   size_t onset = audio.Frames();
   for (const auto& channel : audio.channels) onset = std::min(onset, FindOnset(channel));
-  char onsetText[128] = "";
+  char text[128] = "";
   if (onset < audio.Frames()) {
-    std::snprintf(onsetText, sizeof onsetText,
-                  "; the first sound in the file starts at frame %zu (%.1f ms)", onset,
-                  onset * 1000.0 / rate);
+    std::snprintf(text, sizeof text, "; the first sound in the file starts at frame %zu (%.1f ms)",
+                  onset, onset * 1000.0 / rate);
   }
+  return text;
+}
+
+void PrintRenderSummary(const std::string& output, const TDesignRecord& design,
+                        const AudioData& audio) {
+  double peak = 0;
+  int peakChannel = 0;
+  FindPeak(audio, peak, peakChannel);
+  const double rate = audio.sampleRate;
+  const double length = audio.Frames() / rate;
   std::printf(
       "Wrote %s: %zu channels, %s frames (%.3f s) at %d Hz, %s. Peak %.2f dBFS on channel %d. "
       "%s%s.\n",
       output.c_str(), audio.channels.size(), Thousands(long(audio.Frames())).c_str(), length,
       audio.sampleRate, audio.encoding.c_str(), peak > 0 ? 20 * std::log10(peak) : -INFINITY,
-      peakChannel, reference.c_str(), onsetText);
+      peakChannel, ReferenceArrival(design, rate).c_str(), FirstSound(audio, rate).c_str());
+}
+
+std::vector<ChannelParameters> AnalyseAudio(const AudioData& audio) {
+  std::vector<ChannelParameters> channels;
+  for (size_t c = 0; c < audio.channels.size(); ++c) {
+    channels.push_back(AnalyseChannel(audio.channels[c], int(c), audio.sampleRate));
+  }
+  return channels;
+}
+
+struct TraceOutcome {
+  TErrorRecord error{};
+  bool interrupted = false;
+};
+
+// Runs the engine with the stop handlers in place; the first Ctrl-C sets
+// the abort flag through the progress callback.
+TraceOutcome TraceInterruptibly(const TDesignRecord& design, const std::string& enginePath,
+                                int group, Progress& progress) {
+  InstallStopHandlers();
+  TraceOutcome outcome;
+  ZM_process(&design, enginePath.c_str(), &outcome.error, progress.abortFlag, OnProgress, &progress,
+             group);
+  outcome.interrupted = gStopRequested != 0;
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  return outcome;
+}
+
+// A failed or interrupted render leaves no file of ours behind.
+int EndUnfinishedRender(const TErrorRecord& error, const std::string& enginePath, bool existed,
+                        Progress& progress) {
+  progress.Finish(false);
+  std::error_code ignored;
+  if (error.Failed) {
+    // A partly written file of ours is of no use to anyone.
+    if (!existed) std::filesystem::remove(enginePath, ignored);
+    std::fprintf(stderr, "zm: render failed: %s\n", ErrorText(error).c_str());
+    return kExitFailure;
+  }
+  // Stopped after its last progress call, the engine finished and wrote the
+  // file; an interrupted render must leave none.
+  if (!progress.abortSet) std::filesystem::remove(enginePath, ignored);
+  std::fprintf(stderr, "zm: interrupted, nothing written\n");
+  return kExitInterrupted;
+}
+
+int EndCompletedRender(const std::string& output, const std::string& enginePath,
+                       const TDesignRecord& design, Progress& progress, bool report) {
+  progress.Finish(true);
+  std::error_code ignored;
+  if (!std::filesystem::exists(enginePath, ignored)) {
+    std::fprintf(stderr, "zm: the engine reported success but wrote no file %s\n", output.c_str());
+    return kExitFailure;
+  }
+  const AudioData audio = ReadAudioFile(enginePath);
+  PrintRenderSummary(output, design, audio);
+  if (report) std::printf("\n%s", FormatReport(AnalyseAudio(audio)).c_str());
+  return 0;
 }
 
 int Render(const std::string& designPath, const std::string& output, int group, bool quiet,
            bool report) {
   std::unique_ptr<TDesignRecord> design = LoadDesign(EnginePath(designPath));
   if (group < 0 || group >= ZM_GROUP_SLOTS) {
-    throw ToolError("--group " + std::to_string(group) + " is outside 0 to 63");
+    throw ToolError("--group " + std::to_string(group) + " is outside 0 to " +
+                    std::to_string(ZM_GROUP_SLOTS - 1));
   }
   const std::string enginePath = EnginePath(output);
   std::error_code ignored;
@@ -203,42 +277,11 @@ int Render(const std::string& designPath, const std::string& output, int group, 
     std::fprintf(stderr, "rendering %s, group %d: %s rays\n", Basename(designPath).c_str(), group,
                  Thousands(progress.total).c_str());
   }
-  InstallStopHandlers();
-  TErrorRecord error{};
-  ZM_process(design.get(), enginePath.c_str(), &error, &abortFlag, OnProgress, &progress, group);
-  const bool interrupted = gStopRequested != 0;
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
-  if (error.Failed) {
-    progress.Finish(false);
-    // A partly written file of ours is of no use to anyone.
-    if (!existed) std::filesystem::remove(enginePath, ignored);
-    std::fprintf(stderr, "zm: render failed: %s\n", ErrorText(error).c_str());
-    return kExitFailure;
+  const TraceOutcome outcome = TraceInterruptibly(*design, enginePath, group, progress);
+  if (outcome.error.Failed || outcome.interrupted) {
+    return EndUnfinishedRender(outcome.error, enginePath, existed, progress);
   }
-  if (interrupted) {
-    progress.Finish(false);
-    // Stopped after its last progress call, the engine finished and wrote
-    // the file; an interrupted render must leave none.
-    if (!progress.abortSet) std::filesystem::remove(enginePath, ignored);
-    std::fprintf(stderr, "zm: interrupted, nothing written\n");
-    return kExitInterrupted;
-  }
-  progress.Finish(true);
-  if (!std::filesystem::exists(enginePath, ignored)) {
-    std::fprintf(stderr, "zm: the engine reported success but wrote no file %s\n", output.c_str());
-    return kExitFailure;
-  }
-  const AudioData audio = ReadAudioFile(enginePath);
-  PrintRenderSummary(output, *design, audio);
-  if (report) {
-    std::vector<ChannelParameters> channels;
-    for (size_t c = 0; c < audio.channels.size(); ++c) {
-      channels.push_back(AnalyseChannel(audio.channels[c], int(c), audio.sampleRate));
-    }
-    std::printf("\n%s", FormatReport(channels).c_str());
-  }
-  return 0;
+  return EndCompletedRender(output, enginePath, *design, progress, report);
 }
 
 int Convert(const std::string& input, const std::string& output) {
@@ -281,10 +324,7 @@ int Info(const std::string& path) {
 
 int Analyze(const std::string& path, bool json) {
   const AudioData audio = ReadAudioFile(path);
-  std::vector<ChannelParameters> channels;
-  for (size_t c = 0; c < audio.channels.size(); ++c) {
-    channels.push_back(AnalyseChannel(audio.channels[c], int(c), audio.sampleRate));
-  }
+  const std::vector<ChannelParameters> channels = AnalyseAudio(audio);
   if (json) {
     Json out = ReportToJson(channels, audio.sampleRate);
     out["file"] = path;
@@ -326,64 +366,79 @@ int PlotIr(const std::string& path, const std::string& output, int channel) {
   return 0;
 }
 
+// The values of every command's arguments and options.
+struct Arguments {
+  std::string design, output, input;
+  int group = 0, channel = 0;
+  bool quiet = false, report = false, json = false;
+};
+
+struct Commands {
+  CLI::App *render, *convert, *info, *analyze, *plan, *ir;
+};
+
+Commands DefineCommands(CLI::App& app, Arguments& a) {
+  Commands c{};
+  c.render = app.add_subcommand("render", "Render a design into an impulse-response WAV");
+  c.render->add_option("DESIGN", a.design, "design file or JSON design")->required();
+  c.render->add_option("OUTPUT", a.output, "WAV file to write")->required();
+  c.render->add_option("--group", a.group, "emitter group to render (0 to 63)");
+  c.render->add_flag("--quiet", a.quiet, "no progress display");
+  c.render->add_flag("--report", a.report, "print the acoustic report of the result");
+
+  c.convert = app.add_subcommand(
+      "convert", "Convert between design/material files and JSON (OUT ending in .json gives JSON)");
+  c.convert->add_option("IN", a.input, "design file, material file or JSON")->required();
+  c.convert->add_option("OUT", a.output, "file to write")->required();
+
+  c.info = app.add_subcommand("info", "Summarise a design and check it");
+  c.info->add_option("DESIGN", a.design, "design file or JSON design")->required();
+
+  c.analyze = app.add_subcommand("analyze", "Room parameters of an impulse response");
+  c.analyze->add_option("IR", a.input, "impulse response (WAV or any format libsndfile reads)")
+      ->required();
+  c.analyze->add_flag("--json", a.json, "print JSON");
+
+  CLI::App* plot = app.add_subcommand("plot", "Draw SVG pictures");
+  plot->require_subcommand(1);
+  c.plan = plot->add_subcommand("plan", "The plan of a design");
+  c.plan->add_option("DESIGN", a.design, "design file or JSON design")->required();
+  c.plan->add_option("SVG", a.output, "SVG file to write")->required();
+  c.ir = plot->add_subcommand("ir", "An impulse response and its decay curve");
+  c.ir->add_option("IR", a.input, "impulse response")->required();
+  c.ir->add_option("SVG", a.output, "SVG file to write")->required();
+  c.ir->add_option("--channel", a.channel, "channel to draw");
+  return c;
+}
+
+int RunCommand(const Commands& c, const Arguments& a) {
+  if (c.render->parsed()) return Render(a.design, a.output, a.group, a.quiet, a.report);
+  if (c.convert->parsed()) return Convert(a.input, a.output);
+  if (c.info->parsed()) return Info(a.design);
+  if (c.analyze->parsed()) return Analyze(a.input, a.json);
+  if (c.plan->parsed()) return PlotPlan(a.design, a.output);
+  if (c.ir->parsed()) return PlotIr(a.input, a.output, a.channel);
+  return kExitUsage;
+}
+
 int Main(int argc, char** argv) {
   CLI::App app{"zm: room-acoustics impulse responses from plan designs"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "zm tool, engine version " + std::to_string(ZM_getVersion()));
-
-  std::string design, output, input;
-  int group = 0, channel = 0;
-  bool quiet = false, report = false, json = false;
-
-  CLI::App* render = app.add_subcommand("render", "Render a design into an impulse-response WAV");
-  render->add_option("DESIGN", design, "design file or JSON design")->required();
-  render->add_option("OUTPUT", output, "WAV file to write")->required();
-  render->add_option("--group", group, "emitter group to render (0 to 63)");
-  render->add_flag("--quiet", quiet, "no progress display");
-  render->add_flag("--report", report, "print the acoustic report of the result");
-
-  CLI::App* convert = app.add_subcommand(
-      "convert", "Convert between design/material files and JSON (OUT ending in .json gives JSON)");
-  convert->add_option("IN", input, "design file, material file or JSON")->required();
-  convert->add_option("OUT", output, "file to write")->required();
-
-  CLI::App* info = app.add_subcommand("info", "Summarise a design and check it");
-  info->add_option("DESIGN", design, "design file or JSON design")->required();
-
-  CLI::App* analyze = app.add_subcommand("analyze", "Room parameters of an impulse response");
-  analyze->add_option("IR", input, "impulse response (WAV or any format libsndfile reads)")
-      ->required();
-  analyze->add_flag("--json", json, "print JSON");
-
-  CLI::App* plot = app.add_subcommand("plot", "Draw SVG pictures");
-  plot->require_subcommand(1);
-  CLI::App* plan = plot->add_subcommand("plan", "The plan of a design");
-  plan->add_option("DESIGN", design, "design file or JSON design")->required();
-  plan->add_option("SVG", output, "SVG file to write")->required();
-  CLI::App* ir = plot->add_subcommand("ir", "An impulse response and its decay curve");
-  ir->add_option("IR", input, "impulse response")->required();
-  ir->add_option("SVG", output, "SVG file to write")->required();
-  ir->add_option("--channel", channel, "channel to draw");
-
+  Arguments arguments;
+  const Commands commands = DefineCommands(app, arguments);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : kExitUsage;
   }
-
   try {
-    if (render->parsed()) return Render(design, output, group, quiet, report);
-    if (convert->parsed()) return Convert(input, output);
-    if (info->parsed()) return Info(design);
-    if (analyze->parsed()) return Analyze(input, json);
-    if (plan->parsed()) return PlotPlan(design, output);
-    if (ir->parsed()) return PlotIr(input, output, channel);
+    return RunCommand(commands, arguments);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zm: %s\n", e.what());
     return kExitFailure;
   }
-  return kExitUsage;
 }
 
 }  // namespace
