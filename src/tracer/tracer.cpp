@@ -186,38 +186,33 @@ void TTracer::SetDirectivity(TRayState& ray, const TWall& wall) const {
   ray.DirectivityFactor = (1.0 - w) + w * std::sin(ray.Angle - wall.Angle);
 }
 
-double TTracer::AirAttenuation(const TRayState& ray, double d, double* airBand,
-                               double* gains) const {
+TTracer::TAirPath TTracer::AirAlongPath(const TRayState& ray, double d) const {
+  TAirPath air;
   const double e = (ray.Distance + d) * kAirUnitsPerMetre;
-  for (int b = 0; b < kBandCount; ++b) {
-    airBand[b] = Power(AirBandBase[b], e);
-    gains[b] = ray.BandGain[b] * airBand[b];
-  }
-  return Power(AirBroadbandBase, e);
+  for (int b = 0; b < kBandCount; ++b) air.Band[b] = Power(AirBandBase[b], e);
+  air.Broadband = Power(AirBroadbandBase, e);
+  for (int b = 0; b < kBandCount; ++b) air.Gains[b] = ray.BandGain[b] * air.Band[b];
+  return air;
 }
 
 void TTracer::RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt) {
   const double t = ray.Time + dt;
   if (Impulse->FirstDirectTime > t) Impulse->FirstDirectTime = t;
   if (Scene->Options->DirectSoundLevel == 0) return;
-  double airBand[kBandCount];
-  double gains[kBandCount];
-  const double airBroadband = AirAttenuation(ray, d, airBand, gains);
+  const TAirPath air = AirAlongPath(ray, d);
   // The absolute value drops the ray's random sign so that all direct rays
   // add up in phase; the directivity may still turn the result negative.
-  const double amplitude = std::fabs(ray.Amplitude * wall.Gain * airBroadband) * ray.Normalisation *
-                           ray.DirectivityFactor;
-  Impulse->AddArrival(t, amplitude, gains, wall.Channel);
+  const double amplitude = std::fabs(ray.Amplitude * wall.Gain * air.Broadband) *
+                           ray.Normalisation * ray.DirectivityFactor;
+  Impulse->AddArrival(t, amplitude, air.Gains, wall.Channel);
 }
 
 void TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d, double dt) {
   const double t = ray.Time + dt;
   if (Impulse->FirstReflectionTime > t) Impulse->FirstReflectionTime = t;
-  double airBand[kBandCount];
-  double gains[kBandCount];
-  const double airBroadband = AirAttenuation(ray, d, airBand, gains);
-  const double amplitude = ray.Amplitude * wall.Gain * airBroadband * ray.DirectivityFactor;
-  Impulse->AddArrival(t, amplitude, gains, wall.Channel);
+  const TAirPath air = AirAlongPath(ray, d);
+  const double amplitude = ray.Amplitude * wall.Gain * air.Broadband * ray.DirectivityFactor;
+  Impulse->AddArrival(t, amplitude, air.Gains, wall.Channel);
 
   // From the third reflection on, spread diffuse arrivals along the last
   // segment so that the late tail becomes dense: growing with f, signs
@@ -225,11 +220,12 @@ void TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d
   // last wall hit.
   if (ray.Reflections <= 2) return;
   const int32_t n = Scene->Options->SubArrivals;
+  double gains[kBandCount];
   for (int32_t j = 0; j < n; ++j) {
     const double f = (j + 0.5) / n;
     for (int b = 0; b < kBandCount; ++b) {
       gains[b] =
-          ((ray.BandGain[b] - ray.PreviousBandGain[b]) * f + ray.PreviousBandGain[b]) * airBand[b];
+          ((ray.BandGain[b] - ray.PreviousBandGain[b]) * f + ray.PreviousBandGain[b]) * air.Band[b];
     }
     const double sign = (j % 2 == 0) ? -1.0 : 1.0;
     Impulse->AddArrival(ray.Time + dt * f, amplitude * f * sign, gains, wall.Channel);

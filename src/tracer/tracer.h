@@ -79,10 +79,13 @@ class TTracer {
   void SetDirectivity(TRayState& ray, const TWall& wall) const;
   void RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt);
   void RecordReflection(const TRayState& ray, const TWall& wall, double d, double dt);
-  // Air attenuation over the whole path to a receiver `d` metres on: returns
-  // the broadband factor, fills the per-band factors into airBand and the
-  // ray's band gains with the air applied into gains.
-  double AirAttenuation(const TRayState& ray, double d, double* airBand, double* gains) const;
+  // The air over the whole path of a ray to a receiver `d` metres on.
+  struct TAirPath {
+    double Broadband;
+    double Band[kBandCount];
+    double Gains[kBandCount];  // the ray's band gains with the air applied
+  };
+  TAirPath AirAlongPath(const TRayState& ray, double d) const;
 
   // Progress state shared by Run and TraceEmitter.
   int64_t done_ = 0;
