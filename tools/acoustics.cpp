@@ -111,6 +111,91 @@ double Db(double ratio) {
   return 10.0 * std::log10(ratio);
 }
 
+// Running the octave filter twice squares its response; moving each cutoff
+// outwards by (sqrt(2) - 1)^(1/8) puts the band edges back at -3 dB.
+double CutoffWidening() {
+  return std::pow(std::numbers::sqrt2 - 1.0, 1.0 / 8.0);
+}
+
+double LowerCutoff(double centre) {
+  return centre / std::numbers::sqrt2 * CutoffWidening();
+}
+
+double UpperCutoff(double centre) {
+  return centre * std::numbers::sqrt2 / CutoffWidening();
+}
+
+// C50, C80, D50 and the centre time from the energy after the onset; false
+// when there is none.
+bool MeasureEnergyRatios(const std::vector<double>& samples, size_t onset, int sampleRate,
+                         BandParameters& p) {
+  const size_t n50 = size_t(std::lround(0.050 * sampleRate));
+  const size_t n80 = size_t(std::lround(0.080 * sampleRate));
+  long double total = 0, early50 = 0, early80 = 0, moment = 0;
+  for (size_t i = onset; i < samples.size(); ++i) {
+    const long double e = static_cast<long double>(samples[i]) * samples[i];
+    const size_t k = i - onset;
+    total += e;
+    if (k < n50) early50 += e;
+    if (k < n80) early80 += e;
+    moment += e * (static_cast<long double>(k) / sampleRate);
+  }
+  if (total <= 0) return false;
+  if (total > early50) p.c50 = Db(double(early50 / (total - early50)));
+  if (total > early80) p.c80 = Db(double(early80 / (total - early80)));
+  p.d50 = double(early50 / total);
+  p.ts = double(moment / total);
+  return true;
+}
+
+long double EnergySum(const std::vector<double>& samples, size_t from, size_t to) {
+  long double sum = 0;
+  for (size_t i = from; i < to; ++i) sum += static_cast<long double>(samples[i]) * samples[i];
+  return sum;
+}
+
+// The noise floor, taken as the mean energy of the last tenth of the signal.
+double NoiseLevel(const std::vector<double>& samples) {
+  const size_t tailStart = samples.size() - std::max<size_t>(1, samples.size() / 10);
+  return double(EnergySum(samples, tailStart, samples.size()) / (samples.size() - tailStart));
+}
+
+// The level of the first 10 ms after the onset against the noise floor.
+double DynamicRange(const std::vector<double>& samples, size_t onset, int sampleRate,
+                    double noiseLevel) {
+  const size_t earlyLength = std::max<size_t>(1, size_t(0.010 * sampleRate));
+  const size_t earlyEnd = std::min(samples.size(), onset + earlyLength);
+  const size_t earlyCount = earlyEnd - onset;
+  const double earlyLevel =
+      double(EnergySum(samples, onset, earlyEnd) / std::max<size_t>(1, earlyCount));
+  return noiseLevel > 0 ? Db(earlyLevel / noiseLevel) : std::numeric_limits<double>::infinity();
+}
+
+// EDT, T20 and T30. A decay fit counts only when the bottom of its range
+// lies at least 10 dB above the noise floor: the local energy where the
+// curve crosses its lower limit is compared with the floor. An impulse
+// response cut off before it decayed has its own tail as the floor, so the
+// same test refuses ranges the cut reaches into.
+void MeasureDecayTimes(const std::vector<double>& samples, size_t onset, int sampleRate,
+                       double noiseLevel, BandParameters& p) {
+  const std::vector<double> edc = EnergyDecayCurve(samples, onset);
+  const size_t window = std::max<size_t>(1, size_t(0.010 * sampleRate));
+  auto localLevel = [&](size_t centre) {
+    const size_t from = centre > window ? centre - window : 0;
+    const size_t to = std::min(samples.size(), centre + window + 1);
+    return double(EnergySum(samples, from, to) / (to - from));
+  };
+  auto measure = [&](double upper, double lower, double& target) {
+    DecayFit fit = FitDecay(edc, sampleRate, upper, lower);
+    if (fit.valid && !(localLevel(onset + fit.lastIndex) >= 10.0 * noiseLevel)) fit.valid = false;
+    if (fit.valid) target = fit.Reverberation();
+    return fit;
+  };
+  measure(0.0, -10.0, p.edt);
+  measure(-5.0, -25.0, p.t20);
+  p.t30Fit = measure(-5.0, -35.0, p.t30);
+}
+
 }  // namespace
 
 size_t FindOnset(const std::vector<double>& samples, double thresholdDb) {
@@ -126,12 +211,8 @@ size_t FindOnset(const std::vector<double>& samples, double thresholdDb) {
 
 std::vector<double> OctaveFilter(const std::vector<double>& samples, double centre,
                                  int sampleRate) {
-  // Running the filter twice squares its response; moving each cutoff
-  // outwards by (sqrt(2) - 1)^(1/8) puts the band edges back at -3 dB.
-  const double widen = std::pow(std::numbers::sqrt2 - 1.0, 1.0 / 8.0);
-  std::vector<Biquad> sections =
-      Butterworth4(centre / std::numbers::sqrt2 * widen, sampleRate, true);
-  for (const Biquad& s : Butterworth4(centre * std::numbers::sqrt2 / widen, sampleRate, false)) {
+  std::vector<Biquad> sections = Butterworth4(LowerCutoff(centre), sampleRate, true);
+  for (const Biquad& s : Butterworth4(UpperCutoff(centre), sampleRate, false)) {
     sections.push_back(s);
   }
   std::vector<double> out = samples;
@@ -162,66 +243,11 @@ BandParameters AnalyseBand(const std::vector<double>& samples, size_t onset, int
   BandParameters p;
   p.edt = p.t20 = p.t30 = p.c50 = p.c80 = p.d50 = p.ts = kNaN;
   if (onset >= samples.size()) return p;
-
-  // Energies from the onset: early parts and the centre time.
-  const size_t n50 = size_t(std::lround(0.050 * sampleRate));
-  const size_t n80 = size_t(std::lround(0.080 * sampleRate));
-  long double total = 0, early50 = 0, early80 = 0, moment = 0;
-  for (size_t i = onset; i < samples.size(); ++i) {
-    const long double e = static_cast<long double>(samples[i]) * samples[i];
-    const size_t k = i - onset;
-    total += e;
-    if (k < n50) early50 += e;
-    if (k < n80) early80 += e;
-    moment += e * (static_cast<long double>(k) / sampleRate);
-  }
-  if (total <= 0) return p;
-  if (total > early50) p.c50 = Db(double(early50 / (total - early50)));
-  if (total > early80) p.c80 = Db(double(early80 / (total - early80)));
-  p.d50 = double(early50 / total);
-  p.ts = double(moment / total);
-
-  // Dynamic range: the level of the first 10 ms after the onset against the
-  // noise floor, taken as the mean energy of the last tenth of the signal.
-  // A decay fit needs its lower end well above that floor.
-  const size_t earlyLength = std::max<size_t>(1, size_t(0.010 * sampleRate));
-  const size_t tailStart = samples.size() - std::max<size_t>(1, samples.size() / 10);
-  long double early = 0, tail = 0;
-  size_t earlyCount = 0;
-  for (size_t i = onset; i < samples.size() && i < onset + earlyLength; ++i, ++earlyCount) {
-    early += static_cast<long double>(samples[i]) * samples[i];
-  }
-  for (size_t i = tailStart; i < samples.size(); ++i) {
-    tail += static_cast<long double>(samples[i]) * samples[i];
-  }
-  const double earlyLevel = double(early / std::max<size_t>(1, earlyCount));
-  const double noiseLevel = double(tail / (samples.size() - tailStart));
-  p.dynamicRange =
-      noiseLevel > 0 ? Db(earlyLevel / noiseLevel) : std::numeric_limits<double>::infinity();
-
-  // A decay fit counts only when the bottom of its range lies at least
-  // 10 dB above the noise floor: the local energy where the curve crosses
-  // its lower limit is compared with the floor. An impulse response cut off
-  // before it decayed has its own tail as the floor, so the same test
-  // refuses ranges the cut reaches into.
-  const std::vector<double> edc = EnergyDecayCurve(samples, onset);
-  const size_t window = std::max<size_t>(1, size_t(0.010 * sampleRate));
-  auto localLevel = [&](size_t centre) {
-    const size_t from = centre > window ? centre - window : 0;
-    const size_t to = std::min(samples.size(), centre + window + 1);
-    long double sum = 0;
-    for (size_t i = from; i < to; ++i) sum += static_cast<long double>(samples[i]) * samples[i];
-    return double(sum / (to - from));
-  };
-  auto measure = [&](double upper, double lower, double& target) {
-    DecayFit fit = FitDecay(edc, sampleRate, upper, lower);
-    if (fit.valid && !(localLevel(onset + fit.lastIndex) >= 10.0 * noiseLevel)) fit.valid = false;
-    if (fit.valid) target = fit.Reverberation();
-    return fit;
-  };
-  measure(0.0, -10.0, p.edt);
-  measure(-5.0, -25.0, p.t20);
-  p.t30Fit = measure(-5.0, -35.0, p.t30);
+  if (!MeasureEnergyRatios(samples, onset, sampleRate, p)) return p;
+  const double noiseLevel = NoiseLevel(samples);
+  p.dynamicRange = DynamicRange(samples, onset, sampleRate, noiseLevel);
+  // A decay fit needs its lower end well above the noise floor.
+  MeasureDecayTimes(samples, onset, sampleRate, noiseLevel, p);
   return p;
 }
 
@@ -243,9 +269,7 @@ ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel
   for (double centre : kOctaveCentres) {
     BandParameters band;
     // The upper band edge must stay clear of the Nyquist frequency.
-    if (centre * std::numbers::sqrt2 / std::pow(std::numbers::sqrt2 - 1.0, 1.0 / 8.0) <
-            0.45 * sampleRate &&
-        !c.silent) {
+    if (UpperCutoff(centre) < 0.45 * sampleRate && !c.silent) {
       band = AnalyseBand(OctaveFilter(samples, centre, sampleRate), c.onset, sampleRate);
     } else {
       band = AnalyseBand({}, 0, sampleRate);
