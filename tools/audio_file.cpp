@@ -13,36 +13,28 @@ struct SndfileCloser {
 };
 using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
 
+struct Encoding {
+  int subformat;
+  const char* name;
+  int bitsPerSample;
+};
+
+constexpr Encoding kEncodings[] = {
+    {SF_FORMAT_PCM_S8, "PCM 8-bit", 8},     {SF_FORMAT_PCM_U8, "PCM 8-bit", 8},
+    {SF_FORMAT_PCM_16, "PCM 16-bit", 16},   {SF_FORMAT_PCM_24, "PCM 24-bit", 24},
+    {SF_FORMAT_PCM_32, "PCM 32-bit", 32},   {SF_FORMAT_FLOAT, "float 32-bit", 32},
+    {SF_FORMAT_DOUBLE, "float 64-bit", 64},
+};
+
+// Any other subformat is compressed, with no fixed sample size.
 void DescribeEncoding(int format, AudioData& data) {
-  switch (format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-      data.encoding = "PCM 8-bit";
-      data.bitsPerSample = 8;
-      break;
-    case SF_FORMAT_PCM_16:
-      data.encoding = "PCM 16-bit";
-      data.bitsPerSample = 16;
-      break;
-    case SF_FORMAT_PCM_24:
-      data.encoding = "PCM 24-bit";
-      data.bitsPerSample = 24;
-      break;
-    case SF_FORMAT_PCM_32:
-      data.encoding = "PCM 32-bit";
-      data.bitsPerSample = 32;
-      break;
-    case SF_FORMAT_FLOAT:
-      data.encoding = "float 32-bit";
-      data.bitsPerSample = 32;
-      break;
-    case SF_FORMAT_DOUBLE:
-      data.encoding = "float 64-bit";
-      data.bitsPerSample = 64;
-      break;
-    default:
-      data.encoding = "compressed";
-      data.bitsPerSample = 0;
+  data.encoding = "compressed";
+  data.bitsPerSample = 0;
+  for (const Encoding& e : kEncodings) {
+    if ((format & SF_FORMAT_SUBMASK) == e.subformat) {
+      data.encoding = e.name;
+      data.bitsPerSample = e.bitsPerSample;
+    }
   }
 }
 
