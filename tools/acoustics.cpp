@@ -298,52 +298,61 @@ Json JsonValue(double value) {
 
 }  // namespace
 
-std::string FormatReport(const std::vector<ChannelParameters>& channels) {
-  std::string out;
+namespace {
+
+// The rows of the text report: a label, the value, how it is printed.
+struct ReportRow {
+  const char* name;
+  double BandParameters::*field;
+  const char* format;
+  double scale;
+};
+
+constexpr ReportRow kReportRows[] = {
+    {"EDT  [s]", &BandParameters::edt, "%.2f", 1.0},
+    {"T20  [s]", &BandParameters::t20, "%.2f", 1.0},
+    {"T30  [s]", &BandParameters::t30, "%.2f", 1.0},
+    {"C50 [dB]", &BandParameters::c50, "%.1f", 1.0},
+    {"C80 [dB]", &BandParameters::c80, "%.1f", 1.0},
+    {"D50  [%]", &BandParameters::d50, "%.0f", 100.0},
+    {"Ts  [ms]", &BandParameters::ts, "%.0f", 1000.0},
+};
+
+// One table per channel: a column per band, a row per parameter.
+std::string ChannelReport(const ChannelParameters& c) {
   char line[256];
-  for (const ChannelParameters& c : channels) {
-    if (c.silent) {
-      std::snprintf(line, sizeof line, "Channel %d: no impulse response (silent or noise only)\n",
-                    c.channel);
-      out += line;
-      continue;
-    }
-    std::snprintf(line, sizeof line, "Channel %d: onset at sample %zu, peak %.1f dBFS\n", c.channel,
-                  c.onset, 20.0 * std::log10(c.peak));
+  if (c.silent) {
+    std::snprintf(line, sizeof line, "Channel %d: no impulse response (silent or noise only)\n",
+                  c.channel);
+    return line;
+  }
+  std::snprintf(line, sizeof line, "Channel %d: onset at sample %zu, peak %.1f dBFS\n", c.channel,
+                c.onset, 20.0 * std::log10(c.peak));
+  std::string out = line;
+  std::snprintf(line, sizeof line, "  %-9s", "");
+  out += line;
+  for (const BandParameters& b : c.bands) {
+    std::snprintf(line, sizeof line, " %9s", b.band.c_str());
     out += line;
-    std::snprintf(line, sizeof line, "  %-9s", "");
+  }
+  out += "\n";
+  for (const ReportRow& row : kReportRows) {
+    std::snprintf(line, sizeof line, "  %-9s", row.name);
     out += line;
     for (const BandParameters& b : c.bands) {
-      std::snprintf(line, sizeof line, " %9s", b.band.c_str());
+      std::snprintf(line, sizeof line, " %9s", Cell(b.*row.field * row.scale, row.format).c_str());
       out += line;
     }
     out += "\n";
-    struct Row {
-      const char* name;
-      double BandParameters::*field;
-      const char* format;
-      double scale;
-    };
-    const Row rows[] = {
-        {"EDT  [s]", &BandParameters::edt, "%.2f", 1.0},
-        {"T20  [s]", &BandParameters::t20, "%.2f", 1.0},
-        {"T30  [s]", &BandParameters::t30, "%.2f", 1.0},
-        {"C50 [dB]", &BandParameters::c50, "%.1f", 1.0},
-        {"C80 [dB]", &BandParameters::c80, "%.1f", 1.0},
-        {"D50  [%]", &BandParameters::d50, "%.0f", 100.0},
-        {"Ts  [ms]", &BandParameters::ts, "%.0f", 1000.0},
-    };
-    for (const Row& row : rows) {
-      std::snprintf(line, sizeof line, "  %-9s", row.name);
-      out += line;
-      for (const BandParameters& b : c.bands) {
-        std::snprintf(line, sizeof line, " %9s",
-                      Cell(b.*row.field * row.scale, row.format).c_str());
-        out += line;
-      }
-      out += "\n";
-    }
   }
+  return out;
+}
+
+}  // namespace
+
+std::string FormatReport(const std::vector<ChannelParameters>& channels) {
+  std::string out;
+  for (const ChannelParameters& c : channels) out += ChannelReport(c);
   return out;
 }
 
