@@ -382,7 +382,8 @@ Commands DefineCommands(CLI::App& app, Arguments& a) {
   c.render = app.add_subcommand("render", "Render a design into an impulse-response WAV");
   c.render->add_option("DESIGN", a.design, "design file or JSON design")->required();
   c.render->add_option("OUTPUT", a.output, "WAV file to write")->required();
-  c.render->add_option("--group", a.group, "emitter group to render (0 to 63)");
+  c.render->add_option("--group", a.group,
+                       "emitter group to render (0 to " + std::to_string(ZM_GROUP_SLOTS - 1) + ")");
   c.render->add_flag("--quiet", a.quiet, "no progress display");
   c.render->add_flag("--report", a.report, "print the acoustic report of the result");
 

@@ -91,7 +91,7 @@ TEST(DesignJson, RandomRecordsSurviveDesignFilesAndJson) {
     Record r = RandomRecord(seed);
     // Loading repairs three things; give the record what they would add.
     r->Materials[7].InUse = 1;
-    test::DesignBuilder::SetText(r->Materials[7].Name, "** AIR **");
+    test::DesignBuilder::SetText(r->Materials[7].Name, ZM_AIR_MATERIAL_NAME);
     r->Groups[0].InUse = 1;
     if (r->DefaultRayCount == 0) r->DefaultRayCount = 1;
 
