@@ -2,6 +2,8 @@
 # Builds and tests every configuration of the project, one after the other:
 #   release  Release build with tools and benchmarks (built, not run); all tests
 #   asan     Debug build with AddressSanitizer + UBSan; all tests
+#   tsan     Optimised build with ThreadSanitizer; all tests (the whole
+#            suite takes about a minute there, so no subset is needed)
 #   mingw32  zm.dll for 32-bit Windows; checks of its PE image
 #   mingw64  Windows test suite (64-bit) run under wine64 in a fresh prefix
 #   fuzz     libFuzzer targets, each run briefly from its seed corpus
@@ -17,7 +19,7 @@ cd "$root"
 jobs=${ZM_JOBS:-2}
 fuzz_seconds=${ZM_FUZZ_SECONDS:-60}
 stages=("$@")
-((${#stages[@]})) || stages=(release asan mingw32 mingw64 fuzz)
+((${#stages[@]})) || stages=(release asan tsan mingw32 mingw64 fuzz)
 
 passed=()
 failed=()
@@ -48,6 +50,13 @@ stage_asan() {
   run "asan configure" cmake --preset asan &&
     run "asan build" cmake --build build/asan -j "$jobs" &&
     run "asan tests" ctest --test-dir build/asan --output-on-failure --timeout 1800
+}
+
+stage_tsan() {
+  export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+  run "tsan configure" cmake --preset tsan &&
+    run "tsan build" cmake --build build/tsan -j "$jobs" &&
+    run "tsan tests" ctest --test-dir build/tsan --output-on-failure --timeout 1800
 }
 
 stage_mingw32() {
