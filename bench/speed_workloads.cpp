@@ -1,0 +1,217 @@
+// speed_workloads: times the reference workloads end to end through the
+// public interface of any build of the engine.
+//
+//   speed_workloads LIBRARY [--rounds R] [--only LETTERS] [--out DIR]
+//
+// LIBRARY is the shared library to load (dlopen), so that the same driver
+// times an old and a new build. Each round runs every selected workload once
+// through ZM_process and prints one line "<letter> <seconds>"; with --out the
+// outputs are kept as DIR/<letter>.wav (32-bit float, so two builds can be
+// compared byte for byte), else they go to a memory resource. The engine's
+// own ZM_THREADS setting passes through the environment.
+//
+// The workloads:
+//   A  a 20 x 15 m room, four walls of amplitude reflection sqrt(0.8) and
+//      Scatter 0.1, a 1 m pass-through receiver at (14, 8.5)-(14, 9.5), one
+//      emitter at (5, 7) sending 100 000 random rays over 2 pi; 2 s at
+//      44 100 Hz, SubArrivals 8, FilterLength 32, MinAmplitude 1e-4
+//   B  A with Scatter 0
+//   C  a star-shaped room of 140 walls around a radius of 9 m, 20 000 rays, 1 s
+//   D  A with FilterLength 256 (a 34 MB filter table: memory-bound)
+#include <dlfcn.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "zm/zm.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Engine {
+  decltype(&ZM_process) process = nullptr;
+
+  bool Open(const char* path) {
+    void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      std::fprintf(stderr, "speed_workloads: cannot load %s: %s\n", path, dlerror());
+      return false;
+    }
+    process = reinterpret_cast<decltype(process)>(dlsym(handle, "ZM_process"));
+    if (process == nullptr) std::fprintf(stderr, "speed_workloads: %s has no ZM_process\n", path);
+    return process != nullptr;
+  }
+};
+
+// Fills a design record slot by slot.
+class Design {
+ public:
+  Design() : r_(std::make_unique<TDesignRecord>()) {
+    std::memset(r_.get(), 0, sizeof(TDesignRecord));
+    r_->ImpulseLength = 2.0;
+    r_->MinAmplitude = 1e-4;
+    r_->SampleRate = 44100;
+    r_->BitsPerSample = 32;
+    r_->FilterLength = 32;
+    r_->AirAttenuation = 1.0;
+    r_->CoordinateScale = 1.0;
+    r_->RandomSeed = 4711;
+    r_->SubArrivals = 8;
+    r_->StereoWidth = 1.0;
+    r_->TrimToDirect = 1;
+    r_->DirectSoundLevel = 1;
+    r_->FixedGainDb = -48.0;
+    r_->DefaultRayCount = 10000;
+  }
+
+  TDesignRecord& operator*() { return *r_; }
+  TDesignRecord* operator->() { return r_.get(); }
+
+  int Material(const char* name, double reflection, double scatter) {
+    TMaterialEntry& m = r_->Materials[materials_];
+    m.InUse = 1;
+    std::snprintf(m.Name, sizeof m.Name, "%s", name);
+    m.Reflection = reflection;
+    m.Scatter = scatter;
+    // A gentle loss towards the high bands, as real walls have.
+    for (int b = 0; b < ZM_BAND_COUNT; ++b)
+      m.BandFactors[b] = reflection == 1.0 ? 1.0 : 1.0 - 0.01 * b;
+    return materials_++;
+  }
+
+  int Point(double x, double y) {
+    r_->Points[points_].X = x;
+    r_->Points[points_].Y = y;
+    return points_++;
+  }
+
+  void Wall(int from, int to, int material, bool receiver = false) {
+    TWallEntry& w = r_->Walls[walls_++];
+    w.InUse = 1;
+    w.StartPoint = from;
+    w.EndPoint = to;
+    w.Material = material;
+    w.Gain = 1.0;
+    w.PassThrough = receiver;
+    w.Receiver = receiver;
+  }
+
+  void Emitter(double x, double y, int32_t rays) {
+    TEmitterEntry& e = r_->Emitters[0];
+    e.InUse = 1;
+    e.Point = Point(x, y);
+    e.RayCount = rays;
+    e.Spread = 2 * kPi;
+    e.RandomDirections = 1;
+    e.Level = 1.0;
+  }
+
+  // A closed outline: wall i from corner i to corner i + 1.
+  void Outline(const double (*corners)[2], int count, int material) {
+    const int first = points_;
+    for (int i = 0; i < count; ++i) Point(corners[i][0], corners[i][1]);
+    for (int i = 0; i < count; ++i) Wall(first + i, first + (i + 1) % count, material);
+  }
+
+ private:
+  std::unique_ptr<TDesignRecord> r_;
+  int materials_ = 0, points_ = 0, walls_ = 0;
+};
+
+Design RoomA(double scatter, int32_t filterLength) {
+  Design d;
+  d->FilterLength = filterLength;
+  const int wall = d.Material("Wall", std::sqrt(0.8), scatter);
+  const int open = d.Material("Open", 1.0, 0.0);
+  const double corners[4][2] = {{0, 0}, {20, 0}, {20, 15}, {0, 15}};
+  d.Outline(corners, 4, wall);
+  d.Wall(d.Point(14, 8.5), d.Point(14, 9.5), open, true);
+  d.Emitter(5, 7, 100000);
+  return d;
+}
+
+// A star of 140 corners: the radius swings by a quarter five times around
+// and by a little from corner to corner, so the room is far from convex.
+Design RoomC() {
+  Design d;
+  d->ImpulseLength = 1.0;
+  const int wall = d.Material("Wall", std::sqrt(0.8), 0.1);
+  const int open = d.Material("Open", 1.0, 0.0);
+  constexpr int kCorners = 140;
+  double corners[kCorners][2];
+  for (int i = 0; i < kCorners; ++i) {
+    const double a = 2 * kPi * i / kCorners;
+    const double r = 9.0 * (1.0 + 0.25 * std::sin(5 * a) + 0.04 * ((i * 7919) % 11 - 5) / 5.0);
+    corners[i][0] = r * std::cos(a);
+    corners[i][1] = r * std::sin(a);
+  }
+  d.Outline(corners, kCorners, wall);
+  d.Wall(d.Point(2.5, -0.5), d.Point(2.5, 0.5), open, true);
+  d.Emitter(-3, 1, 20000);
+  return d;
+}
+
+Design Workload(char letter) {
+  switch (letter) {
+    case 'A':
+      return RoomA(0.1, 32);
+    case 'B':
+      return RoomA(0.0, 32);
+    case 'C':
+      return RoomC();
+    default:
+      return RoomA(0.1, 256);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: speed_workloads LIBRARY [--rounds R] [--only ABCD] [--out DIR]\n");
+    return 2;
+  }
+  int rounds = 1;
+  std::string only = "ABCD";
+  std::string out;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--rounds") {
+      rounds = std::atoi(argv[i + 1]);
+    } else if (option == "--only") {
+      only = argv[i + 1];
+    } else if (option == "--out") {
+      out = argv[i + 1];
+    } else {
+      std::fprintf(stderr, "speed_workloads: unknown option %s\n", option.c_str());
+      return 2;
+    }
+  }
+  Engine engine;
+  if (!engine.Open(argv[1])) return 1;
+
+  for (int round = 0; round < rounds; ++round) {
+    for (char letter : only) {
+      Design design = Workload(letter);
+      const std::string file = out.empty() ? "mem:" : out + "/" + letter + ".wav";
+      TErrorRecord error{};
+      uint8_t abortFlag = 0;
+      const auto start = std::chrono::steady_clock::now();
+      engine.process(&*design, file.c_str(), &error, &abortFlag, nullptr, nullptr, 0);
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+      if (error.Failed) {
+        std::fprintf(stderr, "speed_workloads: %c failed: %.128s\n", letter, error.Message);
+        return 1;
+      }
+      std::printf("%c %.4f\n", letter, took.count());
+      std::fflush(stdout);
+    }
+  }
+  return 0;
+}
