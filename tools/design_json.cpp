@@ -653,11 +653,11 @@ void WriteMaterialFields(Json& out, const TMaterialEntry& m) {
 }
 
 // One factor per band, or a single number for all of them.
-void ReadBandFactors(const Json& bands, const std::string& path, double* factors) {
+std::array<double, ZM_BAND_COUNT> ReadBandFactors(const Json& bands, const std::string& path) {
+  std::array<double, ZM_BAND_COUNT> factors;
   if (!bands.is_array()) {
-    const double all = ReadDouble(bands, path);
-    for (int b = 0; b < ZM_BAND_COUNT; ++b) factors[b] = all;
-    return;
+    factors.fill(ReadDouble(bands, path));
+    return factors;
   }
   if (bands.size() != ZM_BAND_COUNT) {
     Fail(path, "expected " + std::to_string(ZM_BAND_COUNT) +
@@ -665,6 +665,7 @@ void ReadBandFactors(const Json& bands, const std::string& path, double* factors
                    std::to_string(bands.size()));
   }
   for (int b = 0; b < ZM_BAND_COUNT; ++b) factors[b] = ReadDouble(bands[b], Index(path, b));
+  return factors;
 }
 
 void ReadMaterialFields(ObjectReader& reader, TMaterialEntry& m) {
@@ -675,7 +676,8 @@ void ReadMaterialFields(ObjectReader& reader, TMaterialEntry& m) {
   double scatter = 0.0;
   ReadAngle(reader, "scatter", scatter);
   m.Scatter = scatter;
-  ReadBandFactors(reader.Require("bandFactors"), reader.Path("bandFactors"), m.BandFactors);
+  const auto bands = ReadBandFactors(reader.Require("bandFactors"), reader.Path("bandFactors"));
+  std::memcpy(m.BandFactors, bands.data(), sizeof m.BandFactors);
   ReadOptionalBytes(reader, "reserved", m.Reserved, sizeof m.Reserved);
 }
 

@@ -291,7 +291,7 @@ struct Legend {
 // Each material a wall uses, in slot order, with its colour.
 void MaterialLegend(const TDesignRecord& r, const std::vector<PlanWall>& walls, Legend& legend) {
   std::set<int> materials;
-  for (const PlanWall& s : walls) materials.insert(s.wall->Material);
+  for (const PlanWall& s : walls) materials.insert(int(s.wall->Material));
   legend.Heading("Materials");
   for (int material : materials) {
     std::string name = material >= 0 && material < ZM_MATERIAL_SLOTS
