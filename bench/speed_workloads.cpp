@@ -158,16 +158,13 @@ Design RoomC() {
 }
 
 Design Workload(char letter) {
-  switch (letter) {
-    case 'A':
-      return RoomA(0.1, 32);
-    case 'B':
-      return RoomA(0.0, 32);
-    case 'C':
-      return RoomC();
-    default:
-      return RoomA(0.1, 256);
-  }
+  Design d = letter == 'A'   ? RoomA(0.1, 32)
+             : letter == 'B' ? RoomA(0.0, 32)
+             : letter == 'C' ? RoomC()
+                             : RoomA(0.1, 256);
+  // A title of its own keeps the output path out of the file.
+  std::snprintf(d->Title, sizeof d->Title, "Workload %c", letter);
+  return d;
 }
 
 }  // namespace
