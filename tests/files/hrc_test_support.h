@@ -1,131 +1,108 @@
-// Test helpers for HRC blocks: an in-memory stream that records its writes
-// (to see the compressor patch a byte it has already flushed), a reader
-// that lists the tokens of a block, and input generators.
+// HRC test helpers: a memory stream that logs its writes, and a lister of
+// the tokens of a block written independently of the library's decoder, so
+// that a misreading of the token layout cannot hide in both.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <random>
-#include <string>
+#include <utility>
 #include <vector>
 
-#include "files/resource.h"
+#include "files/binary_buffer.h"
 
 namespace zm::test {
 
-class RecordingStream : public TResource {
+using Bytes = std::vector<uint8_t>;
+
+class LoggedStream : public TBinaryBuffer {
  public:
-  struct WriteCall {
-    int32_t position;
-    int32_t count;
-  };
-
-  explicit RecordingStream(std::vector<uint8_t> content = {})
-      : TResource("rec:", rmReadWrite), data(std::move(content)) {}
-
-  bool CanRead() const override { return true; }
-  bool CanWrite() const override { return true; }
-  bool Eof() override { return position >= static_cast<int32_t>(data.size()); }
-  int32_t GetPosition() override { return position; }
-  void SetPosition(int32_t p) override { position = p; }
-  int32_t GetLength() override { return static_cast<int32_t>(data.size()); }
-  void SetLength(int32_t length) override { data.resize(static_cast<size_t>(length)); }
-  void Read(void* buffer, int32_t count) override {
-    if (position + count > GetLength()) {
-      throw ERscReadPastEnd(Format(msg::rsc::sRscReadPastEnd, {Name}));
-    }
-    if (count > 0) std::memcpy(buffer, data.data() + position, static_cast<size_t>(count));
-    position += count;
+  explicit LoggedStream(const Bytes& content = {}) {
+    if (!content.empty())
+      TBinaryBuffer::Write(content.data(), static_cast<int32_t>(content.size()));
+    SetPosition(0);
   }
-  void Write(const void* buffer, int32_t count) override {
-    writes.push_back({position, count});
-    if (position + count > GetLength()) data.resize(static_cast<size_t>(position + count));
-    if (count > 0) std::memcpy(data.data() + position, buffer, static_cast<size_t>(count));
-    position += count;
+  void Write(const void* data, int32_t count) override {
+    writes.emplace_back(GetPosition(), count);
+    TBinaryBuffer::Write(data, count);
   }
-
-  // A one-byte write behind bytes already written: the carried nibble
-  // patched through the stream.
+  Bytes Content() {
+    Bytes out(static_cast<size_t>(GetLength()));
+    const int32_t position = GetPosition();
+    SetPosition(0);
+    Read(out.data(), GetLength());
+    SetPosition(position);
+    return out;
+  }
+  // A one-byte write behind bytes already written: a carried nibble patched
+  // through the stream after its buffer was flushed.
   bool PatchedBehindFlush() const {
     int32_t end = 0;
-    for (const WriteCall& w : writes) {
-      if (w.count == 1 && w.position + 1 < end) return true;
-      end = std::max(end, w.position + w.count);
+    for (auto [position, count] : writes) {
+      if (count == 1 && position + 1 < end) return true;
+      end = std::max(end, position + count);
     }
     return false;
   }
-
-  std::vector<uint8_t> data;
-  std::vector<WriteCall> writes;
-  int32_t position = 0;
+  std::vector<std::pair<int32_t, int32_t>> writes;  // position, count
 };
 
-// One token as the compressor laid it out.
 struct Token {
-  uint64_t literals;
-  uint64_t matchLength;
+  uint64_t literals, matchLength;
   uint32_t distance;  // 3 marks a byte run
   bool usedNibble;    // low distance bits came from the previous token
   bool opensNibble;   // left a nibble for the next token
-  bool hasExtension;
 };
 
-// Lists the tokens of a well-formed token stream until `outputSize` bytes
-// are accounted for. Kept independent of the library's decoder.
+// The tokens of a well-formed token stream, until `outputSize` bytes are
+// accounted for.
 inline std::vector<Token> ListTokens(const uint8_t* in, size_t inSize, uint64_t outputSize) {
   std::vector<Token> tokens;
   size_t ip = 0;
   uint64_t produced = 0;
   bool carried = false;
   uint32_t nibble = 0;
-  auto next = [&]() -> uint8_t { return ip < inSize ? in[ip++] : 0; };
-  auto varint = [&]() {
+  auto next = [&]() -> uint32_t { return ip < inSize ? in[ip++] : 0; };
+  auto varint = [&] {
     uint64_t v = 0;
     for (int shift = 0;; shift += 7) {
-      uint8_t b = next();
-      v |= uint64_t{b & 0x7Fu} << shift;
+      const uint32_t b = next();
+      v |= uint64_t{b & 0x7F} << shift;
       if (!(b & 0x80)) return v;
     }
   };
   while (produced < outputSize && ip < inSize) {
     Token t{};
-    uint8_t token = next();
-    uint32_t d = 0;
-    int bit = 0;
-    if (carried) {
-      d = nibble;
-      bit = 4;
-      t.usedNibble = true;
-      carried = false;
-    }
-    d |= uint32_t{static_cast<uint8_t>(token >> 6)} << bit;
+    const uint32_t token = next();
+    uint32_t d = carried ? nibble : 0;
+    int bit = carried ? 4 : 0;
+    t.usedNibble = carried;
+    carried = false;
+    d |= (token >> 6) << bit;
     bit += 2;
     uint64_t l = (token >> 3) & 7, m = token & 7;
     if (l == 7 || m == 7) {
-      t.hasExtension = true;
-      uint8_t e = next();
+      const uint32_t e = next();
       if (l == 7 && m == 7) {
         l += e >> 4;
         m += e & 15;
       } else {
         (m == 7 ? m : l) += e & 15;
-        d |= uint32_t{static_cast<uint8_t>(e >> 4)} << bit;
+        d |= (e >> 4) << bit;
         bit += 4;
       }
       if (l == 22) l += varint();
       if (m == 22) m += varint();
     }
-    uint8_t b1 = next();
-    d |= uint32_t{b1 & 0x7Fu} << bit;
+    const uint32_t b1 = next();
+    d |= (b1 & 0x7F) << bit;
     bit += 7;
     if (b1 & 0x80) {
-      uint8_t b2 = next();
-      d |= uint32_t{b2 & (b2 & 0x80 ? 0x07u : 0x7Fu)} << bit;
+      const uint32_t b2 = next();
+      d |= (b2 & (b2 & 0x80 ? 0x07 : 0x7F)) << bit;
       if (b2 & 0x80) {
-        carried = true;
+        carried = t.opensNibble = true;
         nibble = (b2 >> 3) & 0xF;
-        t.opensNibble = true;
       }
     }
     t.literals = l;
@@ -134,7 +111,7 @@ inline std::vector<Token> ListTokens(const uint8_t* in, size_t inSize, uint64_t 
     ip += l;
     produced += l;
     if (produced < outputSize) {
-      if (t.distance == 3) next();
+      if (t.distance == 3) next();  // the run's byte
       produced += t.matchLength;
     }
     tokens.push_back(t);
@@ -142,15 +119,11 @@ inline std::vector<Token> ListTokens(const uint8_t* in, size_t inSize, uint64_t 
   return tokens;
 }
 
-inline std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
+inline Bytes RandomBytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
-  std::vector<uint8_t> out(n);
+  Bytes out(n);
   for (uint8_t& b : out) b = static_cast<uint8_t>(rng());
   return out;
-}
-
-inline std::vector<uint8_t> Bytes(const std::string& text) {
-  return std::vector<uint8_t>(text.begin(), text.end());
 }
 
 }  // namespace zm::test

@@ -1,125 +1,115 @@
-// Opening files by name and the operations of an open file.
+// Files opened by name: modes, messages, saving through a temporary file,
+// and exclusive opens.
+#include "files/resource.h"
+
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
+#include "files/binary_buffer.h"
 #include "files/binary_file.h"
-#include "files/resource.h"
-#include "stream_fixture.h"
+#include "scratch_folder.h"
 
 namespace zm {
 namespace {
 
-using test::StreamFolder;
 namespace fs = std::filesystem;
 
-class FileResource : public StreamFolder {};
+class FileResource : public test::ScratchFolder {
+ protected:
+  std::string OpenError(const std::string& leaf, int32_t mode) const {
+    return "File open error (" + Quoted(leaf) + ", mode " + std::to_string(mode) + ")";
+  }
+};
 
-TEST_F(FileResource, MissingNamesAreReportedAsPassed) {
+TEST_F(FileResource, NamesThatCannotBeOpened) {
   EXPECT_EQ(ResourceSearchPaths(), std::vector<std::string>{""});
-  const std::string missing = "no/such/../folder/file.bin";
-  for (int32_t mode : std::initializer_list<int32_t>{rmRead, rmWrite, rmReadWrite, rmAppend, 9}) {
-    EXPECT_RSC_ERROR(RscOpen(missing, mode), ERscNotFound,
-                     "Resource \"no/such/../folder/file.bin\" not found");
+  for (int32_t mode : {+rmRead, +rmWrite, +rmReadWrite, +rmAppend, 9}) {
+    EXPECT_ERROR(RscOpen("no/such/../file.bin", mode), ERscNotFound,
+                 "Resource \"no/such/../file.bin\" not found");
   }
-  // file>item names a file-bank item, which never exists, even when the
-  // file part does.
+  // file>item names a file-bank item, which never exists, even when the file does.
   Put("bank.bin", "data");
-  const std::string item = PathOf("bank.bin") + ">item";
-  for (int32_t mode : std::initializer_list<int32_t>{rmRead, rmCreate, rmErase}) {
-    EXPECT_RSC_ERROR(RscOpen(item, mode), ERscNotFound, "Resource \"" + item + "\" not found");
+  for (int32_t mode : {+rmRead, +rmCreate, +rmErase}) {
+    EXPECT_ERROR(RscOpen(PathOf("bank.bin") + ">item", mode), ERscNotFound,
+                 "Resource \"" + PathOf("bank.bin") + ">item\" not found");
   }
+  for (int32_t mode : {6, -1}) {
+    EXPECT_ERROR(RscOpen(PathOf("bank.bin"), mode), ERscInvalidMode,
+                 "Invalid resource open mode (" + Quoted("bank.bin") + ", mode " +
+                     std::to_string(mode) + ")");
+  }
+  EXPECT_ERROR(RscOpen(PathOf("gone.bin"), rmErase), ERscFileEraseError,
+               "File erase error (" + Quoted("gone.bin") + ")");
+  EXPECT_ERROR(RscOpenCreate(PathOf("none/a.bin")), ERscFileOpenFailed, OpenError("none/a.bin", 3));
+  fs::create_directories(folder_ / "dir");
+  EXPECT_ERROR(RscOpenRead(PathOf("dir")), ERscFileOpenFailed, OpenError("dir", 0));
+  EXPECT_ERROR(RscOpenCreate(PathOf("dir")), ERscFileOpenFailed, OpenError("dir", 3));
+  EXPECT_EQ(Listing(), (std::set<std::string>{"bank.bin", "dir"}));
   EXPECT_EQ(Get("bank.bin"), "data");
 }
 
-TEST_F(FileResource, InvalidModeAndEraseErrors) {
+TEST_F(FileResource, ErasedAndModeLimitedResourcesRefuse) {
   Put("a.bin", "abc");
-  for (int32_t mode : std::initializer_list<int32_t>{6, -1}) {
-    EXPECT_RSC_ERROR(RscOpen(PathOf("a.bin"), mode), ERscInvalidMode,
-                     "Invalid resource open mode (\"" + FullOf("a.bin") + "\", mode " +
-                         std::to_string(mode) + ")");
+  const std::string cannotRead = "Resource " + Quoted("a.bin") + " cannot be read";
+  const std::string cannotWrite = "Resource " + Quoted("a.bin") + " cannot be written";
+  char byte = 'z';
+  {
+    auto r = RscOpenRead(PathOf("a.bin"));
+    EXPECT_FALSE(r->CanWrite());
+    EXPECT_ERROR(r->Write(&byte, 1), ERscWriteDenied, cannotWrite);
+    EXPECT_ERROR(r->SetLength(0), ERscWriteDenied, cannotWrite);
   }
-  EXPECT_RSC_ERROR(RscOpen(PathOf("gone.bin"), rmErase), ERscFileEraseError,
-                   "File erase error (\"" + FullOf("gone.bin") + "\")");
-}
+  for (int32_t mode : {+rmWrite, +rmAppend}) {
+    auto r = RscOpen(PathOf("a.bin"), mode);
+    EXPECT_FALSE(r->CanRead());
+    EXPECT_ERROR(r->Read(&byte, 1), ERscReadDenied, cannotRead);
+  }
+  EXPECT_EQ(Get("a.bin"), "abc");
 
-TEST_F(FileResource, ErasedResourceRefusesEverything) {
-  Put("a.bin", "abc");
   auto r = RscOpen(PathOf("a.bin"), rmErase);
   EXPECT_FALSE(fs::exists(folder_ / "a.bin"));
   auto* file = dynamic_cast<TBinaryFile*>(r.get());
   ASSERT_NE(file, nullptr);
-  EXPECT_TRUE(file->Erased());
-  EXPECT_FALSE(file->Opened());
-  const std::string erased = "Cannot work with erased resource \"" + FullOf("a.bin") + "\"";
-  EXPECT_RSC_ERROR(r->GetPosition(), ERscErased, erased);
-  EXPECT_RSC_ERROR(r->SetPosition(0), ERscErased, erased);
-  EXPECT_RSC_ERROR(r->GetLength(), ERscErased, erased);
-  EXPECT_RSC_ERROR(r->Eof(), ERscErased, erased);
-  char byte = 0;
-  EXPECT_RSC_ERROR(r->Read(&byte, 1), ERscReadDenied,
-                   "Resource \"" + FullOf("a.bin") + "\" cannot be read");
-  EXPECT_RSC_ERROR(r->Write(&byte, 1), ERscWriteDenied,
-                   "Resource \"" + FullOf("a.bin") + "\" cannot be written");
+  EXPECT_TRUE(file->Erased() && !file->Opened());
+  const std::string erased = "Cannot work with erased resource " + Quoted("a.bin");
+  EXPECT_ERROR(r->GetPosition(), ERscErased, erased);
+  EXPECT_ERROR(r->SetPosition(0), ERscErased, erased);
+  EXPECT_ERROR(r->GetLength(), ERscErased, erased);
+  EXPECT_ERROR(r->Eof(), ERscErased, erased);
+  EXPECT_ERROR(r->Read(&byte, 1), ERscReadDenied, cannotRead);
+  EXPECT_ERROR(r->Write(&byte, 1), ERscWriteDenied, cannotWrite);
 }
 
-TEST_F(FileResource, AccessFollowsTheMode) {
+TEST_F(FileResource, RangeErrorsNameTheValueAndTheResource) {
   Put("a.bin", "abc");
-  const std::string cannotRead = "Resource \"" + FullOf("a.bin") + "\" cannot be read";
-  const std::string cannotWrite = "Resource \"" + FullOf("a.bin") + "\" cannot be written";
-  char byte = 'z';
-  {
-    auto r = RscOpenRead(PathOf("a.bin"));
-    EXPECT_TRUE(r->CanRead());
-    EXPECT_FALSE(r->CanWrite());
-    EXPECT_RSC_ERROR(r->Write(&byte, 1), ERscWriteDenied, cannotWrite);
-    EXPECT_RSC_ERROR(r->SetLength(0), ERscWriteDenied, cannotWrite);
+  TBinaryBuffer buffer;
+  auto file = RscOpen(PathOf("a.bin"), rmReadWrite);
+  for (TResource* r : {static_cast<TResource*>(&buffer), file.get()}) {
+    const std::string name = " (\"" + r->Name + "\")";
+    char byte = 0;
+    EXPECT_ERROR(r->SetPosition(-7), ERangeError, "Invalid seek position -7" + name);
+    EXPECT_ERROR(r->SetLength(-1), ERangeError, "Invalid new length -1" + name);
+    EXPECT_ERROR(r->Read(&byte, -2), ERangeError, "Invalid data count -2" + name);
+    EXPECT_ERROR(r->Write(&byte, -3), ERangeError, "Invalid data count -3" + name);
   }
-  for (int32_t mode : std::initializer_list<int32_t>{rmWrite, rmAppend}) {
-    auto r = RscOpen(PathOf("a.bin"), mode);
-    EXPECT_FALSE(r->CanRead());
-    EXPECT_RSC_ERROR(r->Read(&byte, 1), ERscReadDenied, cannotRead);
-  }
-  EXPECT_EQ(Get("a.bin"), "abc");
 }
 
-TEST_F(FileResource, RangeErrorsNameTheFile) {
-  Put("a.bin", "abc");
-  auto r = RscOpen(PathOf("a.bin"), rmReadWrite);
-  const std::string name = FullOf("a.bin");
-  char byte = 0;
-  EXPECT_RSC_ERROR(r->SetPosition(-7), ERangeError, "Invalid seek position -7 (\"" + name + "\")");
-  EXPECT_RSC_ERROR(r->SetLength(-1), ERangeError, "Invalid new length -1 (\"" + name + "\")");
-  EXPECT_RSC_ERROR(r->Read(&byte, -2), ERangeError, "Invalid data count -2 (\"" + name + "\")");
-  EXPECT_RSC_ERROR(r->Write(&byte, -3), ERangeError, "Invalid data count -3 (\"" + name + "\")");
-}
-
-TEST_F(FileResource, ReadsAtAndPastTheEnd) {
-  Put("a.bin", "abcde");
-  auto r = RscOpenRead(PathOf("a.bin"));
-  r->SetPosition(5);
-  EXPECT_TRUE(r->Eof());
-  char out[8] = {'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'};
-  r->Read(out, 0);
-  EXPECT_RSC_ERROR(r->Read(out, 1), ERscReadPastEnd,
-                   "Read past end of resource \"" + FullOf("a.bin") + "\"");
-  // A short read delivers what there was and leaves the position past it;
-  // the resource stays usable.
-  r->SetPosition(2);
-  EXPECT_THROW(r->Read(out, 8), ERscReadPastEnd);
-  EXPECT_EQ(std::string(out, 8), "cdexxxxx");
-  EXPECT_EQ(r->GetPosition(), 5);
-  r->SetPosition(0);
-  r->Read(out, 2);
-  EXPECT_EQ(std::string(out, 2), "ab");
-}
-
-TEST_F(FileResource, LengthPositionAndAppend) {
+TEST_F(FileResource, ReadLengthPositionAndAppend) {
   Put("a.bin", "abcdef");
   {
     auto r = RscOpen(PathOf("a.bin"), rmReadWrite);
+    r->SetPosition(6);
+    EXPECT_TRUE(r->Eof());
+    char out[8] = {'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'};
+    r->Read(out, 0);
+    EXPECT_ERROR(r->Read(out, 1), ERscReadPastEnd, "Read past end of resource " + Quoted("a.bin"));
+    // A short read delivers what there was and leaves the position past it.
+    r->SetPosition(3);
+    EXPECT_THROW(r->Read(out, 8), ERscReadPastEnd);
+    EXPECT_EQ(std::string(out, 8), "defxxxxx");
+    EXPECT_EQ(r->GetPosition(), 6);
     r->SetPosition(2);
-    EXPECT_EQ(r->GetLength(), 6);
-    EXPECT_EQ(r->GetPosition(), 2);
-    EXPECT_FALSE(r->Eof());
     r->SetLength(4);
     EXPECT_EQ(r->GetLength(), 4);
     EXPECT_EQ(r->GetPosition(), 2);
@@ -140,7 +130,6 @@ TEST_F(FileResource, RelativeNamesBecomeNormalisedFullPaths) {
   fs::create_directories(folder_ / "sub");
   fs::current_path(folder_);
   EXPECT_EQ(RscOpenRead("sub/.././a.bin")->Name, FullOf("a.bin"));
-  EXPECT_EQ(RscOpenRead("a.bin")->Name, FullOf("a.bin"));
   auto created = RscOpenCreate("sub/../sub/new.bin");
   EXPECT_EQ(created->Name, FullOf("sub/new.bin"));
   created->Write("n", 1);
@@ -148,28 +137,87 @@ TEST_F(FileResource, RelativeNamesBecomeNormalisedFullPaths) {
   EXPECT_EQ(Get("sub/new.bin"), "n");
 }
 
-TEST_F(FileResource, FoldersCannotBeOpened) {
-  fs::create_directories(folder_ / "dir");
-  EXPECT_RSC_ERROR(RscOpenRead(PathOf("dir")), ERscFileOpenFailed,
-                   "File open error (\"" + FullOf("dir") + "\", mode 0)");
-  EXPECT_RSC_ERROR(RscOpenCreate(PathOf("dir")), ERscFileOpenFailed,
-                   "File open error (\"" + FullOf("dir") + "\", mode 3)");
-  EXPECT_EQ(Listing(), std::set<std::string>{"dir"});
-}
-
 TEST_F(FileResource, DeviceFailuresHaveTheirOwnMessages) {
 #ifdef _WIN32
   GTEST_SKIP() << "needs /dev/full and /proc";
 #else
   if (!fs::exists("/dev/full") || !fs::exists("/proc/self/mem")) GTEST_SKIP() << "needs Linux";
-  auto full = RscOpen("/dev/full", rmWrite);
-  EXPECT_RSC_ERROR(full->Write("0123456789", 10), ERscDiskFull,
-                   "Disk full writing 10 bytes to \"/dev/full\"");
+  EXPECT_ERROR(RscOpen("/dev/full", rmWrite)->Write("0123456789", 10), ERscDiskFull,
+               "Disk full writing 10 bytes to \"/dev/full\"");
   // Offset 0 of a process's memory is never mapped: the read itself fails.
-  auto memory = RscOpenRead("/proc/self/mem");
   char out[4];
-  EXPECT_RSC_ERROR(memory->Read(out, 4), ERscFileReadError, "File read error (\"/proc/self/mem\")");
+  EXPECT_ERROR(RscOpenRead("/proc/self/mem")->Read(out, 4), ERscFileReadError,
+               "File read error (\"/proc/self/mem\")");
 #endif
+}
+
+TEST_F(FileResource, CreateReplacesTheTargetOnlyAtCommit) {
+  for (const bool existing : {true, false}) {
+    SCOPED_TRACE(existing);
+    if (existing) Put("a.bin", "old content, longer than the new");
+    const std::set<std::string> before = Listing();
+    {
+      auto r = RscOpenCreate(PathOf("a.bin"));
+      EXPECT_EQ(r->Name, FullOf("a.bin"));
+      EXPECT_EQ(r->GetLength(), 0);
+      r->Write("half of a new fi", 16);
+      // Dropped without commit (as by an exception): target intact, no temporary left.
+    }
+    EXPECT_EQ(Listing(), before);
+    if (existing) {
+      EXPECT_EQ(Get("a.bin"), "old content, longer than the new");
+    }
+    auto r = RscOpenCreate(PathOf("a.bin"));
+    r->Write("new", 3);
+    r->SetPosition(0);
+    char out[3];
+    r->Read(out, 3);
+    EXPECT_EQ(std::string(out, 3), "new");
+    if (existing) {
+      EXPECT_EQ(fs::file_size(folder_ / "a.bin"), 32u);  // held, so not read on Windows
+    } else {
+      EXPECT_FALSE(fs::exists(folder_ / "a.bin"));
+    }
+    r->Commit();
+    EXPECT_EQ(Get("a.bin"), "new");
+    EXPECT_EQ(Listing(), std::set<std::string>{"a.bin"});
+    // Once committed the resource is closed; committing again does nothing.
+    r->Commit();
+    EXPECT_ERROR(r->Write("x", 1), ERscClosed, "Resource " + Quoted("a.bin") + " is closed");
+    EXPECT_THROW(r->GetLength(), ERscClosed);
+    fs::remove(folder_ / "a.bin");
+  }
+}
+
+TEST_F(FileResource, SavingThroughALinkUpdatesTheFileItPointsTo) {
+#ifdef _WIN32
+  GTEST_SKIP() << "symbolic links need privileges on Windows";
+#else
+  Put("real.bin", "old");
+  fs::create_symlink(folder_ / "real.bin", folder_ / "link.bin");
+  auto r = RscOpenCreate(PathOf("link.bin"));
+  r->Write("new", 3);
+  r->Commit();
+  EXPECT_TRUE(fs::is_symlink(folder_ / "link.bin"));
+  EXPECT_EQ(Get("real.bin"), "new");
+  EXPECT_EQ(Listing(), (std::set<std::string>{"link.bin", "real.bin"}));
+#endif
+}
+
+TEST_F(FileResource, AHeldFileRefusesEveryOtherOpenAndIsNotEmptied) {
+  Put("a.bin", "precious");
+  for (int32_t holder : {+rmRead, +rmReadWrite, +rmAppend, +rmCreate}) {
+    SCOPED_TRACE(holder);
+    auto held = RscOpen(PathOf("a.bin"), holder);
+    for (int32_t mode : {+rmRead, +rmWrite, +rmReadWrite, +rmCreate, +rmAppend}) {
+      EXPECT_ERROR(RscOpen(PathOf("a.bin"), mode), ERscFileOpenFailed, OpenError("a.bin", mode));
+    }
+    EXPECT_ERROR(RscOpen(PathOf("a.bin"), rmErase), ERscFileEraseError,
+                 "File erase error (" + Quoted("a.bin") + ")");
+    held.reset();
+    EXPECT_EQ(Get("a.bin"), "precious");
+    EXPECT_EQ(Listing(), std::set<std::string>{"a.bin"});
+  }
 }
 
 }  // namespace

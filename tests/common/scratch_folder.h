@@ -1,21 +1,26 @@
-// A scratch folder per test, with small helpers to put files there and look
-// at them without going through the code under test.
+// A scratch folder per test, fresh for every run so that builds testing side
+// by side share nothing, with helpers that put and read files without going
+// through the code under test.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <set>
 #include <string>
+
+#include "zm/zm.h"
 
 namespace zm::test {
 
 namespace fs = std::filesystem;
 
-// Runs `statement` and checks both the exception class and its exact text.
-#define EXPECT_RSC_ERROR(statement, type, text)            \
+// Runs `statement`, expecting an exception of `type` with exactly `text`.
+#define EXPECT_ERROR(statement, type, text)                \
   do {                                                     \
     try {                                                  \
       statement;                                           \
@@ -27,35 +32,37 @@ namespace fs = std::filesystem;
     }                                                      \
   } while (0)
 
-class StreamFolder : public ::testing::Test {
+class ScratchFolder : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / "zm-streams" /
+    folder_ = fs::temp_directory_path() / ("zm-test-" + std::to_string(std::random_device{}())) /
               (std::string(info->test_suite_name()) + "." + info->name());
-    fs::remove_all(folder_);
     fs::create_directories(folder_);
   }
   void TearDown() override {
     std::error_code ignored;
     fs::current_path(fs::temp_directory_path(), ignored);
-    fs::remove_all(folder_, ignored);
+    fs::remove_all(folder_.parent_path(), ignored);
   }
 
-  // The path of `leaf` in the folder, as a string for RscOpen.
   std::string PathOf(const std::string& leaf) const { return (folder_ / leaf).string(); }
-  // What the library is expected to report as the full path of `leaf`.
+  // The full path that the library reports for `leaf`.
   std::string FullOf(const std::string& leaf) const {
     return fs::absolute(folder_ / leaf).lexically_normal().string();
   }
-
+  // FullOf in double quotes, as messages name a resource. (Appended, not
+  // "\"" + ..., which trips GCC 12's bounds warnings.)
+  std::string Quoted(const std::string& leaf) const {
+    std::string quoted(1, '"');
+    return quoted.append(FullOf(leaf)).append(1, '"');
+  }
   void Put(const std::string& leaf, const std::string& content) const {
-    std::ofstream out(folder_ / leaf, std::ios::binary | std::ios::trunc);
-    out << content;
+    std::ofstream(folder_ / leaf, std::ios::binary | std::ios::trunc) << content;
   }
   std::string Get(const std::string& leaf) const {
     std::ifstream in(folder_ / leaf, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   std::set<std::string> Listing() const {
     std::set<std::string> names;
@@ -67,5 +74,16 @@ class StreamFolder : public ::testing::Test {
 
   fs::path folder_;
 };
+
+// The raw bytes of a record, for byte-exact comparisons.
+template <typename T>
+std::string BytesOf(const T& record) {
+  return std::string(reinterpret_cast<const char*>(&record), sizeof(T));
+}
+
+// The message of an error record, which may fill its field unterminated.
+inline std::string MessageOf(const TErrorRecord& error) {
+  return std::string(error.Message, strnlen(error.Message, ZM_MESSAGE_LENGTH));
+}
 
 }  // namespace zm::test
