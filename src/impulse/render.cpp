@@ -175,6 +175,8 @@ void TImpulse::Render(const std::string& fileName, const std::string& title) {
   const TOptions& options = *Scene->Options;
   const int32_t channels = OutputChannelCount(*this);
   RequireBufferHoldsWrittenEnd(*this);
+  // Balance and width are read by the stereo matrix alone.
+  if (channels == 2) options.RequireStereoSettings();
 
   // Refusals come before any work, so a bad design touches nothing: a
   // format without a converter, and a fixed gain with nothing to divide by.

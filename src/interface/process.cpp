@@ -40,7 +40,7 @@ void ProcessJob(const TDesignRecord& design, const char* outputFile, uint8_t* ab
   // Declared in this order, the tracer (with its impulse) is released before
   // the scene it refers to, on every path.
   auto scene = std::make_unique<THydra>(design);
-  scene->GroupRayTotal(group);  // refuses a ray total the progress count cannot hold
+  scene->CheckGroup(group);
   auto tracer = std::make_unique<TTracer>(*scene, group);
 
   if (!tracer->Run(abortFlag, progress, userData)) return;  // aborted: no file, no failure

@@ -5,7 +5,11 @@
 // divisor is checked here, before any tracing, so that a bad design fails
 // with a message that names the slot and the field instead of reading
 // outside the record, writing outside a buffer or running for hours.
-// Unused slots are never checked: hosts keep stale data there.
+// Unused slots are never checked: hosts keep stale data there, and neither
+// is any value the run will not read (a material no wall uses, the air
+// attenuation when an air material exists, the stereo settings of output
+// that is not stereo, the direction of emitters that send no rays): a host
+// may keep odd values where it does not use them.
 // Slot numbers in the messages are the zero-based slot indices of the record.
 #pragma once
 
@@ -104,6 +108,11 @@ class EDesignError : public ERangeError {
 
 inline bool IsFinite(double x) {
   return std::isfinite(x);
+}
+
+// Refuses an option that is not a finite number, naming it by `what`.
+inline void RequireFiniteOption(double value, const char* what) {
+  if (!IsFinite(value)) RefuseDesign(msg::scene::sOptionNotFinite, {what});
 }
 
 // Point `point` of the record in metres. `point` must already lie in 0 to

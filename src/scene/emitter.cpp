@@ -17,12 +17,6 @@ TEmitter::TEmitter(const TDesignRecord& design, int index) {
   Level = entry.Level;
   Group = entry.Group;
   UseDefaultRayCount = entry.UseDefaultRayCount != 0;
-
-  // Direction and spread set every ray's angle; the level weighs the
-  // emitter in the fixed-gain normalisation of every group.
-  if (!IsFinite(Direction)) RefuseDesign(msg::scene::sEmitterDirection, {index});
-  if (!IsFinite(Spread)) RefuseDesign(msg::scene::sEmitterSpread, {index});
-  if (!IsFinite(Level)) RefuseDesign(msg::scene::sEmitterLevel, {index});
 }
 
 TEmitterGroup::TEmitterGroup(const TDesignRecord& design, int index)

@@ -35,8 +35,10 @@ THydra::THydra(const TDesignRecord& design) {
 
   // Materials first: walls find theirs by name.
   Materials = std::make_unique<TMaterialList>();
+  std::vector<std::pair<const TMaterial*, int>> materialSlots;
   for (int i = 0; i < ZM_MATERIAL_SLOTS; ++i) {
-    if (design.Materials[i].InUse) Materials->AddFromRecord(design, i);
+    if (design.Materials[i].InUse)
+      materialSlots.emplace_back(&Materials->AddFromRecord(design, i), i);
   }
 
   int32_t used = 0;
@@ -50,6 +52,7 @@ THydra::THydra(const TDesignRecord& design) {
     WallCount = static_cast<int32_t>(Walls.size());
     Walls.back()->Material = &Materials->Find(Walls.back()->MaterialName);
   }
+  CheckMaterials(materialSlots);
 
   used = 0;
   for (int i = 0; i < ZM_EMITTER_SLOTS; ++i) {
@@ -59,6 +62,7 @@ THydra::THydra(const TDesignRecord& design) {
   for (int i = 0; i < ZM_EMITTER_SLOTS; ++i) {
     if (!design.Emitters[i].InUse) continue;
     Emitters.push_back(std::make_unique<TEmitter>(design, i));
+    emitterSlots_.push_back(i);
     EmitterCount = static_cast<int32_t>(Emitters.size());
   }
 
@@ -68,7 +72,61 @@ THydra::THydra(const TDesignRecord& design) {
   }
 
   Options = std::make_unique<TOptions>(design);
+  CheckOptionsInScene();
   guard.Done();
+}
+
+void THydra::CheckMaterials(const std::vector<std::pair<const TMaterial*, int>>& slots) const {
+  for (const auto& [material, slot] : slots) {
+    // Every hit multiplies the ray by the reflection and band factors; one
+    // NaN would silently turn the whole impulse into NaN.
+    bool factorsRead = material->Name == ZM_AIR_MATERIAL_NAME;
+    bool scatterRead = false;
+    for (const auto& wall : Walls) {
+      if (wall->Material != material) continue;
+      factorsRead = true;
+      scatterRead = scatterRead || !wall->PassThrough;
+    }
+    if (!factorsRead) continue;
+    if (!IsFinite(material->Reflection)) RefuseDesign(msg::scene::sMaterialReflection, {slot});
+    if (scatterRead && !IsFinite(material->Scatter)) {
+      RefuseDesign(msg::scene::sMaterialScatter, {slot});
+    }
+    for (int b = 0; b < kBandCount; ++b) {
+      if (!IsFinite(material->BandFactors[b])) {
+        RefuseDesign(msg::scene::sMaterialBandFactor, {slot, b});
+      }
+    }
+  }
+}
+
+void THydra::CheckOptionsInScene() const {
+  // The tracer derives the air from AirAttenuation only when no material
+  // describes it.
+  const TMaterialListItem air{std::string(ZM_AIR_MATERIAL_NAME)};
+  if (Materials->Search(air) == nullptr) {
+    RequireFiniteOption(Options->AirAttenuation, "Air attenuation");
+  }
+  // The fixed gain weighs every emitter of every group by its level.
+  if (Options->GainMode != 0) {
+    for (int32_t e = 0; e < EmitterCount; ++e) {
+      if (!IsFinite(Emitters[e]->Level))
+        RefuseDesign(msg::scene::sEmitterLevel, {emitterSlots_[e]});
+    }
+  }
+}
+
+void THydra::CheckGroup(int32_t group) const {
+  GroupRayTotal(group);
+  for (int32_t e = 0; e < EmitterCount; ++e) {
+    const TEmitter& emitter = *Emitters[e];
+    // An emitter without rays never reads its fan.
+    if (emitter.Group != group || RaysOf(emitter) <= 0) continue;
+    if (!IsFinite(emitter.Direction)) {
+      RefuseDesign(msg::scene::sEmitterDirection, {emitterSlots_[e]});
+    }
+    if (!IsFinite(emitter.Spread)) RefuseDesign(msg::scene::sEmitterSpread, {emitterSlots_[e]});
+  }
 }
 
 THydra::~THydra() {
@@ -81,17 +139,21 @@ void THydra::Release() {
   Walls.clear();
   WallCount = 0;
   Emitters.clear();
+  emitterSlots_.clear();
   EmitterCount = 0;
   for (auto& group : Groups) group.reset();
 }
 
+int32_t THydra::RaysOf(const TEmitter& emitter) const {
+  if (!emitter.UseDefaultRayCount) return emitter.RayCount;
+  return Options ? Options->DefaultRayCount : 0;
+}
+
 int32_t THydra::GroupRayTotal(int32_t group) const {
-  const int32_t defaultCount = Options ? Options->DefaultRayCount : 0;
   int64_t total = 0;
   for (const auto& emitter : Emitters) {
-    if (emitter->Group != group) continue;
-    const int32_t count = emitter->UseDefaultRayCount ? defaultCount : emitter->RayCount;
-    if (count > 0) total += count;
+    const int32_t count = RaysOf(*emitter);
+    if (emitter->Group == group && count > 0) total += count;
   }
   // The progress callback counts rays in an int32.
   if (total > std::numeric_limits<int32_t>::max()) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "scene/emitter.h"
@@ -21,10 +22,16 @@ class THydra {
  public:
   // Builds the scene in a fixed order: materials, walls (each finds its
   // material by name), emitters, the 64 groups, options. Refuses a design
-  // the engine cannot trace safely (design_checks.h); a failure releases
-  // everything built so far.
+  // the engine cannot trace safely (design_checks.h), whatever group is
+  // rendered; a failure releases everything built so far.
   explicit THydra(const TDesignRecord& design);
   ~THydra();
+
+  // Refuses, before `group` is traced, what its rays would read and cannot
+  // use: a ray total beyond the progress count (GroupRayTotal), and the
+  // direction or spread of an emitter of the group that sends rays when it
+  // is not a finite number. Other groups' emitters are not looked at.
+  void CheckGroup(int32_t group) const;
 
   // Rays that tracing `group` will send: the effective counts of its
   // emitters (DefaultRayCount for those that use it; negative counts send
@@ -45,9 +52,23 @@ class THydra {
   std::array<std::unique_ptr<TEmitterGroup>, ZM_GROUP_SLOTS> Groups;
 
  private:
+  // Refuses material values that the run reads and cannot use: those of
+  // every material a wall uses (its scatter only when a wall reflects) and
+  // of the air, which the tracer always reads. `slots` gives each used
+  // material's record slot, for the messages.
+  void CheckMaterials(const std::vector<std::pair<const TMaterial*, int>>& slots) const;
+  // The rays `emitter` will send: DefaultRayCount for one that uses it (the
+  // tracer sets that when it starts); zero or less sends none.
+  int32_t RaysOf(const TEmitter& emitter) const;
+  // Refuses option values whose use depends on other parts of the scene.
+  void CheckOptionsInScene() const;
+
   // Releases everything, in order: material list, options, walls,
   // emitters, groups. Safe on a scene in any state of construction.
   void Release();
+
+  // The record slot of each entry of Emitters, for the messages.
+  std::vector<int32_t> emitterSlots_;
 };
 
 }  // namespace zm

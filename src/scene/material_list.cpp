@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "scene/design_checks.h"
 #include "support/text.h"
 
 namespace zm {
@@ -13,17 +12,6 @@ TMaterial::TMaterial(const TDesignRecord& design, int index) {
   Reflection = entry.Reflection;
   Scatter = entry.Scatter;
   for (int b = 0; b < kBandCount; ++b) BandFactors[b] = entry.BandFactors[b];
-
-  // Every hit multiplies the ray by these factors; one NaN would silently
-  // turn the whole impulse into NaN. The air's scatter is never read, so a
-  // host may leave anything there.
-  if (!IsFinite(Reflection)) RefuseDesign(msg::scene::sMaterialReflection, {index});
-  if (Name != ZM_AIR_MATERIAL_NAME && !IsFinite(Scatter)) {
-    RefuseDesign(msg::scene::sMaterialScatter, {index});
-  }
-  for (int b = 0; b < kBandCount; ++b) {
-    if (!IsFinite(BandFactors[b])) RefuseDesign(msg::scene::sMaterialBandFactor, {index, b});
-  }
 }
 
 TMaterial::TMaterial(std::string name) : Name(std::move(name)) {}

@@ -12,10 +12,6 @@ namespace {
 
 constexpr double kBandTable[kBandCount] = {0, 150, 320, 800, 1800, 4000, 9000, 21000};
 
-void RequireFinite(double value, const char* what) {
-  if (!IsFinite(value)) RefuseDesign(msg::scene::sOptionNotFinite, {what});
-}
-
 }  // namespace
 
 TOptions::TOptions(const TDesignRecord& design) {
@@ -42,8 +38,8 @@ TOptions::TOptions(const TDesignRecord& design) {
   DefaultRayCount = design.DefaultRayCount;
   for (int b = 0; b < kBandCount; ++b) BandFrequencies[b] = kBandTable[b];
 
-  RequireFinite(ImpulseLength, "Impulse length");
-  RequireFinite(MinAmplitude, "Minimum amplitude");
+  RequireFiniteOption(ImpulseLength, "Impulse length");
+  RequireFiniteOption(MinAmplitude, "Minimum amplitude");
   if (SampleRate > kMaxSampleRate) {
     RefuseDesign(msg::scene::sSampleRate, {SampleRate, kMaxSampleRate});
   }
@@ -55,24 +51,30 @@ TOptions::TOptions(const TDesignRecord& design) {
   if (FilterLength < kMinFilterLength || FilterLength > kMaxFilterLength) {
     RefuseDesign(msg::scene::sFilterLength, {FilterLength, kMinFilterLength, kMaxFilterLength});
   }
-  RequireFinite(AirAttenuation, "Air attenuation");
   if (SubArrivals > kMaxSubArrivals) {
     RefuseDesign(msg::scene::sSubArrivals, {SubArrivals, kMaxSubArrivals});
   }
-  RequireFinite(Balance, "Balance");
-  RequireFinite(StereoWidth, "Stereo width");
   if (DirectSoundLevel > kMaxDirectSoundLevel) {
     RefuseDesign(msg::scene::sDirectSoundLevel, {DirectSoundLevel, kMaxDirectSoundLevel});
   }
-  RequireFinite(fixedGainDb, "Fixed gain");
-  // The fixed gain is only applied in fixed-gain mode; elsewhere a huge
-  // value is stale and harmless.
-  if (GainMode != 0 && !IsFinite(FixedGain)) RefuseDesign(msg::scene::sFixedGainTooLarge);
+  // The fixed gain is only applied in fixed-gain mode; elsewhere any value
+  // is stale and harmless. The air attenuation, balance and stereo width
+  // are checked where it is known whether the run reads them (THydra,
+  // RequireStereoSettings).
+  if (GainMode != 0) {
+    RequireFiniteOption(fixedGainDb, "Fixed gain");
+    if (!IsFinite(FixedGain)) RefuseDesign(msg::scene::sFixedGainTooLarge);
+  }
 
   const int32_t maxSamples = MaxLengthSamples();
   if (ImpulseLength > 0 && ImpulseLength * SampleRate >= maxSamples) {
     RefuseDesign(msg::scene::sImpulseTooLong, {maxSamples, SampleRate});
   }
+}
+
+void TOptions::RequireStereoSettings() const {
+  RequireFiniteOption(Balance, "Balance");
+  RequireFiniteOption(StereoWidth, "Stereo width");
 }
 
 int32_t TOptions::LengthSamples() const {

@@ -19,6 +19,11 @@ class TOptions {
   // Refuses options the engine cannot work with (see design_checks.h).
   explicit TOptions(const TDesignRecord& design);
 
+  // Refuses a Balance or StereoWidth that is not a finite number. Only the
+  // stereo matrix reads them, and only the renderer knows whether it
+  // applies (exactly two output channels), so it asks then.
+  void RequireStereoSettings() const;
+
   // Samples per channel of the impulse: 1 + trunc(ImpulseLength x
   // SampleRate). An ImpulseLength of 0 or less is valid (every ray ends at
   // its first hit) and gives 1, one silent frame; a negative product must

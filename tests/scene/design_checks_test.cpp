@@ -97,11 +97,11 @@ TEST(DesignChecks, NumbersThatAreNotFinite) {
        },
        "Wall 0: end points are too far apart"},
       {"gain", [](auto& b) { b.Wall(1).Gain = kNaN; }, "Wall 1: gain is not a finite number"},
-      {"direction", [](auto& b) { b.Emitter(0).Direction = kInf; },
-       "Emitter 0: direction is not a finite number"},
-      {"spread", [](auto& b) { b.Emitter(0).Spread = kNaN; },
-       "Emitter 0: spread is not a finite number"},
-      {"level", [](auto& b) { b.Emitter(0).Level = kNaN; },
+      {"level",
+       [](auto& b) {
+         b->GainMode = 1;
+         b.Emitter(0).Level = kNaN;
+       },
        "Emitter 0: level is not a finite number"},
       {"reflection", [](auto& b) { b.Material(0).Reflection = kNaN; },
        "Material 0: reflection is not a finite number"},
@@ -113,10 +113,18 @@ TEST(DesignChecks, NumbersThatAreNotFinite) {
        "Impulse length is not a finite number"},
       {"min amplitude", [](auto& b) { b->MinAmplitude = kNaN; },
        "Minimum amplitude is not a finite number"},
-      {"air", [](auto& b) { b->AirAttenuation = kInf; }, "Air attenuation is not a finite number"},
-      {"balance", [](auto& b) { b->Balance = kNaN; }, "Balance is not a finite number"},
-      {"width", [](auto& b) { b->StereoWidth = -kInf; }, "Stereo width is not a finite number"},
-      {"fixed gain", [](auto& b) { b->FixedGainDb = kNaN; }, "Fixed gain is not a finite number"},
+      {"air",
+       [](auto& b) {
+         b.Material(1).InUse = 0;
+         b->AirAttenuation = kInf;
+       },
+       "Air attenuation is not a finite number"},
+      {"fixed gain",
+       [](auto& b) {
+         b->GainMode = 1;
+         b->FixedGainDb = kNaN;
+       },
+       "Fixed gain is not a finite number"},
   });
 }
 
