@@ -376,8 +376,18 @@ uint8_t ReadListedInUse(ObjectReader& reader) {
   return value;
 }
 
-// Slots: entries are listed in slot order; "slot" is written only when an
-// entry does not follow the previous one.
+std::string Index(const std::string& path, size_t i) {
+  return path + "[" + std::to_string(i) + "]";
+}
+
+// ---------------------------------------------------------------------------
+// Slot arrays: the record's fixed tables (materials, walls, emitters, groups,
+// points) as JSON arrays of the entries worth listing. Entries are listed in
+// slot order; "slot" is written only when an entry does not follow the
+// previous one.
+
+// The slot of an entry: its "slot" key, else the one after the previous
+// entry's (`natural`).
 int ReadSlot(ObjectReader& reader, int natural, int count) {
   if (const Json* j = reader.Get("slot")) {
     return int(ReadInteger(*j, reader.Path("slot"), 0, count - 1));
@@ -386,19 +396,6 @@ int ReadSlot(ObjectReader& reader, int natural, int count) {
     Fail(reader.PathOrRoot(), "no slot left (at most " + std::to_string(count) + ")");
   return natural;
 }
-
-const Json& RequireArray(const Json& j, const std::string& path) {
-  if (!j.is_array()) Fail(path, "expected an array, got " + Describe(j));
-  return j;
-}
-
-std::string Index(const std::string& path, size_t i) {
-  return path + "[" + std::to_string(i) + "]";
-}
-
-// ---------------------------------------------------------------------------
-// Slot arrays: the record's fixed tables (materials, walls, emitters, groups,
-// points) as JSON arrays of the entries worth listing
 
 constexpr auto kInUse = [](const auto& entry, int /*slot*/) { return entry.InUse != 0; };
 
@@ -429,7 +426,7 @@ std::vector<bool> ReadSlotArray(ObjectReader& parent, const std::string& key, En
   const Json* array = parent.Get(key);
   if (array == nullptr) return filled;
   const std::string path = parent.Path(key);
-  RequireArray(*array, path);
+  if (!array->is_array()) Fail(path, "expected an array, got " + Describe(*array));
   int natural = 0;
   for (size_t k = 0; k < array->size(); ++k) {
     ObjectReader reader((*array)[k], Index(path, k));
