@@ -1,3 +1,5 @@
+// The tracer's generator against the published RANMAR test, its seed
+// range, and the shared instance drawn from several threads.
 #include "support/random.h"
 
 #include <gtest/gtest.h>
@@ -8,70 +10,52 @@
 namespace zm {
 namespace {
 
-TEST(RandomNumberGenerator, MatchesPublishedSequence) {
+TEST(RandomNumberGenerator, MatchesThePublishedSequenceAndRestarts) {
   TRandomNumberGenerator random(1802, 9373);
-  for (int i = 0; i < 20000; ++i) random.Next();
-  const int expected[] = {6533892, 14220222, 7275067, 6172232, 8354498, 10633180};
-  for (int value : expected) {
+  std::vector<double> first(20000);
+  for (double& value : first) value = random.Next();
+  for (int value : {6533892, 14220222, 7275067, 6172232, 8354498, 10633180}) {
     EXPECT_EQ(static_cast<int>(random.Next() * 16777216.0), value);
   }
+  random.SetSeeds(1802, 9373);
+  for (double value : first) ASSERT_EQ(random.Next(), value);
 }
 
-TEST(RandomNumberGenerator, AcceptsSeedRangeEdges) {
-  EXPECT_NO_THROW(TRandomNumberGenerator(0, 0));
-  EXPECT_NO_THROW(TRandomNumberGenerator(31328, 0));
-  EXPECT_NO_THROW(TRandomNumberGenerator(0, 30081));
-  EXPECT_NO_THROW(TRandomNumberGenerator(31328, 30081));
-}
-
-TEST(RandomNumberGenerator, RefusesSeedsOutOfRangeAndKeepsState) {
-  TRandomNumberGenerator random(1802, 9373);
-  TRandomNumberGenerator reference(1802, 9373);
-  random.Next();
-  reference.Next();
-  const int32_t bad[][2] = {{31329, 0}, {-1, 0}, {0, 30082}, {0, -1}};
-  for (const auto& seeds : bad) {
+TEST(RandomNumberGenerator, RefusesSeedsOutOfRangeAndKeepsItsState) {
+  for (auto [seed1, seed2] : {std::pair{0, 0}, {31328, 0}, {0, 30081}, {31328, 30081}}) {
+    EXPECT_NO_THROW(TRandomNumberGenerator(seed1, seed2));
+  }
+  TRandomNumberGenerator random(1802, 9373), reference(1802, 9373);
+  random.Next(), reference.Next();
+  for (auto [seed1, seed2] : {std::pair{31329, 0}, {-1, 0}, {0, 30082}, {0, -1}}) {
     try {
-      random.SetSeeds(seeds[0], seeds[1]);
-      ADD_FAILURE() << "seeds " << seeds[0] << ", " << seeds[1] << " accepted";
+      random.SetSeeds(seed1, seed2);
+      ADD_FAILURE() << "seeds " << seed1 << ", " << seed2 << " accepted";
     } catch (const ERangeError& e) {
       EXPECT_STREQ(e.what(), "Random number generator parameters out of range");
     }
-    EXPECT_THROW(TRandomNumberGenerator(seeds[0], seeds[1]), ERangeError);
+    EXPECT_THROW(TRandomNumberGenerator(seed1, seed2), ERangeError);
   }
   EXPECT_EQ(random.Seed1, 1802);
   EXPECT_EQ(random.Seed2, 9373);
   for (int i = 0; i < 200; ++i) ASSERT_EQ(random.Next(), reference.Next());
 }
 
-TEST(RandomNumberGenerator, SetSeedsRestartsTheSequence) {
-  TRandomNumberGenerator random(12, 34);
-  std::vector<double> first;
-  for (int i = 0; i < 300; ++i) first.push_back(random.Next());
-  random.SetSeeds(12, 34);
-  for (double value : first) ASSERT_EQ(random.Next(), value);
-}
-
-// Several threads drawing at once must neither race (the sanitizer build
-// would report it) nor lose the generator's invariants.
+// Several threads drawing at once must neither race (the sanitizer builds
+// would report it) nor break the generator's range.
 TEST(SharedRandom, DrawsFromSeveralThreadsStayValid) {
   std::vector<std::thread> threads;
   std::vector<int> bad(4, 0);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t, &bad] {
-      for (int i = 0; i < 2000; ++i) {
-        double u = SharedRandomNext();
-        if (!(u >= 0.0 && u < 1.0)) ++bad[t];
-      }
+      for (int i = 0; i < 2000; ++i)
+        bad[t] += !(SharedRandomNext() >= 0.0 && SharedRandomNext() < 1.0);
       SharedRandomLock lock;
-      for (int i = 0; i < 1000; ++i) {
-        double u = lock.Generator().Next();
-        if (!(u >= 0.0 && u < 1.0)) ++bad[t];
-      }
+      for (int i = 0; i < 1000; ++i) bad[t] += !(lock.Generator().Next() < 1.0);
     });
   }
   for (auto& thread : threads) thread.join();
-  for (int count : bad) EXPECT_EQ(count, 0);
+  EXPECT_EQ(bad, std::vector<int>(4, 0));
 }
 
 }  // namespace
