@@ -13,24 +13,12 @@
 #include <set>
 #include <string>
 
+#include "expect_error.h"
 #include "zm/zm.h"
 
 namespace zm::test {
 
 namespace fs = std::filesystem;
-
-// Runs `statement`, expecting an exception of `type` with exactly `text`.
-#define EXPECT_ERROR(statement, type, text)                \
-  do {                                                     \
-    try {                                                  \
-      statement;                                           \
-      ADD_FAILURE() << "no exception from " #statement;    \
-    } catch (const type& e) {                              \
-      EXPECT_EQ(std::string(e.what()), std::string(text)); \
-    } catch (const std::exception& e) {                    \
-      ADD_FAILURE() << "wrong exception: " << e.what();    \
-    }                                                      \
-  } while (0)
 
 class ScratchFolder : public ::testing::Test {
  protected:

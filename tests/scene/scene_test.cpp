@@ -1,0 +1,182 @@
+// Building a scene from a design record: slot order and gaps, the
+// name-keyed material list, walls finding their material, options and wall
+// values derived from the record, release after a failure, and ray totals.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <numbers>
+#include <string>
+
+#include "design_builder.h"
+#include "expect_error.h"
+#include "scene/design_checks.h"
+#include "scene/hydra.h"
+
+namespace zm {
+namespace {
+
+using test::DesignBuilder;
+
+TEST(Hydra, TakesUsedSlotsInSlotOrderSkippingGaps) {
+  DesignBuilder b;
+  THydra empty(b.Record());
+  EXPECT_EQ(empty.WallCount + empty.EmitterCount + empty.Materials->Count(), 0);
+  const int brick = b.AddMaterial("Brick");
+  for (int slot : {149, 3, 7}) b.AddWallAt(slot, 0, 0, slot, 0, brick);
+  for (int x : {1, 2, 3}) b.AddEmitter(x, x, 0, 10, 0);
+  b.Emitter(1).InUse = 0;   // a gap in the middle
+  b.GroupName(3, "Stage");  // not in use, still named
+  THydra scene(b.Record());
+  ASSERT_EQ(scene.WallCount, 3);
+  ASSERT_EQ(scene.Walls.size(), 3u);
+  const double ends[] = {3, 7, 149};
+  for (int i : {0, 1, 2}) {
+    EXPECT_EQ(scene.Walls[i]->X2, ends[i]);
+    EXPECT_EQ(scene.Walls[i]->Material->Name, "Brick");
+  }
+  ASSERT_EQ(scene.EmitterCount, 2);
+  EXPECT_EQ(scene.Emitters[0]->X, 1.0);
+  EXPECT_EQ(scene.Emitters[1]->X, 3.0);
+  EXPECT_EQ(scene.Groups[3]->Name, "Stage");  // every group slot gives a group
+  EXPECT_EQ(scene.Groups[63]->Name, "");
+}
+
+// Run under the sanitizer builds: a leak of the four walls, the material
+// list or the blocks shows up there.
+TEST(Hydra, FailureAtTheFifthWallReleasesEverything) {
+  DesignBuilder b;
+  const int brick = b.AddMaterial("Brick");
+  const int stale = b.AddMaterial("Gone");
+  b.Material(stale).InUse = 0;
+  for (int i = 0; i < 4; ++i) b.AddWall(0, i, 1, i, brick);
+  b.AddWall(0, 9, 1, 9, stale);
+  b.AddWall(0, 10, 1, 10, brick);
+  b.AddEmitter(0, 0, 0, 10, 0);
+  EXPECT_ERROR(THydra(b.Record()), ENotFound, "Material \"Gone\" not found");
+}
+
+TEST(Hydra, GroupRayTotalCountsEffectiveRaysAndRefusesWhatProgressCannotCount) {
+  DesignBuilder b;
+  b->DefaultRayCount = 500;
+  b.AddEmitter(0, 0, 0, 100, 0, 2);
+  const int byDefault = b.AddEmitter(1, 0, 0, 7, 0, 2);
+  b.Emitter(byDefault).UseDefaultRayCount = 1;
+  b.AddEmitter(2, 0, 0, -50, 0, 2);  // sends nothing, takes nothing away
+  const int32_t max = std::numeric_limits<int32_t>::max();
+  b.AddEmitter(3, 0, 0, max, 0, 1);
+  b.AddEmitter(4, 0, 0, max, 0, 0);
+  b.AddEmitter(5, 0, 0, 1, 0, 0);
+  THydra scene(b.Record());  // only the traced group has to fit
+  EXPECT_EQ(scene.GroupRayTotal(2), 600);
+  EXPECT_EQ(scene.GroupRayTotal(1), max);
+  EXPECT_EQ(scene.GroupRayTotal(5), 0);
+  EXPECT_EQ(scene.GroupRayTotal(-1), 0);
+  EXPECT_EQ(scene.Emitters[byDefault]->RayCount, 7);  // the tracer sets the counts itself
+  EXPECT_ERROR(scene.GroupRayTotal(0), ERangeError, "Group 0: total ray count exceeds 2147483647");
+}
+
+TEST(MaterialList, CompareOrdersEmptyFirstThenUnsignedBytes) {
+  const struct {
+    const char *a, *b;
+    int32_t order;
+  } cases[] = {{"", "", 0},
+               {"", "a", -1},
+               {"a", "", 1},
+               {"Wood", "Wood", 0},
+               {"Wood", "Woods", -'s'},  // a prefix's end reads as zero
+               {"Woods", "Wood", 's'},
+               {"Brick", "brick", 'B' - 'b'},
+               {"\xE9t\xE9", "zinc", 0xE9 - 'z'}};  // bytes above 127 are unsigned
+  for (const auto& c : cases) {
+    EXPECT_EQ(TMaterialList::Compare(TMaterialListItem(c.a), TMaterialListItem(c.b)), c.order)
+        << c.a << " " << c.b;
+  }
+}
+
+TEST(MaterialList, DuplicatesAreRefusedAndLookupsAreExact) {
+  DesignBuilder b;
+  b.AddMaterial("Brick", 0.5);
+  b.AddMaterial("Brick", 0.7);
+  b.AddMaterial("");  // an empty name is a valid key
+  TMaterialList list;
+  const TMaterial& first = list.AddFromRecord(b.Record(), 0);
+  EXPECT_ERROR(list.AddFromRecord(b.Record(), 1), EDuplicateError, "Duplicate BBTree item");
+  list.AddFromRecord(b.Record(), 2);
+  EXPECT_EQ(list.Count(), 2);
+  EXPECT_EQ(&list.Find("Brick"), &first);
+  EXPECT_EQ(first.Reflection, 0.5);
+  EXPECT_EQ(list.Find("").Name, "");
+  EXPECT_ERROR(list.Find("brick"), ENotFound, "Material \"brick\" not found");
+  EXPECT_ERROR(TMaterialList().Find(""), ENotFound, "Material \"\" not found");
+  // Absence is no failure for Search: the tracer asks for the air so.
+  EXPECT_EQ(list.Search(TMaterialListItem(ZM_AIR_MATERIAL_NAME)), nullptr);
+  EXPECT_EQ(list.Search(TMaterialListItem("Brick"))->Material.get(), &first);
+  EXPECT_THROW(THydra scene(b.Record()), EDuplicateError);
+  // A name filling its whole field, without a zero byte, is read in full.
+  std::memset(b.Material(2).Name, 'N', ZM_NAME_LENGTH);
+  EXPECT_EQ(TMaterial(b.Record(), 2).Name, std::string(ZM_NAME_LENGTH, 'N'));
+}
+
+TEST(SceneMaterials, WallsFindTheirMaterialByTheNameInTheirSlot) {
+  DesignBuilder b;
+  const int upper = b.AddMaterial("Brick", 0.5);
+  const int lower = b.AddMaterial("brick", 0.6);
+  b.AddMaterialAt(5, "Brick", 0.1);  // an unused slot whose stale name is a used one's
+  b.AddMaterialAt(6, "Ghost");       // an unused slot's own name never enters the list
+  b.Material(5).InUse = b.Material(6).InUse = 0;
+  b.AddWall(0, 0, 1, 0, upper);
+  b.AddWall(0, 1, 1, 1, lower);
+  b.AddWall(0, 2, 1, 2, 5);
+  THydra scene(b.Record());
+  EXPECT_EQ(scene.Materials->Count(), 2);
+  EXPECT_EQ(scene.Walls[0]->Material->Reflection, 0.5);
+  EXPECT_EQ(scene.Walls[1]->Material->Reflection, 0.6);
+  EXPECT_EQ(scene.Walls[2]->Material, scene.Walls[0]->Material);
+  EXPECT_EQ(scene.Materials->Search(TMaterialListItem("Ghost")), nullptr);
+  b.AddWall(0, 3, 1, 3, 9);  // slot 9 is unused and empty
+  EXPECT_ERROR(THydra(b.Record()), ENotFound, "Material \"\" not found");
+}
+
+TEST(SceneParts, WallsAndOptionsFromTheirRecordFields) {
+  DesignBuilder b;
+  b->CoordinateScale = 1.5;
+  const int m = b.AddMaterial("Brick");
+  TWall vertical(b.Record(), b.AddWall(0, 0, 0, 2, m));
+  EXPECT_EQ(vertical.Y2, 3.0);
+  EXPECT_EQ(vertical.MidY, 1.5);
+  EXPECT_EQ(vertical.Angle, std::numbers::pi / 2);
+  EXPECT_EQ(vertical.Length, 3.0);
+  EXPECT_EQ(vertical.Material, nullptr);  // the scene connects it
+  EXPECT_EQ(TWall(b.Record(), b.AddWall(4, 4, 4, 4, m)).Angle, 0.0);
+  EXPECT_EQ(TWall(b.Record(), b.AddWall(1, 0, -1, 0, m)).Angle, std::numbers::pi);
+  const int receiver = b.AddReceiver(0, 0, 1, 0, m, 3);
+  for (auto [pattern, weight] :
+       {std::pair{0, 0.0}, {1, 0.25}, {2, 0.5}, {3, 0.75}, {4, 1.0}, {5, 0.0}, {-1, 0.0}}) {
+    b.Wall(receiver).Pattern = pattern;
+    EXPECT_EQ(TWall(b.Record(), receiver).PatternWeight, weight) << pattern;
+  }
+  for (auto [rate, used] :
+       {std::pair{0, 44100}, {44099, 44100}, {-5, 44100}, {44100, 44100}, {96000, 96000}}) {
+    b->SampleRate = rate;
+    EXPECT_EQ(TOptions(b.Record()).SampleRate, used) << rate;
+  }
+  b->LeadIn = static_cast<int16_t>(0xFFFF);
+  b->GainMode = -2;
+  EXPECT_EQ(TOptions(b.Record()).LeadIn, -1);
+  EXPECT_EQ(TOptions(b.Record()).GainMode, -2);
+  for (auto [db, gain] : {std::pair{-48.0, 1.0}, {-28.0, 10.0}, {-68.0, 0.1}}) {
+    b->FixedGainDb = db;
+    EXPECT_DOUBLE_EQ(TOptions(b.Record()).FixedGain, gain) << db;
+  }
+  // 1 + the samples of the impulse length; zero or negative: one silent frame.
+  b->SampleRate = 48000;
+  for (auto [length, samples] :
+       {std::pair{0.5, 24001}, {0.0, 1}, {-0.0, 1}, {-3.0, 1}, {-1e300, 1}}) {
+    b->ImpulseLength = length;
+    EXPECT_EQ(TOptions(b.Record()).LengthSamples(), samples) << length;
+  }
+}
+
+}  // namespace
+}  // namespace zm
