@@ -1,20 +1,136 @@
+// The HRC block format: exact bytes, every token encoding read back by an
+// independent token lister, round trips through both readers, and refused
+// blocks.
 #include "files/hrc.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "hrc_test_support.h"
-#include "scratch_folder.h"
+#include "expect_error.h"
+#include "files/binary_buffer.h"
 
 namespace zm {
 namespace {
 
-using test::Bytes;
-using test::LoggedStream;
-using test::RandomBytes;
-using test::Token;
+using Bytes = std::vector<uint8_t>;
+
+// A memory stream that logs its writes, to see the writer patch a byte it
+// has already flushed.
+class LoggedStream : public TBinaryBuffer {
+ public:
+  explicit LoggedStream(const Bytes& content = {}) {
+    if (!content.empty())
+      TBinaryBuffer::Write(content.data(), static_cast<int32_t>(content.size()));
+    SetPosition(0);
+  }
+  void Write(const void* data, int32_t count) override {
+    writes.emplace_back(GetPosition(), count);
+    TBinaryBuffer::Write(data, count);
+  }
+  Bytes Content() {
+    Bytes out(static_cast<size_t>(GetLength()));
+    SetPosition(0);
+    Read(out.data(), GetLength());
+    return out;
+  }
+  // A one-byte write behind bytes already written: a carried nibble patched
+  // through the stream after its buffer was flushed.
+  bool PatchedBehindFlush() const {
+    int32_t end = 0;
+    for (auto [position, count] : writes) {
+      if (count == 1 && position + 1 < end) return true;
+      end = std::max(end, position + count);
+    }
+    return false;
+  }
+  std::vector<std::pair<int32_t, int32_t>> writes;  // position, count
+};
+
+struct Token {
+  uint64_t literals, matchLength;
+  uint32_t distance;  // 3 marks a byte run
+  bool usedNibble;    // low distance bits came from the previous token
+  bool opensNibble;   // left a nibble for the next token
+};
+
+// The tokens of a well-formed token stream, until `outputSize` bytes are
+// accounted for; written apart from the library's decoder, so that a
+// misreading of the token layout cannot hide in both.
+std::vector<Token> ListTokens(const uint8_t* in, size_t inSize, uint64_t outputSize) {
+  std::vector<Token> tokens;
+  size_t ip = 0;
+  uint64_t produced = 0;
+  bool carried = false;
+  uint32_t nibble = 0;
+  auto next = [&]() -> uint32_t { return ip < inSize ? in[ip++] : 0; };
+  auto varint = [&] {
+    uint64_t v = 0;
+    for (int shift = 0;; shift += 7) {
+      const uint32_t b = next();
+      v |= uint64_t{b & 0x7F} << shift;
+      if (!(b & 0x80)) return v;
+    }
+  };
+  while (produced < outputSize && ip < inSize) {
+    Token t{};
+    const uint32_t token = next();
+    uint32_t d = carried ? nibble : 0;
+    int bit = carried ? 4 : 0;
+    t.usedNibble = carried;
+    carried = false;
+    d |= (token >> 6) << bit;
+    bit += 2;
+    uint64_t l = (token >> 3) & 7, m = token & 7;
+    if (l == 7 || m == 7) {
+      const uint32_t e = next();
+      if (l == 7 && m == 7) {
+        l += e >> 4;
+        m += e & 15;
+      } else {
+        (m == 7 ? m : l) += e & 15;
+        d |= (e >> 4) << bit;
+        bit += 4;
+      }
+      if (l == 22) l += varint();
+      if (m == 22) m += varint();
+    }
+    const uint32_t b1 = next();
+    d |= (b1 & 0x7F) << bit;
+    bit += 7;
+    if (b1 & 0x80) {
+      const uint32_t b2 = next();
+      d |= (b2 & (b2 & 0x80 ? 0x07 : 0x7F)) << bit;
+      if (b2 & 0x80) {
+        carried = t.opensNibble = true;
+        nibble = (b2 >> 3) & 0xF;
+      }
+    }
+    t.literals = l;
+    t.matchLength = m + 4;
+    t.distance = d + 3;
+    ip += l;
+    produced += l;
+    if (produced < outputSize) {
+      if (t.distance == 3) next();  // the run's byte
+      produced += t.matchLength;
+    }
+    tokens.push_back(t);
+  }
+  return tokens;
+}
+
+Bytes RandomBytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes out(n);
+  for (uint8_t& b : out) b = static_cast<uint8_t>(rng());
+  return out;
+}
 
 Bytes Compress(const Bytes& input) {
   LoggedStream stream;
@@ -29,7 +145,7 @@ Bytes Decompress(const Bytes& block) {
 }
 
 std::vector<Token> TokensOf(const Bytes& block, size_t outputSize) {
-  return test::ListTokens(block.data() + kHrcHeaderSize, block.size() - kHrcHeaderSize, outputSize);
+  return ListTokens(block.data() + kHrcHeaderSize, block.size() - kHrcHeaderSize, outputSize);
 }
 
 Bytes Header(int32_t uncompressed, int32_t compressed, Bytes tokens = {}) {
@@ -279,7 +395,7 @@ TEST(HrcDecoder, RefusesCorruptBlocksNamingTheirPosition) {
       "HRC block of 65 bytes in resource \"mem:\" at pos 0 does not fit a buffer of 64 bytes");
 }
 
-TEST(HrcDecoder, TruncatedAndMutatedBlocksFailCleanly) {
+TEST(HrcDecoder, TruncatedBlocksReadPastTheEnd) {
   const std::string pastEnd = "Read past end of resource \"mem:\"";
   const Bytes block = Compress(Text(3000));
   for (size_t cut = 0; cut < block.size(); ++cut) {
@@ -288,22 +404,6 @@ TEST(HrcDecoder, TruncatedAndMutatedBlocksFailCleanly) {
   }
   // A compressed size far beyond the stream is refused before allocating.
   EXPECT_EQ(FailureOf<ERscReadPastEnd>(Header(1000, 0x7FFFFFFF)), pastEnd);
-
-  const Bytes original = Compress(Text(20000));
-  std::mt19937 rng(12);
-  for (int round = 0; round < 3000; ++round) {
-    Bytes mutated = original;
-    for (int flips = 1 + round % 4; flips > 0; --flips) {
-      mutated[kHrcHeaderSize + rng() % (mutated.size() - kHrcHeaderSize)] =
-          static_cast<uint8_t>(rng());
-    }
-    LoggedStream stream(mutated);
-    Bytes exact(20000);
-    try {
-      HrcReadBlock(stream, exact);
-    } catch (const EHRCDataCorrupt&) {
-    }
-  }
 }
 
 TEST(HrcBlockSize, LeavesThePositionAndChecksTheMagic) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "design_builder.h"
-#include "impulse/ditherer.h"
 #include "impulse/impulse.h"
 #include "scene/hydra.h"
 #include "scratch_folder.h"
@@ -91,49 +90,12 @@ TEST_F(Render, ReferenceIsTheFirstReflectionOnlyWithoutDirectSound) {
   }
 }
 
-TEST_F(Render, FractionalTrimPutsTheReferenceOnFrameZero) {
-  // A pulse trimmed to its own fractional time must come out as the same
-  // pulse placed on a whole sample. Its band ends at 9 kHz (0.41 of the
-  // Nyquist frequency), where the shift interpolates closely; what remains
-  // (about 3e-6) is the filter table's linear step between its 1/512-sample
-  // phases. Trimming the wrong way or by a sample more would differ by 0.05.
-  b->DirectSoundLevel = 0;
-  const double gains[8] = {1, 1, 1, 1, 1, 1, 0, 0};
-  auto at = [&](double samples) {
-    return Run([&](TImpulse& i) {
-      i.AddArrival(samples / kRate, 1.0, gains, 0);
-      i.FirstReflectionTime = samples / kRate;
-    });
-  };
-  const WaveFile whole = at(200.0), fractional = at(200.375);
-  ASSERT_EQ(whole.Frames(), fractional.Frames());
-  for (uint32_t m = 0; m < 12; ++m)
-    EXPECT_NEAR(fractional.Float(m, 0), whole.Float(m, 0), 2e-5) << m;
-}
-
 TEST_F(Render, FixedGainDividesByEveryEmittersLevelTimesRays) {
   b->Emitters[0].RayCount = 10;
   b->Emitters[b.AddEmitter(0, 0, 0, 10, 0, /*group=*/5)].Level = 3.0;
   b->FixedGainDb = -48.0 + 20.0;  // linear 10
   EXPECT_NEAR(Run([](TImpulse& i) { i.AddArrival(100 / kRate, 1.0, kFlat, 0); }).Float(100, 0),
               10.0 / 40.0, 1e-6);
-  // Nothing traced gives one silent frame.
-  const WaveFile w = Run([](TImpulse&) {});
-  EXPECT_EQ(w.channels, 2);
-  EXPECT_EQ(w.Frames(), 1u);
-  EXPECT_EQ(w.Float(0, 0), 0.0f);
-}
-
-TEST_F(Render, UncreatableOutputThrowsAndLeavesNothing) {
-  THydra scene(b.Record());
-  TImpulse impulse(scene);
-  impulse.AddArrival(100 / kRate, 1.0, kFlat, 0);
-  EXPECT_THROW(impulse.Render(PathOf("no-such-folder/x.wav"), "t"), Exception);
-  EXPECT_TRUE(Listing().empty());
-  const double x[4] = {0.25, -0.75, 0.5, 1e-20};  // and the peak's floor
-  EXPECT_EQ(PeakOf(x, 4), 0.75);
-  EXPECT_EQ(PeakOf(x + 3, 1), 1e-15);
-  EXPECT_EQ(PeakOf(nullptr, 0), 1e-15);
 }
 
 }  // namespace

@@ -102,7 +102,8 @@ TEST_F(Process, TitleComesFromTheDesignTheGroupOrThePath) {
   EXPECT_EQ(Render(b, 0).title, "Hall");
   const WaveFile w = Render(b, 3);
   EXPECT_EQ(w.title, "Hall - Balcony");
-  EXPECT_EQ(w.Frames(), 1u);  // nothing traced: one silent frame
+  EXPECT_EQ(w.Frames(), 1u);  // nothing traced: one silent frame, not 0/0
+  EXPECT_EQ(w.Float(0, 0), 0.0f);
 }
 
 void ZM_CALLBACK AbortAtOnce(int32_t, int32_t, void* userData) {
