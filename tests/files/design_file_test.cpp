@@ -118,49 +118,43 @@ TEST_F(DesignFile, SaveAndLoadKeepEveryByte) {
 }
 
 TEST_F(DesignFile, LoadRepairsAirMaterialDefaultGroupAndRayCount) {
-  struct Case {
-    const char* what;
-    std::vector<std::pair<int, const char*>> used, free;  // slot, name
+  // Material names by slot: nullptr leaves a slot alone, a name after "~"
+  // is a stale name in a free slot (with its reserved tail set, which the
+  // air material keeps).
+  const struct {
+    std::vector<const char*> names;
     double airAttenuation;
-    int expectedSlot;  // -1: nothing added
+    int airSlot;  // -1: none added
+  } cases[] = {
+      {{"Brick", "Glass", "~stale long name"}, 0.9995, 2},
+      {{"Brick", nullptr, nullptr, nullptr, ZM_AIR_MATERIAL_NAME}, 0.9, -1},  // in use: kept
+      {{"~" ZM_AIR_MATERIAL_NAME, "Brick"}, 0.9995, 0},  // a free slot's name does not count
+      {{"** air **"}, 0.9, 1},                           // the name is case-sensitive
+      {{"Brick"}, 0.0, 1},
   };
-  const std::vector<Case> cases = {
-      {"added in the first free slot",
-       {{0, "Brick"}, {1, "Glass"}},
-       {{2, "stale long name"}},
-       0.9995,
-       2},
-      {"in-use air kept", {{0, "Brick"}, {4, ZM_AIR_MATERIAL_NAME}}, {}, 0.9, -1},
-      {"a free slot named air does not count",
-       {{1, "Brick"}},
-       {{0, ZM_AIR_MATERIAL_NAME}},
-       0.9995,
-       0},
-      {"the name is case-sensitive", {{0, "** air **"}}, {}, 0.9, 1},
-      {"zero attenuation gives zero", {{0, "Brick"}}, {}, 0.0, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& c : cases) {
     DesignBuilder design;
     design->AirAttenuation = c.airAttenuation;
     design->DefaultRayCount = 0;
     design->Groups[0].HostData[2] = 9;
-    for (auto [slot, name] : c.used) design.AddMaterialAt(slot, name, 0.25);
-    for (auto [slot, name] : c.free) {
-      DesignBuilder::SetText(design->Materials[slot].Name, name);
-      std::memset(design->Materials[slot].Reserved, 0x5A, 40);  // a reserved tail is kept
+    for (int slot = 0; slot < static_cast<int>(c.names.size()); ++slot) {
+      if (!c.names[slot]) continue;
+      if (c.names[slot][0] != '~') {
+        design.AddMaterialAt(slot, c.names[slot], 0.25);
+        continue;
+      }
+      DesignBuilder::SetText(design->Materials[slot].Name, c.names[slot] + 1);
+      std::memset(design->Materials[slot].Reserved, 0x5A, sizeof design->Materials[slot].Reserved);
     }
     Saved(design.Record());
     TDesignRecord loaded;
     ASSERT_EQ(Load(PathOf("saved.zmd"), loaded).Failed, 0);
     TDesignRecord expected = design.Record();
-    const double reflection =
-        c.airAttenuation > 0 ? std::exp(75.0 * std::log(c.airAttenuation)) : 0;
-    Repair(expected, c.expectedSlot, reflection);
+    const double a = c.airAttenuation;
+    Repair(expected, c.airSlot, a > 0 ? std::exp(75.0 * std::log(a)) : 0.0);
     ExpectSameRecord(loaded, expected);
   }
   EXPECT_NEAR(std::exp(75.0 * std::log(0.9995)), 0.96319, 1e-5);
-
   // With every slot in use and none of them the air, nothing is added.
   auto full = RandomRecord(2);
   DesignBuilder::SetText(full->Materials[7].Name, "Not the air");
@@ -314,28 +308,6 @@ TEST_F(DesignFile, RefusedLoadsLeaveTheRecordUntouched) {
             "Resource \"no-such-design.zmd\" not found");
 }
 
-#if defined(__unix__)
-// Caps the size of files this process writes, so that a save fails part-way
-// with a write error, as on a full disk.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) : oldHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, oldHandler_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*oldHandler_)(int);
-};
-#endif
-
 TEST_F(DesignFile, FailedSavesKeepThePreviousFile) {
   auto first = RandomRecord(6);
   TErrorRecord error{};
@@ -349,17 +321,23 @@ TEST_F(DesignFile, FailedSavesKeepThePreviousFile) {
             ("File open error (\"" + FullOf("missing-folder/room.zmd") + "\", mode 3)")
                 .substr(0, ZM_MESSAGE_LENGTH));
 #if defined(__unix__)
-  {
-    FileSizeLimit limit(100);  // random records barely compress
-    error = Save("room.zmd", *RandomRecord(7));
-    EXPECT_EQ(error.Failed, 1);
-    const std::string message = MessageOf(error);
-    EXPECT_TRUE(message.rfind("File write error", 0) == 0 || message.rfind("Disk full", 0) == 0)
-        << message;
-    error = {};
-    ZM_saveMaterial(PathOf("oak.zmm").c_str(), &first->Materials[4], &error);
-    EXPECT_EQ(error.Failed, 1);
-  }
+  // A cap on the size of files this process writes makes the saves fail
+  // part-way, as on a full disk (random records barely compress).
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit limit = saved;
+  limit.rlim_cur = 100;
+  auto* handler = std::signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  error = Save("room.zmd", *RandomRecord(7));
+  TErrorRecord materialError{};
+  ZM_saveMaterial(PathOf("oak.zmm").c_str(), &first->Materials[4], &materialError);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, handler);
+  const std::string message = MessageOf(error);
+  EXPECT_TRUE(message.rfind("File write error", 0) == 0 || message.rfind("Disk full", 0) == 0)
+      << message;
+  EXPECT_EQ(materialError.Failed, 1);
 #endif
   EXPECT_EQ(Get("room.zmd"), room);
   EXPECT_EQ(Get("oak.zmm"), oak);
