@@ -1,5 +1,6 @@
 #include "impulse/impulse.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -66,6 +67,8 @@ TImpulse::TImpulse(const THydra& scene) : Scene(&scene) {
   }
 
   BuildFilterTable(options.WindowType);
+  TapKernel_ = TapKernelFor(ActiveSimdPath());
+  taps_.Reset(static_cast<size_t>(TapsPerArrival()));
 
   FirstDirectTime = kNoArrivalTime;
   FirstReflectionTime = kNoArrivalTime;
@@ -75,15 +78,15 @@ TImpulse::TImpulse(const THydra& scene) : Scene(&scene) {
 
 TImpulse::~TImpulse() = default;
 
-void TImpulse::ComputeRow(double x, int32_t windowType, double* row) const {
-  row[28] = Window(windowType, x, 1.0 / HalfTaps);
+void TImpulse::ComputeValues(double x, int32_t windowType, double* values) const {
+  values[kWindowValue] = Window(windowType, x, 1.0 / HalfTaps);
   if (std::fabs(x) < 1e-8) {
     for (int b = 0; b < 7; ++b) {
       const BandSegment& seg = BandSegments[b];
-      row[4 * b] = (seg.High * seg.High - seg.Low * seg.Low) / 2;
-      row[4 * b + 2] = seg.High - seg.Low;
+      values[2 * b] = (seg.High * seg.High - seg.Low * seg.Low) / 2;
+      values[2 * b + 1] = seg.High - seg.Low;
     }
-    row[30] = 1 - TopBandLow;
+    values[14] = 1 - TopBandLow;
     return;
   }
   double x2 = x * x;
@@ -93,10 +96,10 @@ void TImpulse::ComputeRow(double x, int32_t windowType, double* row) const {
     double h = seg.High * x;
     double sinA = std::sin(a);
     double sinH = std::sin(h);
-    row[4 * b] = (h * sinH + std::cos(h) - std::cos(a) - a * sinA) / x2;
-    row[4 * b + 2] = (sinH - sinA) / x;
+    values[2 * b] = (h * sinH + std::cos(h) - std::cos(a) - a * sinA) / x2;
+    values[2 * b + 1] = (sinH - sinA) / x;
   }
-  row[30] = (std::sin(x) - std::sin(TopBandLow * x)) / x;
+  values[14] = (std::sin(x) - std::sin(TopBandLow * x)) / x;
 }
 
 void TImpulse::BuildFilterTable(int32_t windowType) {
@@ -112,69 +115,97 @@ void TImpulse::BuildFilterTable(int32_t windowType) {
 
   const int32_t n = FilterTaps;
   const int32_t h = HalfTaps;
-  size_t rows = static_cast<size_t>(kFilterPhases + 1) * static_cast<size_t>(n);
-  FilterTable.reset(new double[rows * kFilterRowSize]());
-  double* table = FilterTable.get();
-  auto rowAt = [&](int32_t j, int32_t k) {
-    return table + (static_cast<size_t>(j) * n + k) * kFilterRowSize;
-  };
-
-  for (int32_t k = 0; k < n; ++k) {
-    ComputeRow(static_cast<double>(k - h) * kPi, windowType, rowAt(0, k));
-  }
-  for (int32_t j = 1; j <= kFilterPhases; ++j) {
-    for (int32_t k = 0; k < n; ++k) {
-      double* row = rowAt(j, k);
-      ComputeRow((static_cast<double>(k - h) + j * kPhaseStep) * kPi, windowType, row);
-      double* previous = rowAt(j - 1, k);
-      for (int e = 0; e < kFilterRowSize; e += 2) previous[e + 1] = row[e] - previous[e];
+  FilterBlocks = (n + kTapBlock - 1) / kTapBlock;
+  FilterTable.Reset(static_cast<size_t>(kFilterPhases + 1) * FilterBlocks * kTapBlockDoubles);
+  double values[kTapValues];
+  for (int32_t j = 0; j <= kFilterPhases; ++j) {
+    double* row = FilterTable.get() + static_cast<size_t>(j) * FilterBlocks * kTapBlockDoubles;
+    for (int32_t m = 0; m < n; ++m) {
+      const int32_t k = n - 1 - m;
+      ComputeValues((static_cast<double>(k - h) + j * kPhaseStep) * kPi, windowType, values);
+      double* lane = row + (m / kTapBlock) * kTapBlockDoubles + m % kTapBlock;
+      for (int v = 0; v < kTapValues; ++v) lane[v * kTapBlock] = values[v];
     }
   }
 }
 
 void TImpulse::AddArrival(double time, double amplitude, const double* gains, int32_t channel) {
+  TPlacedArrival placed;
+  if (!Place(time, amplitude, gains, channel, placed)) return;
+  if (!ComputeTaps(placed, taps_.get())) return;
+  AddTaps(placed, taps_.get(), placed.Start, placed.Start + FilterTaps);
+}
+
+bool TImpulse::Place(double time, double amplitude, const double* gains, int32_t channel,
+                     TPlacedArrival& placed) {
   if (Observer != nullptr) Observer->OnArrival(time, amplitude, gains, channel);
   // A non-finite time has no sample to land on, and channels outside the
-  // eight buffers would be written out of bounds: drop both.
-  if (!std::isfinite(time) || time < 0.0) return;
-  if (channel < 0 || channel >= kImpulseChannels) return;
+  // eight buffers would be written out of bounds: drop both. A non-finite
+  // amplitude or gain would turn whole stretches of output into NaN.
+  if (!std::isfinite(time) || time < 0.0) return false;
+  if (channel < 0 || channel >= kImpulseChannels) return false;
+  bool finite = std::isfinite(amplitude);
+  for (int b = 0; b < kBandCount; ++b) finite = finite && std::isfinite(gains[b]);
+  if (!finite) return false;
 
   const double t = time * SampleRate_;
   const double whole = std::trunc(t);
   // Decide in doubles first so that a far-off time cannot overflow int32.
-  if (!(LeadInSamples + whole - HalfTaps + 1 < LengthSamples)) return;
+  if (!(LeadInSamples + whole - HalfTaps + 1 < LengthSamples)) return false;
   const int32_t i0 = static_cast<int32_t>(whole);
   const int32_t start = LeadInSamples + i0 - HalfTaps + 1;
-  const int32_t n = FilterTaps;
-  if (start + n > WrittenEnd) WrittenEnd = start + n;
+  if (start + FilterTaps > WrittenEnd) WrittenEnd = start + FilterTaps;
 
   const double phase = (t - i0) * kFilterPhases;
-  const int32_t j = static_cast<int32_t>(phase);
-  const double f = phase - j;
+  placed.Phase = static_cast<int32_t>(phase);
+  placed.Fraction = phase - placed.Phase;
+  placed.Start = start;
+  placed.Channel = channel;
+  placed.Amplitude = amplitude;
+  for (int b = 0; b < kBandCount; ++b) placed.Gains[b] = gains[b];
   ChannelUsed[channel] = true;
+  return true;
+}
 
-  double a[7];
-  double b[7];
+bool TImpulse::ComputeTaps(const TPlacedArrival& arrival, double* taps) const {
+  // A_s and B_s put the straight line of the gains between the segment's
+  // ends (times the amplitude) as A_s * w + B_s; E is the top band's gain.
+  const double* gains = arrival.Gains;
+  const double amplitude = arrival.Amplitude;
+  double coefficients[kTapCoefficients];
   for (int s = 0; s < 7; ++s) {
     const BandSegment& seg = BandSegments[s];
-    a[s] = (gains[s] - gains[s + 1]) * seg.InverseWidth * amplitude;
-    b[s] = (seg.Low * gains[s + 1] - seg.High * gains[s]) * seg.InverseWidth * amplitude;
+    coefficients[2 * s] = (gains[s] - gains[s + 1]) * seg.InverseWidth * amplitude;
+    coefficients[2 * s + 1] =
+        (seg.Low * gains[s + 1] - seg.High * gains[s]) * seg.InverseWidth * amplitude;
   }
-  const double e = gains[7] * amplitude;
+  coefficients[14] = gains[7] * amplitude;
+  // Amplitudes near the top of the double range can overflow here; such an
+  // arrival is dropped rather than turning the output into infinities.
+  for (double c : coefficients) {
+    if (!std::isfinite(c)) return false;
+  }
+  TapKernel_(PhaseRow(arrival.Phase), PhaseRow(arrival.Phase + 1), FilterBlocks, arrival.Fraction,
+             coefficients, taps);
+  return true;
+}
 
-  double* out = Channel(channel) + start;
-  // Taps are taken in descending order: the row of tap N-1-m feeds sample
-  // start + m, which mirrors the table's x axis onto time.
-  const double* row = FilterTable.get() + (static_cast<size_t>(j) * n + (n - 1)) * kFilterRowSize;
-  for (int32_t m = 0; m < n; ++m, row -= kFilterRowSize) {
-    double sum = 0.0;
-    for (int s = 0; s < 7; ++s) {
-      sum = sum + (row[4 * s] + f * row[4 * s + 1]) * a[s];
-      sum = sum + (row[4 * s + 2] + f * row[4 * s + 3]) * b[s];
-    }
-    sum = sum + (row[30] + f * row[31]) * e;
-    out[m] += sum * (row[28] + f * row[29]);
-  }
+void TImpulse::AddTaps(const TPlacedArrival& arrival, const double* taps, int32_t from,
+                       int32_t to) {
+  double* out = Channel(arrival.Channel);
+  const int32_t begin = std::max(arrival.Start, from);
+  const int32_t end = std::min(arrival.Start + FilterTaps, to);
+  const double* tap = taps - arrival.Start;
+  for (int32_t i = begin; i < end; ++i) out[i] = out[i] + tap[i];
+}
+
+void TAlignedDoubles::Reset(size_t count) {
+  constexpr size_t kAlignment = 64;
+  constexpr size_t kSlack = kAlignment / sizeof(double);
+  storage_.reset();
+  storage_.reset(new double[count + kSlack]());
+  const uintptr_t address = reinterpret_cast<uintptr_t>(storage_.get());
+  data_ = storage_.get() + (kAlignment - address % kAlignment) % kAlignment / sizeof(double);
 }
 
 }  // namespace zm

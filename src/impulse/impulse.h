@@ -3,10 +3,12 @@
 // sub-sample-accurate impulse taken from a precomputed filter table.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "impulse/tap_kernels.h"
 #include "zm/zm.h"
 
 namespace zm {
@@ -17,9 +19,6 @@ inline constexpr int kImpulseChannels = ZM_CHANNEL_COUNT;
 // Sub-sample positions of the filter table; the table holds one extra phase
 // as the far end of the last interpolation interval.
 inline constexpr int kFilterPhases = 512;
-// Doubles per filter-table row: per band segment P, dP, Q, dQ; then the
-// window and its difference, and the top band term and its difference.
-inline constexpr int kFilterRowSize = 32;
 // "No arrival seen yet" for FirstDirectTime / FirstReflectionTime.
 inline constexpr double kNoArrivalTime = 1e20;
 
@@ -31,7 +30,31 @@ struct BandSegment {
   double InverseWidth;  // 1 / (Low - High): negative
 };
 
-// Sees every arrival exactly as handed to AddArrival, before any check.
+// Doubles whose first one lies on a 64-byte boundary, so that no vector load
+// straddles two cache lines.
+class TAlignedDoubles {
+ public:
+  // `count` zeroed doubles; the previous block is released.
+  void Reset(size_t count);
+  double* get() const { return data_; }
+
+ private:
+  std::unique_ptr<double[]> storage_;
+  double* data_ = nullptr;
+};
+
+// Where an accepted arrival lands and what it carries.
+struct TPlacedArrival {
+  double Amplitude;
+  double Gains[ZM_BAND_COUNT];
+  double Fraction;  // between table phase Phase and Phase + 1
+  int32_t Start;    // sample index of the filter's first tap
+  int32_t Phase;
+  int32_t Channel;
+};
+
+// Sees every arrival exactly as handed to AddArrival or Place, before any
+// check.
 // Meant for tests and diagnostics; an impulse without one pays one branch.
 class TArrivalObserver {
  public:
@@ -51,9 +74,28 @@ class TImpulse {
 
   // Adds one arrival: time in seconds from emission, signed amplitude, the
   // linear gains at the eight band frequencies, output channel 0..7.
-  // Arrivals at negative or non-finite times, past the kept range, or on a
-  // channel outside 0..7 are dropped silently.
+  // Arrivals that Place drops, or whose taps overflow the double range, add
+  // nothing. The same as Place, ComputeTaps and AddTaps over all samples.
   void AddArrival(double time, double amplitude, const double* gains, int32_t channel);
+
+  // The first half of AddArrival: decides where the arrival lands, or drops
+  // it silently (false) when its time is negative, not finite or past the
+  // kept range, its channel lies outside 0..7, or its amplitude or a band
+  // gain is not finite. An accepted arrival marks its channel used and
+  // extends WrittenEnd.
+  bool Place(double time, double amplitude, const double* gains, int32_t channel,
+             TPlacedArrival& placed);
+
+  // The amounts a placed arrival adds to the FilterTaps samples from its
+  // Start on, into taps[0 .. TapsPerArrival()). False, and nothing to add,
+  // when they would overflow the double range.
+  bool ComputeTaps(const TPlacedArrival& arrival, double* taps) const;
+
+  // Adds the taps of `arrival` that fall on sample indices from..to-1.
+  void AddTaps(const TPlacedArrival& arrival, const double* taps, int32_t from, int32_t to);
+
+  // Room that ComputeTaps needs: FilterTaps rounded up to whole blocks.
+  int32_t TapsPerArrival() const { return FilterBlocks * kTapBlock; }
 
   // Turns the accumulated channels into the output file (defined with the
   // renderer). Changes the channel buffers in place; call once.
@@ -85,9 +127,13 @@ class TImpulse {
   int32_t HalfTaps = 0;    // H = N div 2
   // Doubles per channel buffer: 3H + LengthSamples + LeadInSamples + 2.
   int32_t BufferSamples = 0;
-  // (512 + 1) phases x N taps rows of kFilterRowSize doubles; row (j, k) at
-  // row index j * N + k.
-  std::unique_ptr<double[]> FilterTable;
+  // Phases 0 to 512, each a row of FilterBlocks blocks of kTapBlock taps
+  // (kTapValues values each, see tap_kernels.h). Tap offset m, the one that
+  // lands on sample Start + m, is lane m % 8 of block m / 8 and holds the
+  // filter's tap N - 1 - m: the table's x axis runs backwards in time.
+  // Lanes past N hold zeros.
+  TAlignedDoubles FilterTable;
+  int32_t FilterBlocks = 0;
   BandSegment BandSegments[7] = {};
   double TopBandLow = 0.0;  // u_7, the normalised top band frequency
   double FirstDirectTime = kNoArrivalTime;
@@ -95,10 +141,17 @@ class TImpulse {
 
  private:
   void BuildFilterTable(int32_t windowType);
-  void ComputeRow(double x, int32_t windowType, double* row) const;
+  // The kTapValues values of the table at x, in table order.
+  void ComputeValues(double x, int32_t windowType, double* values) const;
+  const double* PhaseRow(int32_t phase) const {
+    return FilterTable.get() + static_cast<size_t>(phase) * FilterBlocks * kTapBlockDoubles;
+  }
 
   double SampleRate_ = 44100.0;
   TArrivalObserver* Observer = nullptr;
+  TTapKernel TapKernel_ = nullptr;
+  // AddArrival's taps, so that it allocates nothing per arrival.
+  TAlignedDoubles taps_;
 };
 
 }  // namespace zm
