@@ -7,6 +7,7 @@
 #include "scene/material_list.h"
 #include "scene/wall.h"
 #include "support/power.h"
+#include "support/thread_count.h"
 
 namespace zm {
 
@@ -36,12 +37,19 @@ TTracer::TTracer(THydra& scene, int32_t groupIndex) : GroupIndex(groupIndex) {
     AirBroadbandBase = AirFactorPerUnit(options.AirAttenuation);
   }
 
+  for (int b = 0; b < kBandCount; ++b) {
+    airBand_[b] = TAirBase{AirBandBase[b], std::log(AirBandBase[b])};
+  }
+  airBroadband_ = TAirBase{AirBroadbandBase, std::log(AirBroadbandBase)};
+  Threads = ConfiguredThreadCount();
+
   WallTable.reserve(static_cast<size_t>(scene.WallCount));
   for (int32_t i = 0; i < scene.WallCount; ++i) {
     const TWall& wall = *scene.Walls[i];
     WallTable.push_back(TWallSegment{wall.X1, wall.Y1, wall.X2, wall.Y2, wall.X2 - wall.X1,
                                      wall.Y2 - wall.Y1, &wall});
   }
+  wallScan_ = std::make_unique<TWallScan>(WallTable);
 }
 
 TTracer::~TTracer() = default;
@@ -59,19 +67,31 @@ bool TTracer::Run(uint8_t* abortFlag, TProgressCallback progress, void* userData
   progress_ = progress;
   userData_ = userData;
 
+  draws_ = TDrawAhead(*Random);
   auto ray = std::make_unique<TRayState>();
+  TAccumulator accumulator(*Impulse, Threads > 1 ? Threads : 0);
   ray_ = ray.get();
+  accumulator_ = &accumulator;
   struct ClearOnExit {
-    TRayState*& ray;
-    ~ClearOnExit() { ray = nullptr; }
-  } clear{ray_};
+    TTracer& tracer;
+    ~ClearOnExit() {
+      tracer.ray_ = nullptr;
+      tracer.accumulator_ = nullptr;
+    }
+  } clear{*this};
 
   for (int32_t e = 0; e < Scene->EmitterCount; ++e) {
     TEmitter& emitter = *Scene->Emitters[e];
     if (emitter.Group != GroupIndex) continue;
     if (!TraceEmitter(emitter)) return false;
   }
+  accumulator.Finish();
   return true;
+}
+
+bool TTracer::AbortRequested() const {
+  // The host may set the byte from another thread at any time.
+  return abortFlag_ != nullptr && __atomic_load_n(abortFlag_, __ATOMIC_RELAXED) != 0;
 }
 
 bool TTracer::TraceEmitter(TEmitter& emitter) {
@@ -90,21 +110,19 @@ bool TTracer::TraceEmitter(TEmitter& emitter) {
       if (progress_ != nullptr) {
         progress_(static_cast<int32_t>(done_), total_, userData_);
       }
-      // The host may set the byte from its callback or at any other time; it
-      // is read here and only here.
-      if (abortFlag_ != nullptr && *abortFlag_ != 0) return false;
+      if (AbortRequested()) return false;
     }
 
     double theta;
     if (emitter.RandomDirections) {
-      theta = (Random->Next() - 0.5) * emitter.Spread + emitter.Direction;
+      theta = (draws_.Take() - 0.5) * emitter.Spread + emitter.Direction;
     } else {
       // A single evenly spaced ray takes the middle of the fan rather than
       // dividing zero by zero.
       const double u = n == 1 ? 0.5 : static_cast<double>(i) / static_cast<double>(n - 1);
       theta = (u - 0.5) * emitter.Spread + emitter.Direction;
     }
-    ray.Amplitude = Random->Next() < 0.5 ? 1.0 : -1.0;
+    ray.Amplitude = draws_.Take() < 0.5 ? 1.0 : -1.0;
     ray.X = emitter.X;
     ray.Y = emitter.Y;
     if (theta < 0.0) {
@@ -121,52 +139,62 @@ bool TTracer::TraceEmitter(TEmitter& emitter) {
     ray.Normalisation = normalisation;
     for (double& gain : ray.BandGain) gain = 1.0;
 
-    TraceRay(ray);
+    if (!TraceRay(ray)) return false;
     ++done_;
   }
   return true;
 }
 
-void TTracer::TraceRay(TRayState& ray) {
+bool TTracer::TraceRay(TRayState& ray) {
   const TOptions& options = *Scene->Options;
   const double minAmplitude = options.MinAmplitude;
   const double impulseLength = options.ImpulseLength;
   const double speed = options.SpeedOfSound;
-  const TWallSegment* table = WallTable.data();
-  const int32_t count = static_cast<int32_t>(WallTable.size());
+  const TWallScan& walls = *wallScan_;
   int32_t stalledHits = 0;
-  THit hit;
+  int32_t hitsToAbortCheck = kAbortCheckHits;
+  TScanBest hit;
+  int32_t lastWall = -1;  // ray.LastWall as an entry of the wall table
+  // The direction changes only where the ray reflects, not where it passes
+  // through a wall.
+  double cosine, sine;
+  DirectionOf(ray.Angle, cosine, sine);
 
   for (;;) {
-    if (minAmplitude > std::fabs(ray.Amplitude)) return;
-    if (!FindNearestHit(ray.X, ray.Y, ray.Angle, table, count, ray.LastWall, hit)) return;
-    const TWall& wall = *hit.Wall;
+    if (minAmplitude > std::fabs(ray.Amplitude)) return true;
+    if (!walls.Find(ray.X, ray.Y, ray.Angle, cosine, sine, lastWall, draws_.Peek(), hit)) {
+      return true;
+    }
+    const TWall& wall = *WallTable[hit.Index].Wall;
     ++SegmentCount;
+    if (--hitsToAbortCheck == 0) {
+      if (AbortRequested()) return false;
+      hitsToAbortCheck = kAbortCheckHits;
+    }
     // Timed to the wall's midpoint, not to the hit point.
     const double mx = ray.X - wall.MidX;
     const double my = ray.Y - wall.MidY;
     const double d = std::sqrt(mx * mx + my * my);
     const double dt = d / speed;
     // Written as "not before the end" so that a NaN time also ends the ray.
-    if (!(ray.Time + dt < impulseLength)) return;
+    if (!(ray.Time + dt < impulseLength)) return true;
     if (ray.Time + dt > ray.Time) {
       stalledHits = 0;
     } else if (++stalledHits > kMaxStalledHits) {
-      return;
+      return true;
     }
 
     if (wall.Receiver) {
       SetDirectivity(ray, wall);
-      if (ray.Reflections == 0) {
-        RecordDirect(ray, wall, d, dt);
-      } else {
-        RecordReflection(ray, wall, d, dt);
-      }
+      const bool finite = ray.Reflections == 0 ? RecordDirect(ray, wall, d, dt)
+                                               : RecordReflection(ray, wall, d, dt);
+      if (!finite) return true;
     }
 
     ray.Time = ray.Time + dt;
     ray.Distance = ray.Distance + d;
     ray.LastWall = &wall;
+    lastWall = hit.Index;
     const TMaterial& material = *wall.Material;
     ray.Amplitude = ray.Amplitude * material.Reflection;
     for (int b = 0; b < kBandCount; ++b) {
@@ -177,8 +205,17 @@ void TTracer::TraceRay(TRayState& ray) {
     ray.Y = hit.Y;
     if (wall.PassThrough) continue;
     ++ray.Reflections;
-    ray.Angle = ReflectAngle(ray.Angle, wall.Angle, material.Scatter, Random->Next());
+    // ReflectAngle(ray.Angle, wall.Angle, material.Scatter, this draw),
+    // worked out by the hit test while it looked for the wall.
+    draws_.Take();
+    ray.Angle = hit.NextAngle;
+    DirectionOf(ray.Angle, cosine, sine);
   }
+}
+
+void TTracer::DirectionOf(double angle, double& cosine, double& sine) {
+  cosine = std::cos(angle);
+  sine = std::sin(angle);
 }
 
 void TTracer::SetDirectivity(TRayState& ray, const TWall& wall) const {
@@ -186,50 +223,73 @@ void TTracer::SetDirectivity(TRayState& ray, const TWall& wall) const {
   ray.DirectivityFactor = (1.0 - w) + w * std::sin(ray.Angle - wall.Angle);
 }
 
+double TTracer::TAirBase::PowerOf(double e) const {
+  // Power's rules, with ln(Base) taken once. Power(1, e) is exactly 1 for
+  // any finite e, which spares the exponential when there is no air loss.
+  if (Base == 1.0 && std::isfinite(e)) return 1.0;
+  if (Base == 0.0) {
+    if (e == 0.0) throw EInvalidOp();
+    return 0.0;
+  }
+  if (e == 0.0) return 1.0;
+  if (Base < 0.0) throw EInvalidOp();
+  return std::exp(e * Log);
+}
+
 TTracer::TAirPath TTracer::AirAlongPath(const TRayState& ray, double d) const {
   TAirPath air;
   const double e = (ray.Distance + d) * kAirUnitsPerMetre;
-  for (int b = 0; b < kBandCount; ++b) air.Band[b] = Power(AirBandBase[b], e);
-  air.Broadband = Power(AirBroadbandBase, e);
+  for (int b = 0; b < kBandCount; ++b) air.Band[b] = airBand_[b].PowerOf(e);
+  air.Broadband = airBroadband_.PowerOf(e);
   for (int b = 0; b < kBandCount; ++b) air.Gains[b] = ray.BandGain[b] * air.Band[b];
   return air;
 }
 
-void TTracer::RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt) {
+bool TTracer::Emit(double time, double amplitude, const double* gains, int32_t channel) {
+  bool finite = std::isfinite(amplitude);
+  for (int b = 0; b < kBandCount; ++b) finite = finite && std::isfinite(gains[b]);
+  if (!finite) return false;
+  accumulator_->Add(time, amplitude, gains, channel);
+  return true;
+}
+
+bool TTracer::RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt) {
   const double t = ray.Time + dt;
   if (Impulse->FirstDirectTime > t) Impulse->FirstDirectTime = t;
-  if (Scene->Options->DirectSoundLevel == 0) return;
+  if (Scene->Options->DirectSoundLevel == 0) return true;
   const TAirPath air = AirAlongPath(ray, d);
   // The absolute value drops the ray's random sign so that all direct rays
   // add up in phase; the directivity may still turn the result negative.
   const double amplitude = std::fabs(ray.Amplitude * wall.Gain * air.Broadband) *
                            ray.Normalisation * ray.DirectivityFactor;
-  Impulse->AddArrival(t, amplitude, air.Gains, wall.Channel);
+  return Emit(t, amplitude, air.Gains, wall.Channel);
 }
 
-void TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d, double dt) {
+bool TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d, double dt) {
   const double t = ray.Time + dt;
   if (Impulse->FirstReflectionTime > t) Impulse->FirstReflectionTime = t;
   const TAirPath air = AirAlongPath(ray, d);
   const double amplitude = ray.Amplitude * wall.Gain * air.Broadband * ray.DirectivityFactor;
-  Impulse->AddArrival(t, amplitude, air.Gains, wall.Channel);
+  if (!Emit(t, amplitude, air.Gains, wall.Channel)) return false;
 
   // From the third reflection on, spread diffuse arrivals along the last
   // segment so that the late tail becomes dense: growing with f, signs
   // alternating from minus, band gains blended from before to after the
   // last wall hit.
-  if (ray.Reflections <= 2) return;
+  if (ray.Reflections <= 2) return true;
   const int32_t n = Scene->Options->SubArrivals;
+  double change[kBandCount];
+  for (int b = 0; b < kBandCount; ++b) change[b] = ray.BandGain[b] - ray.PreviousBandGain[b];
   double gains[kBandCount];
   for (int32_t j = 0; j < n; ++j) {
     const double f = (j + 0.5) / n;
     for (int b = 0; b < kBandCount; ++b) {
-      gains[b] =
-          ((ray.BandGain[b] - ray.PreviousBandGain[b]) * f + ray.PreviousBandGain[b]) * air.Band[b];
+      gains[b] = (change[b] * f + ray.PreviousBandGain[b]) * air.Band[b];
     }
     const double sign = (j % 2 == 0) ? -1.0 : 1.0;
-    Impulse->AddArrival(ray.Time + dt * f, amplitude * f * sign, gains, wall.Channel);
+    if (!Emit(ray.Time + dt * f, amplitude * f * sign, gains, wall.Channel)) return false;
   }
+  return true;
 }
 
 }  // namespace zm

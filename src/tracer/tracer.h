@@ -11,10 +11,12 @@
 #include <memory>
 #include <vector>
 
+#include "impulse/accumulator.h"
 #include "impulse/impulse.h"
 #include "scene/options.h"
 #include "support/random.h"
 #include "tracer/geometry.h"
+#include "tracer/wall_scan.h"
 #include "zm/zm.h"
 
 namespace zm {
@@ -50,11 +52,18 @@ class TTracer {
 
   // Traces every ray of every emitter of the group. Before every 512th ray
   // (0, 512, ...) calls `progress` (skipped when null) and then reads the
-  // abort byte; returns false as soon as it is nonzero, true when every ray
-  // was traced. Emitters using the default ray count get it here, in every
+  // abort byte, which it also reads every kAbortCheckHits wall hits of a
+  // ray; returns false as soon as it is nonzero, true when every ray was
+  // traced. Emitters using the default ray count get it here, in every
   // group. Refuses, before any ray, a group whose ray total the progress
-  // count cannot hold (THydra::GroupRayTotal).
+  // count cannot hold (THydra::GroupRayTotal). Progress calls come on the
+  // calling thread; the arrivals are applied to the impulse on Threads
+  // threads besides it when Threads is above 1, with the same result.
   bool Run(uint8_t* abortFlag, TProgressCallback progress, void* userData);
+
+  // One ray may meet walls for minutes (a tiny lossless room); a host that
+  // asks to stop is heard after at most this many hits.
+  static constexpr int32_t kAbortCheckHits = 65536;
 
   // A ray that keeps meeting walls without its time advancing is trapped at
   // a point (for example where two walls meet at their midpoints); after
@@ -70,15 +79,25 @@ class TTracer {
   double AirBroadbandBase = 1.0;
   std::vector<TWallSegment> WallTable;
   int32_t GroupIndex = 0;
+  // Threads of the run (ConfiguredThreadCount unless a test sets it).
+  int32_t Threads = 1;
   // Wall hits followed during the last Run: a measure of the work done.
   int64_t SegmentCount = 0;
 
  private:
   bool TraceEmitter(TEmitter& emitter);
-  void TraceRay(TRayState& ray);
+  // False when the host asked to stop during the ray.
+  bool TraceRay(TRayState& ray);
+  bool AbortRequested() const;
+  static void DirectionOf(double angle, double& cosine, double& sine);
   void SetDirectivity(TRayState& ray, const TWall& wall) const;
-  void RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt);
-  void RecordReflection(const TRayState& ray, const TWall& wall, double d, double dt);
+  // Both return false when an arrival was not finite: the ray ends there.
+  bool RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt);
+  bool RecordReflection(const TRayState& ray, const TWall& wall, double d, double dt);
+  // Hands an arrival to the impulse, or returns false when its amplitude or
+  // a band gain is not finite (an amplifying material ran away), dropping
+  // it.
+  bool Emit(double time, double amplitude, const double* gains, int32_t channel);
   // The air over the whole path of a ray to a receiver `d` metres on.
   struct TAirPath {
     double Broadband;
@@ -86,14 +105,45 @@ class TTracer {
     double Gains[kBandCount];  // the ray's band gains with the air applied
   };
   TAirPath AirAlongPath(const TRayState& ray, double d) const;
+  // Power(AirBandBase[b] or AirBroadbandBase, e) with the logarithm of the
+  // base taken once per run.
+  struct TAirBase {
+    double Base;
+    double Log;
+    double PowerOf(double e) const;
+  };
+  TAirBase airBand_[kBandCount] = {};
+  TAirBase airBroadband_ = {};
+
+  // The tracer's draws in their order, one taken from the generator ahead:
+  // the hit test works out the next reflection with the draw that it will
+  // take before the wall is known. (The generator serves nothing else.)
+  class TDrawAhead {
+   public:
+    TDrawAhead() = default;
+    explicit TDrawAhead(TRandomNumberGenerator& random) : random_(&random), next_(random.Next()) {}
+    double Peek() const { return next_; }
+    double Take() {
+      const double draw = next_;
+      next_ = random_->Next();
+      return draw;
+    }
+
+   private:
+    TRandomNumberGenerator* random_ = nullptr;
+    double next_ = 0.0;
+  };
+  TDrawAhead draws_;
 
   // Progress state shared by Run and TraceEmitter.
   int64_t done_ = 0;
   int32_t total_ = 0;
-  const volatile uint8_t* abortFlag_ = nullptr;
+  const uint8_t* abortFlag_ = nullptr;
   TProgressCallback progress_ = nullptr;
   void* userData_ = nullptr;
   TRayState* ray_ = nullptr;
+  TAccumulator* accumulator_ = nullptr;
+  std::unique_ptr<TWallScan> wallScan_;
 };
 
 }  // namespace zm

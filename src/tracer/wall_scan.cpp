@@ -1,0 +1,271 @@
+#include "tracer/wall_scan.h"
+
+#include <cmath>
+#include <numbers>
+
+#include "scene/material_list.h"
+#include "scene/wall.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ZM_X86 1
+#endif
+
+namespace zm {
+
+namespace {
+void AddLane(TWallLanes& lanes, const TWallSegment& wall, double angle, double scatter,
+             int32_t index) {
+  lanes.X1.push_back(wall.X1);
+  lanes.Y1.push_back(wall.Y1);
+  lanes.DX.push_back(wall.DX);
+  lanes.DY.push_back(wall.DY);
+  lanes.Angle.push_back(angle);
+  lanes.Scatter.push_back(scatter);
+  lanes.Index.push_back(index);
+}
+}  // namespace
+
+void TWallLanes::Add(const TWallSegment& wall, int32_t index) {
+  const TMaterial* material = wall.Wall->Material;
+  AddLane(*this, wall, wall.Wall->Angle, material ? material->Scatter : 0.0, index);
+}
+
+void TWallLanes::Pad() {
+  // A wall of no extent is parallel to every ray (den = 0): never met.
+  while (Count() % kLaneBlock != 0) AddLane(*this, TWallSegment{}, 0.0, 0.0, -1);
+}
+
+namespace {
+
+double DistanceTo(const TScanRay& ray, double x, double y) {
+  const double ex = ray.X - x;
+  const double ey = ray.Y - y;
+  return std::sqrt(ex * ex + ey * ey);
+}
+
+constexpr double kPi = std::numbers::pi;
+
+// Keeps the crossing (x, y) of lane `lane`, with the angle `next` after
+// reflecting off it, when it beats `best`. Distances are taken only when two
+// crossings compete: most rays cross one wall.
+inline void Consider(const TWallLanes& walls, int32_t lane, double x, double y, double next,
+                     const TScanRay& ray, int32_t excluded, TScanBest& best) {
+  const int32_t index = walls.Index[lane];
+  if (index == excluded) return;
+  if (best.Index < 0) {
+    best = TScanBest{0.0, x, y, next, index, false};
+    return;
+  }
+  if (!best.HasDistance) {
+    best.Distance = DistanceTo(ray, best.X, best.Y);
+    best.HasDistance = true;
+  }
+  const double distance = DistanceTo(ray, x, y);
+  if (distance < best.Distance || (distance == best.Distance && index < best.Index)) {
+    best = TScanBest{distance, x, y, next, index, true};
+  }
+}
+
+// FindNearestHit's test of one wall, lane by lane.
+void PortableScan(const TWallLanes& walls, int32_t count, const TScanRay& ray, int32_t excluded,
+                  TScanBest& best) {
+  for (int32_t i = 0; i < count; ++i) {
+    const double den = ray.DirY * walls.DX[i] - ray.DirX * walls.DY[i];
+    if (den == 0.0) continue;
+    const double ox = walls.X1[i] - ray.X;
+    const double oy = walls.Y1[i] - ray.Y;
+    const double u = (oy * ray.DirX - ox * ray.DirY) / den;
+    if (!(u >= 0.0 && u <= 1.0)) continue;
+    const double v = (oy * walls.DX[i] - ox * walls.DY[i]) / den;
+    if (!(v >= 0.0 && v <= 1.0)) continue;
+    const double next = ReflectAngle(ray.Angle, walls.Angle[i], walls.Scatter[i], ray.Draw);
+    Consider(walls, i, walls.X1[i] + walls.DX[i] * u, walls.Y1[i] + walls.DY[i] * u, next, ray,
+             excluded, best);
+  }
+}
+
+#if ZM_X86
+
+// The vector kernels compute the values of PortableScan for all lanes; a
+// lane whose crossing the scalar test would skip is masked out, and the few
+// accepted lanes are then weighed one by one in lane order.
+void Sse2Scan(const TWallLanes& walls, int32_t count, const TScanRay& ray, int32_t excluded,
+              TScanBest& best) {
+  const __m128d originX = _mm_set1_pd(ray.X), originY = _mm_set1_pd(ray.Y);
+  const __m128d dirX = _mm_set1_pd(ray.DirX), dirY = _mm_set1_pd(ray.DirY);
+  const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+  for (int32_t i = 0; i < count; i += 2) {
+    const __m128d x1 = _mm_loadu_pd(&walls.X1[i]), y1 = _mm_loadu_pd(&walls.Y1[i]);
+    const __m128d dx = _mm_loadu_pd(&walls.DX[i]), dy = _mm_loadu_pd(&walls.DY[i]);
+    const __m128d den = _mm_sub_pd(_mm_mul_pd(dirY, dx), _mm_mul_pd(dirX, dy));
+    const __m128d ox = _mm_sub_pd(x1, originX), oy = _mm_sub_pd(y1, originY);
+    const __m128d u = _mm_div_pd(_mm_sub_pd(_mm_mul_pd(oy, dirX), _mm_mul_pd(ox, dirY)), den);
+    const __m128d v = _mm_div_pd(_mm_sub_pd(_mm_mul_pd(oy, dx), _mm_mul_pd(ox, dy)), den);
+    __m128d ok = _mm_and_pd(_mm_cmpneq_pd(den, zero), _mm_cmpge_pd(u, zero));
+    ok = _mm_and_pd(ok, _mm_and_pd(_mm_cmple_pd(u, one), _mm_cmpge_pd(v, zero)));
+    int mask = _mm_movemask_pd(_mm_and_pd(ok, _mm_cmple_pd(v, one)));
+    if (mask == 0) continue;
+    const __m128d hx = _mm_add_pd(x1, _mm_mul_pd(dx, u));
+    const __m128d hy = _mm_add_pd(y1, _mm_mul_pd(dy, u));
+    double x[2], y[2];
+    _mm_storeu_pd(x, hx);
+    _mm_storeu_pd(y, hy);
+    for (; mask != 0; mask &= mask - 1) {
+      const int lane = i + __builtin_ctz(static_cast<unsigned>(mask));
+      const double next = ReflectAngle(ray.Angle, walls.Angle[lane], walls.Scatter[lane], ray.Draw);
+      Consider(walls, lane, x[lane - i], y[lane - i], next, ray, excluded, best);
+    }
+  }
+}
+
+// ReflectAngle, step for step, for four walls at once.
+__attribute__((target("avx2"))) __m256d Avx2Reflect(__m256d angle, __m256d wallAngle,
+                                                    __m256d scatter, __m256d offset) {
+  const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
+  const __m256d twoPi = _mm256_set1_pd(kTwoPi), pi = _mm256_set1_pd(kPi);
+  __m256d a = _mm256_sub_pd(angle, wallAngle);
+  __m256d k = _mm256_round_pd(_mm256_div_pd(a, twoPi), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  k = _mm256_blendv_pd(k, _mm256_sub_pd(k, one), _mm256_cmp_pd(a, zero, _CMP_LT_OQ));
+  a = _mm256_sub_pd(a, _mm256_mul_pd(twoPi, k));
+  const __m256d fromLeft = _mm256_cmp_pd(a, pi, _CMP_GT_OQ);
+  a = _mm256_blendv_pd(a, _mm256_sub_pd(twoPi, a), fromLeft);
+  a = _mm256_add_pd(a, _mm256_mul_pd(offset, scatter));
+  a = _mm256_blendv_pd(a, pi, _mm256_cmp_pd(a, pi, _CMP_GT_OQ));
+  a = _mm256_blendv_pd(a, zero, _mm256_cmp_pd(a, zero, _CMP_LT_OQ));
+  return _mm256_blendv_pd(_mm256_sub_pd(wallAngle, a),
+                          _mm256_add_pd(wallAngle, _mm256_add_pd(twoPi, a)), fromLeft);
+}
+
+__attribute__((target("avx2"))) void Avx2Scan(const TWallLanes& walls, int32_t count,
+                                              const TScanRay& ray, int32_t excluded,
+                                              TScanBest& best) {
+  const __m256d originX = _mm256_set1_pd(ray.X), originY = _mm256_set1_pd(ray.Y);
+  const __m256d dirX = _mm256_set1_pd(ray.DirX), dirY = _mm256_set1_pd(ray.DirY);
+  const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
+  const __m256d angle = _mm256_set1_pd(ray.Angle), offset = _mm256_set1_pd(ray.Draw - 0.5);
+  for (int32_t i = 0; i < count; i += 4) {
+    const __m256d next = Avx2Reflect(angle, _mm256_loadu_pd(&walls.Angle[i]),
+                                     _mm256_loadu_pd(&walls.Scatter[i]), offset);
+    const __m256d x1 = _mm256_loadu_pd(&walls.X1[i]), y1 = _mm256_loadu_pd(&walls.Y1[i]);
+    const __m256d dx = _mm256_loadu_pd(&walls.DX[i]), dy = _mm256_loadu_pd(&walls.DY[i]);
+    const __m256d den = _mm256_sub_pd(_mm256_mul_pd(dirY, dx), _mm256_mul_pd(dirX, dy));
+    const __m256d ox = _mm256_sub_pd(x1, originX), oy = _mm256_sub_pd(y1, originY);
+    const __m256d u =
+        _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(oy, dirX), _mm256_mul_pd(ox, dirY)), den);
+    const __m256d v =
+        _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(oy, dx), _mm256_mul_pd(ox, dy)), den);
+    __m256d ok =
+        _mm256_and_pd(_mm256_cmp_pd(den, zero, _CMP_NEQ_UQ), _mm256_cmp_pd(u, zero, _CMP_GE_OQ));
+    ok = _mm256_and_pd(
+        ok, _mm256_and_pd(_mm256_cmp_pd(u, one, _CMP_LE_OQ), _mm256_cmp_pd(v, zero, _CMP_GE_OQ)));
+    int mask = _mm256_movemask_pd(_mm256_and_pd(ok, _mm256_cmp_pd(v, one, _CMP_LE_OQ)));
+    if (mask == 0) continue;
+    const __m256d hx = _mm256_add_pd(x1, _mm256_mul_pd(dx, u));
+    const __m256d hy = _mm256_add_pd(y1, _mm256_mul_pd(dy, u));
+    double x[4], y[4], nexts[4];
+    _mm256_storeu_pd(x, hx);
+    _mm256_storeu_pd(y, hy);
+    _mm256_storeu_pd(nexts, next);
+    for (; mask != 0; mask &= mask - 1) {
+      const int lane = __builtin_ctz(static_cast<unsigned>(mask));
+      Consider(walls, i + lane, x[lane], y[lane], nexts[lane], ray, excluded, best);
+    }
+  }
+}
+
+// ReflectAngle, step for step, for eight walls at once.
+__attribute__((target("avx512f"))) __m512d Avx512Reflect(__m512d angle, __m512d wallAngle,
+                                                         __m512d scatter, __m512d offset) {
+  const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0);
+  const __m512d twoPi = _mm512_set1_pd(kTwoPi), pi = _mm512_set1_pd(kPi);
+  __m512d a = _mm512_sub_pd(angle, wallAngle);
+  __m512d k = _mm512_maskz_roundscale_pd(0xFF, _mm512_div_pd(a, twoPi),
+                                         _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  k = _mm512_mask_sub_pd(k, _mm512_cmp_pd_mask(a, zero, _CMP_LT_OQ), k, one);
+  a = _mm512_sub_pd(a, _mm512_mul_pd(twoPi, k));
+  const __mmask8 fromLeft = _mm512_cmp_pd_mask(a, pi, _CMP_GT_OQ);
+  a = _mm512_mask_sub_pd(a, fromLeft, twoPi, a);
+  a = _mm512_add_pd(a, _mm512_mul_pd(offset, scatter));
+  a = _mm512_mask_mov_pd(a, _mm512_cmp_pd_mask(a, pi, _CMP_GT_OQ), pi);
+  a = _mm512_mask_mov_pd(a, _mm512_cmp_pd_mask(a, zero, _CMP_LT_OQ), zero);
+  return _mm512_mask_blend_pd(fromLeft, _mm512_sub_pd(wallAngle, a),
+                              _mm512_add_pd(wallAngle, _mm512_add_pd(twoPi, a)));
+}
+
+__attribute__((target("avx512f"))) void Avx512Scan(const TWallLanes& walls, int32_t count,
+                                                   const TScanRay& ray, int32_t excluded,
+                                                   TScanBest& best) {
+  const __m512d originX = _mm512_set1_pd(ray.X), originY = _mm512_set1_pd(ray.Y);
+  const __m512d dirX = _mm512_set1_pd(ray.DirX), dirY = _mm512_set1_pd(ray.DirY);
+  const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0);
+  const __m512d angle = _mm512_set1_pd(ray.Angle), offset = _mm512_set1_pd(ray.Draw - 0.5);
+  for (int32_t i = 0; i < count; i += 8) {
+    const __m512d next = Avx512Reflect(angle, _mm512_loadu_pd(&walls.Angle[i]),
+                                       _mm512_loadu_pd(&walls.Scatter[i]), offset);
+    const __m512d x1 = _mm512_loadu_pd(&walls.X1[i]), y1 = _mm512_loadu_pd(&walls.Y1[i]);
+    const __m512d dx = _mm512_loadu_pd(&walls.DX[i]), dy = _mm512_loadu_pd(&walls.DY[i]);
+    const __m512d den = _mm512_sub_pd(_mm512_mul_pd(dirY, dx), _mm512_mul_pd(dirX, dy));
+    const __m512d ox = _mm512_sub_pd(x1, originX), oy = _mm512_sub_pd(y1, originY);
+    const __m512d u =
+        _mm512_div_pd(_mm512_sub_pd(_mm512_mul_pd(oy, dirX), _mm512_mul_pd(ox, dirY)), den);
+    const __m512d v =
+        _mm512_div_pd(_mm512_sub_pd(_mm512_mul_pd(oy, dx), _mm512_mul_pd(ox, dy)), den);
+    // Side by side rather than one masking the next: the hit test is on the
+    // path from one segment of a ray to the next, so its latency counts.
+    const __mmask8 inU =
+        _mm512_cmp_pd_mask(u, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(u, one, _CMP_LE_OQ);
+    const __mmask8 inV =
+        _mm512_cmp_pd_mask(v, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(v, one, _CMP_LE_OQ);
+    const __mmask8 mask = _mm512_cmp_pd_mask(den, zero, _CMP_NEQ_UQ) & inU & inV;
+    if (mask == 0) continue;
+    const __m512d hx = _mm512_add_pd(x1, _mm512_mul_pd(dx, u));
+    const __m512d hy = _mm512_add_pd(y1, _mm512_mul_pd(dy, u));
+    double x[8], y[8], nexts[8];
+    _mm512_storeu_pd(x, hx);
+    _mm512_storeu_pd(y, hy);
+    _mm512_storeu_pd(nexts, next);
+    for (unsigned bits = mask; bits != 0; bits &= bits - 1) {
+      const int lane = __builtin_ctz(bits);
+      Consider(walls, i + lane, x[lane], y[lane], nexts[lane], ray, excluded, best);
+    }
+  }
+}
+
+#endif
+
+}  // namespace
+
+TScanKernel ScanKernelFor(TSimdPath path) {
+  switch (path) {
+#if ZM_X86
+    case TSimdPath::Sse2:
+      return Sse2Scan;
+    case TSimdPath::Avx2:
+      return Avx2Scan;
+    case TSimdPath::Avx512:
+      return Avx512Scan;
+#endif
+    default:
+      return PortableScan;
+  }
+}
+
+TWallScan::TWallScan(const std::vector<TWallSegment>& table)
+    : kernel_(ScanKernelFor(ActiveSimdPath())) {
+  for (size_t i = 0; i < table.size(); ++i) lanes_.Add(table[i], static_cast<int32_t>(i));
+  lanes_.Pad();
+}
+
+bool TWallScan::Find(double originX, double originY, double angle, double cosine, double sine,
+                     int32_t excluded, double draw, TScanBest& best) const {
+  // As FindNearestHit: the direction carries the rounding of the far end.
+  const double endX = originX + cosine * kRayLength;
+  const double endY = originY + sine * kRayLength;
+  const TScanRay ray{originX, originY, endX - originX, endY - originY, angle, draw};
+  best = TScanBest{};
+  kernel_(lanes_, lanes_.Count(), ray, excluded, best);
+  return best.Index >= 0;
+}
+
+}  // namespace zm
