@@ -2,8 +2,4 @@
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(ZM_MINGW_PREFIX i686-w64-mingw32 CACHE STRING "Target triplet of the mingw-w64 tools")
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
-
-# SSE2 arithmetic, so that doubles round exactly as in the 64-bit builds
-# (the x87 unit would keep 80-bit intermediates).
-set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
-set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
+include(${CMAKE_CURRENT_LIST_DIR}/i386-codegen.cmake)
