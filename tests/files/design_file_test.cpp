@@ -60,7 +60,10 @@ class DesignFile : public test::ScratchFolder {
     record->Groups[0].InUse = 1;
     for (int i = 0; i < ZM_MATERIAL_SLOTS; ++i) {
       record->Materials[i].InUse = 1;
-      DesignBuilder::SetText(record->Materials[i].Name, "Material " + std::to_string(i));
+      // Two strings, not a literal plus a string: GCC 12 gives a false
+      // -Wrestrict warning for that in 32-bit builds.
+      DesignBuilder::SetText(record->Materials[i].Name,
+                             std::string("Material ") + std::to_string(i));
     }
     DesignBuilder::SetText(record->Materials[7].Name, ZM_AIR_MATERIAL_NAME);
     return record;
