@@ -4,10 +4,12 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "design_json.h"
+#include "materials.h"
 
 namespace zm::cli {
 
@@ -53,6 +55,23 @@ bool IsDesignMagic(const std::string& bytes) {
   return bytes.size() >= 4 && bytes.compare(0, 3, "ZMD") == 0 && bytes[3] >= '0' && bytes[3] <= '5';
 }
 
+TMaterialEntry LoadMaterialFile(const std::string& path) {
+  // A name starting with "mem:" would open a throw-away memory resource.
+  const std::string enginePath = path.rfind("mem:", 0) == 0 ? "./" + path : path;
+  TMaterialEntry material{};
+  TErrorRecord error{};
+  ZM_loadMaterial(enginePath.c_str(), &material, &error);
+  if (error.Failed) throw ToolError(path + ": " + ErrorText(error));
+  return material;
+}
+
+// Materials named from the catalogue or by material files, which a JSON
+// document finds beside itself.
+MaterialFormContext MaterialFormsBeside(const std::string& jsonPath,
+                                        const MaterialCatalogue& catalogue) {
+  return {&catalogue, std::filesystem::path(jsonPath).parent_path().string(), LoadMaterialFile};
+}
+
 }  // namespace
 
 std::string ErrorText(const TErrorRecord& error) {
@@ -87,7 +106,9 @@ Document LoadDocument(const std::string& path, bool materialHint) {
     throw ToolError(path + ": not a design file, a material file or a JSON design");
   }
   try {
-    const Json json = ParseJsonText(bytes, path);
+    Json json = ParseJsonText(bytes, path);
+    const MaterialCatalogue catalogue = MaterialCatalogue::BuiltIn();
+    LowerMaterialForms(json, MaterialFormsBeside(path, catalogue));
     const std::string format = JsonFormatOf(json);
     if (format == kMaterialFormat || (format.empty() && materialHint)) {
       doc.kind = DocumentKind::Material;
