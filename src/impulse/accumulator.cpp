@@ -38,7 +38,7 @@ TAccumulator::TAccumulator(TImpulse& impulse, int32_t workers)
       tapStride_(impulse.TapsPerArrival()) {
   for (TBatch& slot : slots_) slot.Arrivals.reserve(static_cast<size_t>(batchSize_));
   filling_ = &slots_[0];
-  taps_.Reset(static_cast<size_t>(batchSize_) * tapStride_);
+  taps_.Reset(static_cast<size_t>(batchSize_) * tapStride_, false);
   adds_.assign(static_cast<size_t>(batchSize_), 0);
   orders_.resize(static_cast<size_t>(std::max(workers, 1)));
   for (TPhaseOrder& order : orders_) {

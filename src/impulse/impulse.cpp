@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <numbers>
@@ -61,14 +62,14 @@ TImpulse::TImpulse(const THydra& scene) : Scene(&scene) {
   if (perChannel > INT32_MAX / kImpulseChannels) throw std::bad_alloc();
   BufferSamples = static_cast<int32_t>(perChannel);
   size_t total = static_cast<size_t>(perChannel) * kImpulseChannels;
-  ChannelStorage.reset(new double[total]());
+  ChannelStorage.Reset(total, true);
   for (int c = 0; c < kImpulseChannels; ++c) {
     Channels[c] = ChannelStorage.get() + static_cast<size_t>(c) * perChannel;
   }
 
   BuildFilterTable(options.WindowType);
   TapKernel_ = TapKernelFor(ActiveSimdPath());
-  taps_.Reset(static_cast<size_t>(TapsPerArrival()));
+  taps_.Reset(static_cast<size_t>(TapsPerArrival()), false);
 
   FirstDirectTime = kNoArrivalTime;
   FirstReflectionTime = kNoArrivalTime;
@@ -116,7 +117,8 @@ void TImpulse::BuildFilterTable(int32_t windowType) {
   const int32_t n = FilterTaps;
   const int32_t h = HalfTaps;
   FilterBlocks = (n + kTapBlock - 1) / kTapBlock;
-  FilterTable.Reset(static_cast<size_t>(kFilterPhases + 1) * FilterBlocks * kTapBlockDoubles);
+  // Lanes past N stay zero: they are computed with the others, never added.
+  FilterTable.Reset(static_cast<size_t>(kFilterPhases + 1) * FilterBlocks * kTapBlockDoubles, true);
   double values[kTapValues];
   for (int32_t j = 0; j <= kFilterPhases; ++j) {
     double* row = FilterTable.get() + static_cast<size_t>(j) * FilterBlocks * kTapBlockDoubles;
@@ -199,13 +201,23 @@ void TImpulse::AddTaps(const TPlacedArrival& arrival, const double* taps, int32_
   for (int32_t i = begin; i < end; ++i) out[i] = out[i] + tap[i];
 }
 
-void TAlignedDoubles::Reset(size_t count) {
+void TAlignedDoubles::Reset(size_t count, bool zeroed) {
   constexpr size_t kAlignment = 64;
   constexpr size_t kSlack = kAlignment / sizeof(double);
   storage_.reset();
-  storage_.reset(new double[count + kSlack]());
-  const uintptr_t address = reinterpret_cast<uintptr_t>(storage_.get());
-  data_ = storage_.get() + (kAlignment - address % kAlignment) % kAlignment / sizeof(double);
+  data_ = nullptr;
+  if (count > SIZE_MAX / sizeof(double) - kSlack) throw std::bad_alloc();
+  const size_t bytes = (count + kSlack) * sizeof(double);
+  void* block = zeroed ? std::calloc(1, bytes) : std::malloc(bytes);
+  if (block == nullptr) throw std::bad_alloc();
+  storage_.reset(block);
+  const uintptr_t address = reinterpret_cast<uintptr_t>(block);
+  data_ = static_cast<double*>(block) +
+          (kAlignment - address % kAlignment) % kAlignment / sizeof(double);
+}
+
+void TAlignedDoubles::TFree::operator()(void* block) const {
+  std::free(block);
 }
 
 }  // namespace zm

@@ -34,12 +34,17 @@ struct BandSegment {
 // straddles two cache lines.
 class TAlignedDoubles {
  public:
-  // `count` zeroed doubles; the previous block is released.
-  void Reset(size_t count);
+  // `count` doubles, zeroed when `zeroed` (a large block then comes as fresh
+  // zero pages, and pages never written cost nothing); the previous block is
+  // released. Throws std::bad_alloc.
+  void Reset(size_t count, bool zeroed);
   double* get() const { return data_; }
 
  private:
-  std::unique_ptr<double[]> storage_;
+  struct TFree {
+    void operator()(void* block) const;
+  };
+  std::unique_ptr<void, TFree> storage_;
   double* data_ = nullptr;
 };
 
@@ -113,7 +118,7 @@ class TImpulse {
   void SetArrivalObserver(TArrivalObserver* observer) { Observer = observer; }
 
   // One block holding the eight channel buffers, zeroed at construction.
-  std::unique_ptr<double[]> ChannelStorage;
+  TAlignedDoubles ChannelStorage;
   // Start (buffer position 0, sample index -H) of each channel buffer.
   double* Channels[kImpulseChannels] = {};
   // Channel received at least one arrival; 0 and 1 are always written out.

@@ -1,10 +1,11 @@
 // The tracer's nearest-hit search: exactly the wall, hit point and tie rule
 // of FindNearestHit's linear scan, found faster. Every wall is tested with
-// the same arithmetic as there, several walls per vector instruction; in
-// rooms of many walls a uniform grid over the plan limits the tests to the
-// walls near the ray. Alongside, the vector paths compute ReflectAngle off
-// every wall they test, so that the direction after the hit is ready the
-// moment the wall is known: on a ray, each segment waits for the last.
+// the same arithmetic as there, several walls per vector instruction, and
+// a division-free prefilter spares the divisions for the blocks of walls
+// that the ray cannot cross. Alongside, the vector paths compute
+// ReflectAngle off every wall they test, so that the direction after the hit
+// is ready the moment the wall is known: on a ray each segment waits for the
+// last, so the time from one hit test to the next is what counts.
 #pragma once
 
 #include <cstdint>
@@ -15,21 +16,17 @@
 
 namespace zm {
 
-// Walls laid out for vector tests: one array per field, the walls of a run
-// of lanes side by side, padded with walls that are never met.
+inline constexpr int32_t kLaneBlock = 8;
+
+// Walls laid out for vector tests: one array per field, padded to whole
+// blocks of kLaneBlock lanes with walls that are never met.
 struct TWallLanes {
   std::vector<double> X1, Y1, DX, DY;
   std::vector<double> Angle, Scatter;  // the wall's, and its material's
   std::vector<int32_t> Index;          // the wall's entry in the wall table
 
-  // `wall.Wall` must be a wall of the scene with its material.
-  void Add(const TWallSegment& wall, int32_t index);
-  // Pads to a whole number of kLaneBlock lanes.
-  void Pad();
   int32_t Count() const { return static_cast<int32_t>(Index.size()); }
 };
-
-inline constexpr int32_t kLaneBlock = 8;
 
 // The ray as the hit test sees it: origin and the direction vector D of
 // FindNearestHit (the stored far end minus the origin); its angle, and the
@@ -51,18 +48,18 @@ struct TScanBest {
   bool HasDistance = false;
 };
 
-// Tests lanes [0, count) of `walls` (count a multiple of kLaneBlock) and
-// keeps the better of each accepted crossing and `best`. The wall with
-// table index `excluded` is skipped.
-using TScanKernel = void (*)(const TWallLanes& walls, int32_t count, const TScanRay& ray,
-                             int32_t excluded, TScanBest& best);
+// Tests every lane of `walls`, in lane order, and keeps the better of each
+// accepted crossing and `best`. The wall with table index `excluded` is
+// skipped.
+using TScanKernel = void (*)(const TWallLanes& walls, const TScanRay& ray, int32_t excluded,
+                             TScanBest& best);
 
 TScanKernel ScanKernelFor(TSimdPath path);
 
 class TWallScan {
  public:
-  // Lays out `table` (which must outlive the scan) for the kernels of the
-  // active SIMD path.
+  // Lays out `table`, whose entries refer to walls of a scene with their
+  // materials, for the kernel of the active SIMD path.
   explicit TWallScan(const std::vector<TWallSegment>& table);
 
   // FindNearestHit for the ray leaving (originX, originY) at `angle`, whose
