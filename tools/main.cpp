@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -19,6 +20,7 @@
 #include "design_io.h"
 #include "design_json.h"
 #include "design_summary.h"
+#include "materials.h"
 #include "svg_plot.h"
 
 namespace zm::cli {
@@ -366,15 +368,55 @@ int PlotIr(const std::string& path, const std::string& output, int channel) {
   return 0;
 }
 
+// The catalogue's entries that match every word of `query`, with their
+// sources; exits 1 when none does, as grep does.
+int Materials(const std::vector<std::string>& words) {
+  std::string query;
+  for (const std::string& w : words) query += w + " ";
+  const MaterialCatalogue catalogue = MaterialCatalogue::BuiltIn();
+  const std::vector<const CatalogueEntry*> found = catalogue.Search(query);
+  if (found.empty()) {
+    std::fprintf(stderr, "zm: no catalogue material matches all of: %s\n", query.c_str());
+    return kExitFailure;
+  }
+  std::printf("%-30s", "id");
+  for (double band : catalogue.Bands()) {
+    std::printf("%7s", band < 1000 ? std::to_string(int(band)).c_str()
+                                   : (std::to_string(int(band / 1000)) + "k").c_str());
+  }
+  std::printf("  name [source]\n");
+  std::vector<std::string> cited;
+  for (const CatalogueEntry* e : found) {
+    std::printf("%-30s", e->id.c_str());
+    for (double alpha : e->absorption) {
+      // Two decimals as most tables print them, three where a table does.
+      std::printf(std::fabs(alpha * 100 - std::round(alpha * 100)) < 1e-9 ? "%7.2f" : "%7.3f",
+                  alpha);
+    }
+    std::printf("  %s [%s]\n", e->name.c_str(), e->source.c_str());
+    if (std::find(cited.begin(), cited.end(), e->source) == cited.end()) cited.push_back(e->source);
+  }
+  std::printf("\n%zu of %zu materials: energy absorption coefficients per octave band (Hz), from\n",
+              found.size(), catalogue.Entries().size());
+  for (const std::string& key : cited) {
+    const CatalogueSource* s = catalogue.Source(key);
+    std::printf("  [%s] %s\n      %s\n", key.c_str(), s->title.c_str(), s->url.c_str());
+  }
+  std::printf("In a JSON design: {\"catalogue\": \"%s\", \"scattering\": 0.1}\n",
+              found[0]->id.c_str());
+  return 0;
+}
+
 // The values of every command's arguments and options.
 struct Arguments {
   std::string design, output, input;
+  std::vector<std::string> words;
   int group = 0, channel = 0;
   bool quiet = false, report = false, json = false;
 };
 
 struct Commands {
-  CLI::App *render, *convert, *info, *analyze, *plan, *ir;
+  CLI::App *render, *convert, *info, *analyze, *plan, *ir, *materials;
 };
 
 Commands DefineCommands(CLI::App& app, Arguments& a) {
@@ -409,6 +451,10 @@ Commands DefineCommands(CLI::App& app, Arguments& a) {
   c.ir->add_option("IR", a.input, "impulse response")->required();
   c.ir->add_option("SVG", a.output, "SVG file to write")->required();
   c.ir->add_option("--channel", a.channel, "channel to draw");
+
+  c.materials = app.add_subcommand(
+      "materials", "List the material catalogue, or the entries matching every WORD");
+  c.materials->add_option("WORD", a.words, "words to look for in ids, names and categories");
   return c;
 }
 
@@ -419,6 +465,7 @@ int RunCommand(const Commands& c, const Arguments& a) {
   if (c.analyze->parsed()) return Analyze(a.input, a.json);
   if (c.plan->parsed()) return PlotPlan(a.design, a.output);
   if (c.ir->parsed()) return PlotIr(a.input, a.output, a.channel);
+  if (c.materials->parsed()) return Materials(a.words);
   return kExitUsage;
 }
 

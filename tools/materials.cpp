@@ -247,27 +247,29 @@ AbsorptionCurve ReadAbsorption(const Json& value, const std::string& path) {
     }
     const int first = value.size() == 6 ? 1 : 0;
     for (size_t i = 0; i < value.size(); ++i) {
-      curve.frequencies.push_back(kOctaveCentres[first + int(i)]);
+      curve.frequencies.push_back(kAbsorptionOctaves[first + int(i)]);
       curve.alpha.push_back(ReadFraction(value[i], Index(path, i), "an absorption coefficient"));
     }
     return curve;
   }
   if (!value.is_object()) Fail(path, "expected an array or an object of coefficients");
   for (auto it = value.begin(); it != value.end(); ++it) {
-    const auto* label = std::find(std::begin(kOctaveLabels), std::end(kOctaveLabels), it.key());
-    if (label == std::end(kOctaveLabels)) {
+    const auto* label =
+        std::find(std::begin(kAbsorptionOctaveLabels), std::end(kAbsorptionOctaveLabels), it.key());
+    if (label == std::end(kAbsorptionOctaveLabels)) {
       Fail(Join(path, it.key()), "not an octave band (63, 125, 250, 500, 1000, 2000, 4000, 8000)");
     }
   }
-  for (int k = 0; k < kOctaveCount; ++k) {
-    const auto it = value.find(kOctaveLabels[k]);
+  for (int k = 0; k < kAbsorptionOctaveCount; ++k) {
+    const auto it = value.find(kAbsorptionOctaveLabels[k]);
     if (it == value.end()) {
-      if (k >= 1 && k <= 6) Fail(path, std::string("missing the ") + kOctaveLabels[k] + " Hz band");
+      if (k >= 1 && k <= 6)
+        Fail(path, std::string("missing the ") + kAbsorptionOctaveLabels[k] + " Hz band");
       continue;
     }
-    curve.frequencies.push_back(kOctaveCentres[k]);
+    curve.frequencies.push_back(kAbsorptionOctaves[k]);
     curve.alpha.push_back(
-        ReadFraction(*it, Join(path, kOctaveLabels[k]), "an absorption coefficient"));
+        ReadFraction(*it, Join(path, kAbsorptionOctaveLabels[k]), "an absorption coefficient"));
   }
   return curve;
 }

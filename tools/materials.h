@@ -22,13 +22,13 @@ inline constexpr double kBandFrequencies[ZM_BAND_COUNT] = {0,    150,  320,  800
                                                            1800, 4000, 9000, 21000};
 
 // Octave centres 1000 * 2^k Hz and the nominal labels tables print.
-inline constexpr double kOctaveCentres[] = {62.5, 125, 250, 500, 1000, 2000, 4000, 8000};
-inline constexpr const char* kOctaveLabels[] = {"63",   "125",  "250",  "500",
-                                                "1000", "2000", "4000", "8000"};
-inline constexpr int kOctaveCount = 8;
+inline constexpr double kAbsorptionOctaves[] = {62.5, 125, 250, 500, 1000, 2000, 4000, 8000};
+inline constexpr const char* kAbsorptionOctaveLabels[] = {"63",   "125",  "250",  "500",
+                                                          "1000", "2000", "4000", "8000"};
+inline constexpr int kAbsorptionOctaveCount = 8;
 
 // Energy absorption coefficients at ascending octave centres (a subset of
-// kOctaveCentres holding at least 125 Hz to 4 kHz).
+// kAbsorptionOctaves holding at least 125 Hz to 4 kHz).
 struct AbsorptionCurve {
   std::vector<double> frequencies;
   std::vector<double> alpha;

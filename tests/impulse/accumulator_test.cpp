@@ -43,16 +43,6 @@ struct Accumulator {
   std::unique_ptr<TImpulse> impulse;
 };
 
-TEST(ImpulseAccumulator, ConstructionState) {
-  Accumulator acc(33, 0, 1, 0.5, 44100);
-  const TImpulse& im = *acc.impulse;
-  EXPECT_EQ(im.LengthSamples, 1 + 22050);
-  EXPECT_EQ(im.LeadInSamples, 512);
-  EXPECT_EQ(im.BufferSamples, 3 * 16 + 22051 + 512 + 2);
-  for (int c = 0; c < 8; ++c) EXPECT_EQ(im.ChannelUsed[c], c < 2) << c;
-  EXPECT_EQ(acc.All(), std::vector<double>(8 * static_cast<size_t>(im.BufferSamples), 0.0));
-}
-
 TEST(ImpulseAccumulator, FlatArrivalOnExactSampleHitsOneSampleForEveryWindow) {
   const double gains[8] = {0.75, 0.75, 0.75, 0.75, 0.75, 0.75, 0.75, 0.75};
   for (int n : {32, 33}) {
