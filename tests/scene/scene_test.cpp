@@ -75,16 +75,6 @@ TEST(Hydra, GroupRayTotalCountsEffectiveRaysAndRefusesWhatProgressCannotCount) {
   EXPECT_ERROR(scene.GroupRayTotal(0), ERangeError, "Group 0: total ray count exceeds 2147483647");
 }
 
-TEST(MaterialList, CompareOrdersEmptyFirstThenUnsignedBytes) {
-  auto compare = [](const char* a, const char* b) {
-    return TMaterialList::Compare(TMaterialListItem(a), TMaterialListItem(b));
-  };
-  EXPECT_EQ(compare("", "a"), -1);
-  EXPECT_EQ(compare("Wood", "Woods"), -'s');  // a prefix's end reads as zero
-  EXPECT_EQ(compare("Brick", "brick"), 'B' - 'b');
-  EXPECT_EQ(compare("\xE9t\xE9", "zinc"), 0xE9 - 'z');  // bytes above 127 are unsigned
-}
-
 TEST(MaterialList, DuplicatesAreRefusedAndLookupsAreExact) {
   DesignBuilder b;
   b.AddMaterial("Brick", 0.5);
