@@ -13,9 +13,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "acoustics.h"
+#include "audio_export.h"
 #include "audio_file.h"
 #include "design_io.h"
 #include "design_json.h"
@@ -259,14 +261,54 @@ int EndCompletedRender(const std::string& output, const std::string& enginePath,
   return 0;
 }
 
+// Where the engine writes when the tool converts its file afterwards: a
+// hidden file beside the output, so that a long render fills the output's
+// disk rather than a small temporary one.
+std::string EngineFileBeside(const std::string& output) {
+  const std::filesystem::path path(output);
+  return (path.parent_path() /
+          ("." + path.filename().string() + ".zm-" + std::to_string(getpid()) + ".wav"))
+      .string();
+}
+
+// Converts the engine's file to the asked format, then reports on the
+// result as a render does.
+int EndExportedRender(const std::string& output, const std::string& enginePath,
+                      const TDesignRecord& design, const ExportFormat& format, Progress& progress,
+                      bool report) {
+  progress.Finish(true);
+  AudioData rendered;
+  try {
+    rendered = ReadAudioFile(enginePath);
+  } catch (...) {
+    std::filesystem::remove(enginePath);
+    throw;
+  }
+  std::filesystem::remove(enginePath);
+  // The engine names an untitled output after its path, which here is the
+  // hidden file's: the tag names the real one.
+  AudioTags tags{AsUtf8(rendered.title), AsUtf8(NameText(design.Comment))};
+  if (NameText(design.Title).empty()) tags.title = AsUtf8(output);
+  const ExportResult written = WriteAudioAs(output, rendered, format, tags);
+  const AudioData audio = ReadAudioFile(output);
+  PrintRenderSummary(output, design, audio);
+  std::printf("Format: %s%s%s.\n", written.description.c_str(), written.note.empty() ? "" : "; ",
+              written.note.c_str());
+  if (report) std::printf("\n%s", FormatReport(AnalyseAudio(audio)).c_str());
+  return 0;
+}
+
 int Render(const std::string& designPath, const std::string& output, int group, bool quiet,
-           bool report) {
+           bool report, const std::string& formatName) {
   std::unique_ptr<TDesignRecord> design = LoadDesign(EnginePath(designPath));
   if (group < 0 || group >= ZM_GROUP_SLOTS) {
     throw ToolError("--group " + std::to_string(group) + " is outside 0 to " +
                     std::to_string(ZM_GROUP_SLOTS - 1));
   }
-  const std::string enginePath = EnginePath(output);
+  // Without --format the engine's own file is the output, unchanged.
+  std::optional<ExportFormat> format;
+  if (!formatName.empty()) format = ParseExportFormat(formatName);
+  const std::string enginePath = format ? EngineFileBeside(output) : EnginePath(output);
   std::error_code ignored;
   const bool existed = std::filesystem::exists(enginePath, ignored);
   uint8_t abortFlag = 0;
@@ -283,10 +325,32 @@ int Render(const std::string& designPath, const std::string& output, int group, 
   if (outcome.error.Failed || outcome.interrupted) {
     return EndUnfinishedRender(outcome.error, enginePath, existed, progress);
   }
+  if (format) return EndExportedRender(output, enginePath, *design, *format, progress, report);
   return EndCompletedRender(output, enginePath, *design, progress, report);
 }
 
-int Convert(const std::string& input, const std::string& output) {
+// An impulse response (or any sound) in another format: the one --format
+// names, else the one the output's extension names.
+int ConvertAudio(const std::string& input, const std::string& output,
+                 const std::string& formatName) {
+  const std::string container = formatName.empty() ? ContainerOfPath(output) : formatName;
+  if (container.empty()) {
+    throw ToolError(output + ": give --format (" + ExportFormatChoices() +
+                    ") or an extension that names one");
+  }
+  const ExportFormat format = ParseExportFormat(container);
+  const AudioData audio = ReadAudioFile(input);
+  const ExportResult written = WriteAudioAs(output, audio, format, ReadAudioTags(input));
+  std::printf("Wrote %s: %zu channels, %s frames at %d Hz, %s%s%s.\n", output.c_str(),
+              audio.channels.size(), Thousands(long(audio.Frames())).c_str(), audio.sampleRate,
+              written.description.c_str(), written.note.empty() ? "" : "; ", written.note.c_str());
+  return 0;
+}
+
+int Convert(const std::string& input, const std::string& output, const std::string& formatName) {
+  if (IsAudioFile(input)) return ConvertAudio(input, output, formatName);
+  if (!formatName.empty())
+    throw ToolError("--format applies to sound files; " + input + " is not one");
   const bool materialHint = HasExtension(output, ".zmm");
   Document doc = LoadDocument(EnginePath(input), materialHint);
   SaveDocument(EnginePath(output), doc);
@@ -409,7 +473,7 @@ int Materials(const std::vector<std::string>& words) {
 
 // The values of every command's arguments and options.
 struct Arguments {
-  std::string design, output, input;
+  std::string design, output, input, format;
   std::vector<std::string> words;
   int group = 0, channel = 0;
   bool quiet = false, report = false, json = false;
@@ -428,11 +492,17 @@ Commands DefineCommands(CLI::App& app, Arguments& a) {
                        "emitter group to render (0 to " + std::to_string(ZM_GROUP_SLOTS - 1) + ")");
   c.render->add_flag("--quiet", a.quiet, "no progress display");
   c.render->add_flag("--report", a.report, "print the acoustic report of the result");
+  c.render->add_option("--format", a.format,
+                       "write through libsndfile as " + ExportFormatChoices() +
+                           "; without it the engine's own WAV is written unchanged");
 
   c.convert = app.add_subcommand(
       "convert", "Convert between design/material files and JSON (OUT ending in .json gives JSON)");
   c.convert->add_option("IN", a.input, "design file, material file or JSON")->required();
   c.convert->add_option("OUT", a.output, "file to write")->required();
+  c.convert->add_option(
+      "--format", a.format,
+      "for sound files: " + ExportFormatChoices() + " (default: from OUT's extension)");
 
   c.info = app.add_subcommand("info", "Summarise a design and check it");
   c.info->add_option("DESIGN", a.design, "design file or JSON design")->required();
@@ -459,8 +529,8 @@ Commands DefineCommands(CLI::App& app, Arguments& a) {
 }
 
 int RunCommand(const Commands& c, const Arguments& a) {
-  if (c.render->parsed()) return Render(a.design, a.output, a.group, a.quiet, a.report);
-  if (c.convert->parsed()) return Convert(a.input, a.output);
+  if (c.render->parsed()) return Render(a.design, a.output, a.group, a.quiet, a.report, a.format);
+  if (c.convert->parsed()) return Convert(a.input, a.output, a.format);
   if (c.info->parsed()) return Info(a.design);
   if (c.analyze->parsed()) return Analyze(a.input, a.json);
   if (c.plan->parsed()) return PlotPlan(a.design, a.output);
