@@ -72,6 +72,13 @@
  * begins with "mem:" opens a fresh, empty block of memory instead, which
  * the call discards when it returns: a save or render to it succeeds and
  * keeps nothing, a load from it fails (there is nothing to read).
+ * A save or render replaces an existing plain file whole, in one step, and
+ * only once the call has succeeded; the new file keeps the old one's owner,
+ * group and permissions where the system allows. A device, a FIFO or a file
+ * with more than one hard link stays what it is: it is written in place, in
+ * one pass, once the content is complete, so a failure during that pass
+ * leaves it as far as it got. A FIFO without a reader fails the call at
+ * once.
  *
  * Threads. Calls may run at the same time on different threads: each call
  * builds and releases everything it uses, and the one state shared between

@@ -28,6 +28,19 @@ class TBinaryBuffer : public TBinaryResource {
   void Read(void* buffer, int32_t count) override;
   void Write(const void* buffer, int32_t count) override;
 
+  // Hands the content, bytes 0 to the length, to `sink(bytes, count)` in
+  // order, one block at a time, without copying it.
+  template <typename Sink>
+  void ForEachPiece(Sink&& sink) const {
+    int64_t left = length_;
+    for (const Block& block : blocks_) {
+      if (left <= 0) break;
+      const int64_t count = block.size < left ? block.size : left;
+      sink(static_cast<const uint8_t*>(block.data.get()), static_cast<int32_t>(count));
+      left -= count;
+    }
+  }
+
   int32_t BlockSize() const { return blockSize_; }
   int64_t Allocated() const { return allocated_; }
   // The blocks, in order, for callers that want to see the storage itself.

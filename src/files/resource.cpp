@@ -51,7 +51,9 @@ std::unique_ptr<TResource> RscOpen(const std::string& name, int32_t mode) {
     if (!found) throw ERscNotFound(Format(msg::rscopen::sRscNotFound, {name}));
   }
   if (IsBankItem(candidate)) throw ERscNotFound(Format(msg::rscopen::sRscNotFound, {name}));
-  return std::make_unique<TBinaryFile>(platform::FullPath(candidate), mode);
+  // The system opens the name as given, so that ".." after a symbolic link
+  // means what it means to the system; the full path only names the file.
+  return std::make_unique<TBinaryFile>(platform::FullPath(candidate), candidate, mode);
 }
 
 }  // namespace zm

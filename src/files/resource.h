@@ -43,12 +43,13 @@ class TResource {
   // Writes exactly `count` bytes or fails.
   virtual void Write(const void* buffer, int32_t count) = 0;
   virtual void Flush() {}
-  // A resource opened with rmCreate writes beside its target and replaces
-  // the target only here, atomically, once the whole job has succeeded.
-  // Destroying it uncommitted discards what was written and leaves any
-  // existing target untouched. A committed file resource is closed: any
-  // further operation raises ERscClosed, and a second Commit() does nothing.
-  // Other resources have nothing to commit.
+  // A resource opened with rmCreate gives its target the new content only
+  // here, once the whole job has succeeded: a plain file is replaced in one
+  // step, a device, FIFO or hard-linked file is written in place in one pass
+  // (binary_file.h). Destroying it uncommitted leaves any existing target
+  // untouched. A committed file resource is closed: any further operation
+  // raises ERscClosed, and a second Commit() does nothing. Other resources
+  // have nothing to commit.
   virtual void Commit() {}
 
   std::string Name;  // a file's full path, or "mem:"

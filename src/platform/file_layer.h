@@ -6,6 +6,9 @@
 // it through this layer succeeds. On Windows that is the system's own "no
 // sharing"; on POSIX systems it is an exclusive lock taken before the file is
 // changed in any way, so a refused open never harms the file.
+//
+// Every system call of the layer can be made to fail by the test seam of
+// platform/call_failures.h.
 #pragma once
 
 #include <cstdint>
@@ -28,17 +31,26 @@ struct IoResult {
   int32_t done;
 };
 
-// What HoldTarget found at a path that is about to be replaced.
-enum class HoldResult { Held, Absent, Failed };
+// What HoldTarget found at a path that is about to be created.
+enum class Target {
+  Absent,   // nothing there yet: the new file is written beside and moved in
+  Replace,  // a regular file with one name: replaced in one step, the same way
+  Rewrite,  // a regular file with more names (hard links): emptied and
+            // rewritten through `held`, so that every name sees the content
+  Stream,   // a device, FIFO or the like: written through `held` as it is
+  Failed,   // there but not writable now (held elsewhere, read-only, a
+            // directory, a FIFO without a reader, a socket)
+};
 
 // Opens an existing file (never a directory) exclusively; kNoFile on failure.
 FileHandle OpenExisting(const std::string& path, Access access);
 
-// Takes hold of the file at `path` the way a writer would, without changing
-// it, so that nobody else opens it while its replacement is written beside it.
-// Absent: nothing there. Failed: it exists but cannot be held (held elsewhere,
-// not writable, a directory).
-HoldResult HoldTarget(const std::string& path, FileHandle& held);
+// Takes hold of whatever is at `path` the way a writer would, without
+// changing it, and says how it must be written. Replace, Rewrite and Stream
+// leave it open for writing in `held`, so that nobody else opens it while
+// the new content is prepared; the other results leave `held` as kNoFile.
+// Never waits: a FIFO without a reader is Failed at once.
+Target HoldTarget(const std::string& path, FileHandle& held);
 
 // Creates a new, empty, exclusively opened file with a unique name in the
 // folder of `target`, for reading and writing; its path goes to `tempPath`.
@@ -54,25 +66,34 @@ bool Seek(FileHandle file, int32_t position);
 bool SeekEnd(FileHandle file, int32_t& position);
 // Cuts or extends the file to `length` bytes; the position stays where it was.
 bool Truncate(FileHandle file, int32_t length);
+// Pushes what the system buffers to the device; devices and pipes that
+// cannot be synced count as flushed.
 bool Flush(FileHandle file);
-void Close(FileHandle file);
+// Closes the handle in every case; false when the system reported an error
+// (some file systems report failed writes only here).
+bool Close(FileHandle file);
 
 bool Delete(const std::string& path);
 // True when something of that name exists (a directory too: opening it then
 // fails, which gives the clearer message).
 bool Exists(const std::string& path);
-// The absolute, normalised form of `name`; relative names are taken against
-// the current directory.
+// The full path of `name` for messages: the folder part resolved by the
+// system (symbolic links and ".." as the system follows them), then the last
+// name. Opening is always done with `name` itself. A folder that does not
+// resolve is shown joined to the current directory and normalised as text.
 std::string FullPath(const std::string& name);
 
 // Replaces `target` by the file at `tempPath` in one step, so that the target
-// is either the old file or the complete new one. `temp` is the open
-// temporary file, `held` the hold on the old target (or kNoFile). On success
-// both handles are closed and set to kNoFile. On failure the handles may have
-// been closed (they are then set to kNoFile); the temporary file is left for
-// the caller to delete.
-bool ReplaceTarget(FileHandle& temp, FileHandle& held, const std::string& tempPath,
-                   const std::string& target);
+// is either the old file or the complete new one; the new file takes the
+// owner, group and permissions of the old one (`held`, or kNoFile when there
+// was none) as far as the system allows. `temp` is the open temporary file,
+// already flushed. On success both handles are closed and set to kNoFile. On
+// failure the handles may have been closed (they are then set to kNoFile);
+// the temporary file is left for the caller to delete. Held: someone else
+// took the target in between (Windows cannot replace a file that is open).
+enum class Replaced { Done, Held, Failed };
+Replaced ReplaceTarget(FileHandle& temp, FileHandle& held, const std::string& tempPath,
+                       const std::string& target);
 
 // Owns a handle and closes it when it goes.
 class UniqueFile {
@@ -94,6 +115,8 @@ class UniqueFile {
   FileHandle Get() const { return handle_; }
   FileHandle& Ref() { return handle_; }
   bool IsOpen() const { return handle_ != kNoFile; }
+  // Gives the handle up without closing it.
+  FileHandle Release() { return std::exchange(handle_, kNoFile); }
   void Reset(FileHandle handle = kNoFile) {
     if (handle_ != kNoFile) Close(handle_);
     handle_ = handle;

@@ -2,6 +2,8 @@
 // opened with share mode 0, so the system itself refuses any other open of a
 // file while the library holds it. Positions are 32-bit (SetFilePointer
 // without the high part).
+//
+// Every system call goes through Sys(), where the test seam can make it fail.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -12,11 +14,32 @@
 #include <string>
 #include <vector>
 
+#include "platform/call_failures.h"
 #include "platform/file_layer.h"
 
 namespace zm::platform {
 
 namespace {
+
+// Runs one system call, unless the test seam fails it: then `failed` is
+// returned, with a device error as the last error.
+template <typename Call, typename Result>
+Result Sys(Call call, Result failed) {
+  if (CallFails()) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return failed;
+  }
+  return call();
+}
+
+HANDLE Open(const std::string& path, DWORD access, DWORD disposition) {
+  return Sys(
+      [&] {
+        return CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+      },
+      INVALID_HANDLE_VALUE);
+}
 
 HANDLE H(FileHandle file) {
   return reinterpret_cast<HANDLE>(file);
@@ -51,7 +74,8 @@ std::string BaseOf(const std::string& path) {
 // legal low part, so only GetLastError tells a failure apart.
 bool MovePointer(FileHandle file, LONG distance, DWORD method, int32_t& position) {
   SetLastError(NO_ERROR);
-  DWORD at = SetFilePointer(H(file), distance, nullptr, method);
+  DWORD at = Sys([&] { return SetFilePointer(H(file), distance, nullptr, method); },
+                 INVALID_SET_FILE_POINTER);
   if (at == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return false;
   if (at > static_cast<DWORD>(INT32_MAX)) return false;
   position = static_cast<int32_t>(at);
@@ -65,16 +89,24 @@ bool DeviceFull(DWORD error) {
 }  // namespace
 
 FileHandle OpenExisting(const std::string& path, Access access) {
-  return F(CreateFileA(path.c_str(), AccessFlags(access), 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  return F(Open(path, AccessFlags(access), OPEN_EXISTING));
 }
 
-HoldResult HoldTarget(const std::string& path, FileHandle& held) {
-  held = F(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (held != kNoFile) return HoldResult::Held;
-  DWORD error = GetLastError();
-  return error == ERROR_FILE_NOT_FOUND ? HoldResult::Absent : HoldResult::Failed;
+Target HoldTarget(const std::string& path, FileHandle& held) {
+  held = F(Open(path, GENERIC_WRITE, OPEN_EXISTING));
+  if (held == kNoFile) {
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? Target::Absent : Target::Failed;
+  }
+  const DWORD type = Sys([&] { return GetFileType(H(held)); }, DWORD{FILE_TYPE_UNKNOWN});
+  if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return Target::Stream;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (type != FILE_TYPE_DISK ||
+      !Sys([&] { return GetFileInformationByHandle(H(held), &info); }, FALSE)) {
+    Close(held);
+    held = kNoFile;
+    return Target::Failed;
+  }
+  return info.nNumberOfLinks > 1 ? Target::Rewrite : Target::Replace;
 }
 
 FileHandle CreateTempBeside(const std::string& target, std::string& tempPath) {
@@ -83,8 +115,7 @@ FileHandle CreateTempBeside(const std::string& target, std::string& tempPath) {
                        std::to_string(static_cast<unsigned long>(GetCurrentProcessId())) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = prefix + std::to_string(counter.fetch_add(1));
-    HANDLE handle = CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = Open(candidate, GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
     if (handle != INVALID_HANDLE_VALUE) {
       tempPath = candidate;
       return F(handle);
@@ -100,7 +131,12 @@ IoResult Read(FileHandle file, void* buffer, int32_t count) {
   int32_t done = 0;
   while (done < count) {
     DWORD got = 0;
-    if (!ReadFile(H(file), bytes + done, static_cast<DWORD>(count - done), &got, nullptr)) {
+    if (!Sys(
+            [&] {
+              return ReadFile(H(file), bytes + done, static_cast<DWORD>(count - done), &got,
+                              nullptr);
+            },
+            FALSE)) {
       return {GetLastError() == ERROR_HANDLE_EOF, done};
     }
     if (got == 0) break;
@@ -114,7 +150,12 @@ IoResult Write(FileHandle file, const void* buffer, int32_t count) {
   int32_t done = 0;
   while (done < count) {
     DWORD put = 0;
-    if (!WriteFile(H(file), bytes + done, static_cast<DWORD>(count - done), &put, nullptr)) {
+    if (!Sys(
+            [&] {
+              return WriteFile(H(file), bytes + done, static_cast<DWORD>(count - done), &put,
+                               nullptr);
+            },
+            FALSE)) {
       // A full device is a short write, reported as such by the caller.
       return {DeviceFull(GetLastError()), done + static_cast<int32_t>(put)};
     }
@@ -141,27 +182,35 @@ bool Truncate(FileHandle file, int32_t length) {
   // SetEndOfFile works at the file pointer: move there, cut, and come back.
   int32_t position;
   if (!Tell(file, position)) return false;
-  bool done = Seek(file, length) && SetEndOfFile(H(file));
+  bool done = Seek(file, length) && Sys([&] { return SetEndOfFile(H(file)); }, FALSE);
   bool restored = Seek(file, position);
   return done && restored;
 }
 
 bool Flush(FileHandle file) {
-  return FlushFileBuffers(H(file)) != 0;
+  if (Sys([&] { return FlushFileBuffers(H(file)); }, FALSE)) return true;
+  // Devices (NUL, CON) and pipes have nothing of ours buffered to lose.
+  return GetFileType(H(file)) != FILE_TYPE_DISK;
 }
 
-void Close(FileHandle file) {
-  CloseHandle(H(file));
+bool Close(FileHandle file) {
+  if (CallFails()) {
+    // The handle still goes, as a failing close would leave it closed.
+    CloseHandle(H(file));
+    return false;
+  }
+  return CloseHandle(H(file)) != 0;
 }
 
 bool Delete(const std::string& path) {
-  return DeleteFileA(path.c_str()) != 0;
+  return Sys([&] { return DeleteFileA(path.c_str()); }, FALSE) != 0;
 }
 
 bool Exists(const std::string& path) {
   // GetFileAttributesA rather than FindFirstFileA: the latter would treat
   // "*" and "?" in a name as wildcards and "find" files that were never named.
-  return !path.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return !path.empty() && Sys([&] { return GetFileAttributesA(path.c_str()); },
+                              INVALID_FILE_ATTRIBUTES) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string FullPath(const std::string& name) {
@@ -177,19 +226,30 @@ std::string FullPath(const std::string& name) {
   }
 }
 
-bool ReplaceTarget(FileHandle& temp, FileHandle& held, const std::string& tempPath,
-                   const std::string& target) {
-  if (!FlushFileBuffers(H(temp))) return false;
+Replaced ReplaceTarget(FileHandle& temp, FileHandle& held, const std::string& tempPath,
+                       const std::string& target) {
   // Windows refuses to move onto or from a file that is open, so both
-  // handles go first.
+  // handles go first. The data is on the device already (the caller
+  // flushed it), so a failing close loses nothing.
   Close(temp);
   temp = kNoFile;
   if (held != kNoFile) {
     Close(held);
     held = kNoFile;
   }
-  return MoveFileExA(tempPath.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (Sys(
+          [&] {
+            return MoveFileExA(tempPath.c_str(), target.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+          },
+          FALSE)) {
+    return Replaced::Done;
+  }
+  // Another caller opened the target once it was let go: it holds it now,
+  // which is what an open refused because of a holder reports too.
+  const DWORD error = GetLastError();
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? Replaced::Held
+                                                                          : Replaced::Failed;
 }
 
 }  // namespace zm::platform
