@@ -19,9 +19,11 @@
 #include "acoustics.h"
 #include "audio_export.h"
 #include "audio_file.h"
+#include "auralise.h"
 #include "design_io.h"
 #include "design_json.h"
 #include "design_summary.h"
+#include "nearest_name.h"
 #include "materials.h"
 #include "svg_plot.h"
 
@@ -432,6 +434,39 @@ int PlotIr(const std::string& path, const std::string& output, int channel) {
   return 0;
 }
 
+// The dry recording heard in the room of the impulse response.
+int AuraliseCommand(const std::string& dryPath, const std::string& irPath,
+                    const std::string& output, const std::string& formatName,
+                    const AuraliseOptions& options) {
+  const std::string container = formatName.empty() ? ContainerOfPath(output) : formatName;
+  if (container.empty()) {
+    throw ToolError(output + ": give --format (" + ExportFormatChoices() +
+                    ") or an extension that names one");
+  }
+  const ExportFormat format = ParseExportFormat(container);
+  const AudioData dry = ReadAudioFile(dryPath);
+  const AudioData ir = ReadAudioFile(irPath);
+  const AuraliseResult heard = Auralise(dry, ir, options);
+  AudioTags tags = ReadAudioTags(dryPath);
+  const AudioTags room = ReadAudioTags(irPath);
+  tags.title = (tags.title.empty() ? Basename(dryPath) : tags.title) + " in " +
+               (room.title.empty() ? Basename(irPath) : room.title);
+  const ExportResult written = WriteAudioAs(output, heard.output, format, tags);
+  const AudioData& out = heard.output;
+  std::printf("Wrote %s: %zu channels, %s frames (%.3f s) at %d Hz, %s%s%s.\n", output.c_str(),
+              out.channels.size(), Thousands(long(out.Frames())).c_str(),
+              double(out.Frames()) / out.sampleRate, out.sampleRate, written.description.c_str(),
+              written.note.empty() ? "" : "; ", written.note.c_str());
+  std::printf("Channels: %s.\n", heard.channelMap.c_str());
+  if (heard.resampledFrom != 0) {
+    std::printf("The impulse response was resampled from %d Hz to %d Hz.\n", heard.resampledFrom,
+                out.sampleRate);
+  }
+  std::printf("Gain %.2f dB (%s), peak %.2f dBFS.\n", heard.gainDb,
+              options.gainDb ? "as given" : "normalised", heard.peakDb);
+  return 0;
+}
+
 // The catalogue's entries that match every word of `query`, with their
 // sources; exits 1 when none does, as grep does.
 int Materials(const std::vector<std::string>& words) {
@@ -475,12 +510,14 @@ int Materials(const std::vector<std::string>& words) {
 struct Arguments {
   std::string design, output, input, format;
   std::vector<std::string> words;
+  std::string dry;
+  AuraliseOptions auralise;
   int group = 0, channel = 0;
   bool quiet = false, report = false, json = false;
 };
 
 struct Commands {
-  CLI::App *render, *convert, *info, *analyze, *plan, *ir, *materials;
+  CLI::App *render, *convert, *info, *analyze, *plan, *ir, *materials, *auralise;
 };
 
 Commands DefineCommands(CLI::App& app, Arguments& a) {
@@ -522,6 +559,18 @@ Commands DefineCommands(CLI::App& app, Arguments& a) {
   c.ir->add_option("SVG", a.output, "SVG file to write")->required();
   c.ir->add_option("--channel", a.channel, "channel to draw");
 
+  c.auralise = app.add_subcommand(
+      "auralise", "Convolve a dry recording with an impulse response, to listen to the room");
+  c.auralise->add_option("DRY", a.dry, "mono or stereo recording")->required();
+  c.auralise->add_option("IR", a.input, "impulse response (any number of channels)")->required();
+  c.auralise->add_option("OUT", a.output, "sound file to write")->required();
+  c.auralise->add_option("--format", a.format,
+                         ExportFormatChoices() + " (default: from OUT's extension, float)");
+  c.auralise->add_option("--peak", a.auralise.peakDb,
+                         "normalise the output's peak to this many dBFS (default -1)");
+  c.auralise->add_option("--gain", a.auralise.gainDb,
+                         "apply this gain in dB instead of normalising; refused if it would clip");
+
   c.materials = app.add_subcommand(
       "materials", "List the material catalogue, or the entries matching every WORD");
   c.materials->add_option("WORD", a.words, "words to look for in ids, names and categories");
@@ -536,7 +585,37 @@ int RunCommand(const Commands& c, const Arguments& a) {
   if (c.plan->parsed()) return PlotPlan(a.design, a.output);
   if (c.ir->parsed()) return PlotIr(a.input, a.output, a.channel);
   if (c.materials->parsed()) return Materials(a.words);
+  if (c.auralise->parsed()) {
+    return AuraliseCommand(a.dry, a.input, a.output, a.format, a.auralise);
+  }
   return kExitUsage;
+}
+
+// The first word that names no command of `app` (or of the command it
+// names, for commands with commands of their own), with the nearest
+// command's name: CLI11 alone would only say that an argument was not
+// expected. Empty when every command word is known.
+std::string UnknownCommand(CLI::App& app, int argc, char** argv) {
+  CLI::App* level = &app;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word.empty() || word[0] == '-') continue;
+    const std::vector<CLI::App*> commands = level->get_subcommands([](CLI::App*) { return true; });
+    if (commands.empty()) return "";
+    std::vector<std::string> names;
+    CLI::App* named = nullptr;
+    for (CLI::App* command : commands) {
+      names.push_back(command->get_name());
+      if (command->get_name() == word) named = command;
+    }
+    if (named == nullptr) {
+      const std::string where = level == &app ? "" : " " + level->get_name();
+      return "unknown command \"" + word + "\"" + DidYouMean(word, names) + "; \"zm" + where +
+             " --help\" lists them";
+    }
+    level = named;
+  }
+  return "";
 }
 
 int Main(int argc, char** argv) {
@@ -545,6 +624,10 @@ int Main(int argc, char** argv) {
   app.set_version_flag("--version", "zm tool, engine version " + std::to_string(ZM_getVersion()));
   Arguments arguments;
   const Commands commands = DefineCommands(app, arguments);
+  if (const std::string unknown = UnknownCommand(app, argc, argv); !unknown.empty()) {
+    std::fprintf(stderr, "zm: %s\n", unknown.c_str());
+    return kExitUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
