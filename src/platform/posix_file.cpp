@@ -7,6 +7,12 @@
 // lock comes first, and a refused open leaves the file exactly as it was.
 //
 // Every system call goes through Sys(), where the test seam can make it fail.
+
+// 64-bit file sizes and inode numbers in 32-bit builds too: without them,
+// open() and fstat() fail with EOVERFLOW on any file over 2 GiB, and fstat()
+// on every file of a file system with large inode numbers.
+#define _FILE_OFFSET_BITS 64
+
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>

@@ -221,5 +221,20 @@ TEST_F(FileResource, AHeldFileRefusesEveryOtherOpenAndIsNotEmptied) {
   }
 }
 
+// Positions and lengths are 32-bit, files are not: a larger file opens and
+// reads from its start like any other, and only its length is refused.
+TEST_F(FileResource, AFileBeyondTwoGigabytesOpensAndOnlyItsLengthIsRefused) {
+  Put("big.bin", "head");
+  std::error_code failed;
+  fs::resize_file(folder_ / "big.bin", (std::uintmax_t{1} << 31) + 4096, failed);
+  if (failed) GTEST_SKIP() << "no sparse 2 GiB file here: " << failed.message();
+  auto r = RscOpenRead(PathOf("big.bin"));
+  char head[4] = {};
+  r->Read(head, 4);
+  EXPECT_EQ(std::string(head, 4), "head");
+  EXPECT_ERROR(r->GetLength(), ERscGetFileSizeError,
+               "Error getting file length (" + Quoted("big.bin") + ")");
+}
+
 }  // namespace
 }  // namespace zm

@@ -93,8 +93,14 @@ TEST(Tracer, DirectivityFollowsTheSideOfArrival) {
   // The ray travels along +x. A receiver from (10,-1) to (10,1) has angle
   // pi/2, so the ray arrives from its left side (sine -1); reversed, from
   // its right side (sine +1). One ray: normalisation 10^(0.15 * level).
-  for (auto [pattern, reversed, factor] : {std::tuple{2, false, 0.0}, std::tuple{4, false, -1.0},
-                                           std::tuple{4, true, 1.0}, std::tuple{1, false, 0.5}}) {
+  // Pattern p weighs the sine by w = p / 4: the factor is (1 - w) + w * sine.
+  for (auto [pattern, reversed, factor] : {std::tuple{2, false, 0.0},
+                                           {4, false, -1.0},
+                                           {4, true, 1.0},
+                                           {1, false, 0.5},
+                                           {3, true, 1.0},
+                                           {3, false, -0.5},
+                                           {0, false, 1.0}}) {
     test::DesignBuilder design;
     const int m = design.AddMaterial("plain", 0.9);
     const int r =
