@@ -53,16 +53,6 @@ std::vector<Biquad> Butterworth4(double cutoff, int sampleRate, bool highPass) {
   return sections;
 }
 
-std::string BandName(double centre) {
-  char buffer[32];
-  if (centre >= 1000) {
-    std::snprintf(buffer, sizeof buffer, "%g kHz", centre / 1000);
-  } else {
-    std::snprintf(buffer, sizeof buffer, "%g Hz", centre);
-  }
-  return buffer;
-}
-
 // Least-squares line through the decay curve between two levels (dB, both
 // at or below 0). Invalid when the curve does not span the range.
 DecayFit FitDecay(const std::vector<double>& edc, int sampleRate, double upper, double lower) {
@@ -197,6 +187,16 @@ void MeasureDecayTimes(const std::vector<double>& samples, size_t onset, int sam
 }
 
 }  // namespace
+
+std::string BandName(double centre) {
+  char buffer[32];
+  if (centre >= 1000) {
+    std::snprintf(buffer, sizeof buffer, "%g kHz", centre / 1000);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%g Hz", centre);
+  }
+  return buffer;
+}
 
 size_t FindOnset(const std::vector<double>& samples, double thresholdDb) {
   double peak = 0;

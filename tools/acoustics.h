@@ -44,6 +44,9 @@ struct ChannelParameters {
 // Octave band centres analysed, in Hz.
 inline constexpr double kOctaveCentres[] = {125, 250, 500, 1000, 2000, 4000, 8000};
 
+// "125 Hz", "1 kHz": how reports name a band by its centre.
+std::string BandName(double centre);
+
 // The first sample whose energy reaches `thresholdDb` (negative) below the
 // largest sample energy; the size of the signal when it is all zero.
 size_t FindOnset(const std::vector<double>& samples, double thresholdDb = -20.0);

@@ -105,8 +105,14 @@ Document LoadDocument(const std::string& path, bool materialHint) {
   if (!LooksLikeJson(bytes)) {
     throw ToolError(path + ": not a design file, a material file or a JSON design");
   }
+  // Syntax errors name the file themselves.
+  Json json;
   try {
-    Json json = ParseJsonText(bytes, path);
+    json = ParseJsonText(bytes, path);
+  } catch (const JsonFormatError& e) {
+    throw ToolError(e.what());
+  }
+  try {
     const MaterialCatalogue catalogue = MaterialCatalogue::BuiltIn();
     LowerMaterialForms(json, MaterialFormsBeside(path, catalogue));
     const std::string format = JsonFormatOf(json);
@@ -115,7 +121,8 @@ Document LoadDocument(const std::string& path, bool materialHint) {
       MaterialFromJson(json, doc.material);
     } else {
       doc.design = std::make_unique<TDesignRecord>();
-      DesignFromJson(json, *doc.design);
+      doc.origins.emplace();
+      DesignFromJson(json, *doc.design, &*doc.origins);
     }
   } catch (const JsonFormatError& e) {
     throw ToolError(path + ": " + e.what());
@@ -123,10 +130,14 @@ Document LoadDocument(const std::string& path, bool materialHint) {
   return doc;
 }
 
-std::unique_ptr<TDesignRecord> LoadDesign(const std::string& path) {
+Document LoadDesignDocument(const std::string& path) {
   Document doc = LoadDocument(path);
   if (doc.kind != DocumentKind::Design) throw ToolError(path + ": a material, not a design");
-  return std::move(doc.design);
+  return doc;
+}
+
+std::unique_ptr<TDesignRecord> LoadDesign(const std::string& path) {
+  return std::move(LoadDesignDocument(path).design);
 }
 
 void SaveDocument(const std::string& path, const Document& doc) {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "design_json.h"
 #include "zm/zm.h"
 
 namespace zm::cli {
@@ -21,6 +23,7 @@ struct Document {
   DocumentKind kind = DocumentKind::Design;
   std::unique_ptr<TDesignRecord> design;  // set for designs
   TMaterialEntry material{};              // set for materials
+  std::optional<JsonOrigins> origins;     // set for designs read from JSON
 };
 
 // Told apart by content: "ZMD0".."ZMD5" design files, "ZMM0" material files,
@@ -29,6 +32,7 @@ struct Document {
 Document LoadDocument(const std::string& path, bool materialHint = false);
 
 // Loads a design; a material (file or JSON) is refused.
+Document LoadDesignDocument(const std::string& path);
 std::unique_ptr<TDesignRecord> LoadDesign(const std::string& path);
 
 // JSON when `path` ends in ".json", else the engine's file format.

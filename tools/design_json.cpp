@@ -13,6 +13,8 @@
 #include <set>
 #include <vector>
 
+#include "nearest_name.h"
+
 namespace zm::cli {
 
 namespace {
@@ -124,10 +126,46 @@ std::string Describe(const Json& j) {
   return j.type_name();
 }
 
+// The keys each kind of object may hold, for suggestions when a key is
+// misspelt. The reader itself refuses any key it did not ask for.
+using KeyList = std::vector<std::string>;
+
+const KeyList kTopKeys = {"format",       "description", "title",       "titleBytes", "comment",
+                          "commentBytes", "options",     "materials",   "walls",      "emitters",
+                          "groups",       "points",      "unusedSlots", "hostBlock",  "reserved"};
+// With the acoustician's forms that are lowered to the record's keys before
+// the reader sees the material.
+const KeyList kMaterialKeys = {"format",     "description", "slot",       "inUse",
+                               "name",       "nameBytes",   "reflection", "scatter",
+                               "scatterDeg", "bandFactors", "reserved",   "absorption",
+                               "scattering", "catalogue",   "file"};
+const KeyList kWallKeys = {"slot",    "inUse",    "from",         "fromPoint",   "to",
+                           "toPoint", "material", "materialSlot", "passThrough", "receiver",
+                           "channel", "gain",     "pattern",      "reserved"};
+const KeyList kEmitterKeys = {"slot",
+                              "inUse",
+                              "at",
+                              "atPoint",
+                              "direction",
+                              "directionDeg",
+                              "spread",
+                              "spreadDeg",
+                              "rayCount",
+                              "randomDirections",
+                              "level",
+                              "group",
+                              "useDefaultRayCount",
+                              "reserved"};
+const KeyList kGroupKeys = {"slot",     "inUse",       "name",    "nameBytes",
+                            "hostData", "defaultMark", "reserved"};
+const KeyList kPointKeys = {"slot", "x", "y", "hostData"};
+const KeyList kUnusedSlotKeys = {"materials", "walls", "emitters"};
+
 // Reads the keys of one JSON object and rejects the ones nobody asked for.
 class ObjectReader {
  public:
-  ObjectReader(const Json& json, std::string path) : json_(json), path_(std::move(path)) {
+  ObjectReader(const Json& json, std::string path, const KeyList& known)
+      : json_(json), path_(std::move(path)), known_(known) {
     if (!json_.is_object()) Fail(PathOrRoot(), "expected an object, got " + Describe(json_));
   }
 
@@ -139,8 +177,17 @@ class ObjectReader {
 
   const Json& Require(const std::string& key) {
     const Json* j = Get(key);
-    if (j == nullptr) Fail(Path(key), "missing");
+    if (j == nullptr) Missing(key);
     return *j;
+  }
+
+  // A required key is absent. A key this kind of object does not know is
+  // most likely the same key misspelt, so that one is named instead.
+  [[noreturn]] void Missing(const std::string& key, const std::string& note = "") const {
+    for (auto it = json_.begin(); it != json_.end(); ++it) {
+      if (std::find(known_.begin(), known_.end(), it.key()) == known_.end()) Unknown(it.key());
+    }
+    Fail(Path(key), "missing" + note);
   }
 
   std::string Path(const std::string& key) const { return path_.empty() ? key : path_ + "." + key; }
@@ -148,13 +195,18 @@ class ObjectReader {
 
   void Finish() const {
     for (auto it = json_.begin(); it != json_.end(); ++it) {
-      if (!seen_.contains(it.key())) Fail(Path(it.key()), "unknown key");
+      if (!seen_.contains(it.key())) Unknown(it.key());
     }
   }
 
  private:
+  [[noreturn]] void Unknown(const std::string& key) const {
+    Fail(Path(key), "unknown key" + DidYouMean(key, known_));
+  }
+
   const Json& json_;
   std::string path_;
+  const KeyList& known_;
   std::set<std::string> seen_;
 };
 
@@ -416,12 +468,28 @@ Json WriteSlotArray(const Entry (&slots)[Count], Listed listed, WriteEntry write
   return array;
 }
 
+// Notes the path of an entry read into `slot` and the keys it holds.
+void NoteOrigin(JsonOrigins* origins, std::map<int, std::string> JsonOrigins::*table, int slot,
+                const std::string& path, const Json& entry) {
+  if (origins == nullptr) return;
+  (origins->*table).emplace(slot, path);
+  std::set<std::string>& keys = origins->keys[path];
+  for (auto it = entry.begin(); it != entry.end(); ++it) {
+    keys.insert(it.key());
+    if (it->is_array()) keys.insert(it.key() + "[]");
+  }
+}
+
 // Reads the array under `key`, if given, into `slots`: `readEntry(reader,
-// slot)` returns an entry, and keys it did not ask for are refused. Returns
-// the slots the array filled; each may be filled once.
+// slot)` returns an entry, and keys it did not ask for (the entry kind's
+// `known` keys serve as suggestions) are refused. Returns the slots the
+// array filled; each may be filled once. Their paths go into `table` of
+// `origins`, when given.
 template <typename Entry, size_t Count, typename ReadEntry>
 std::vector<bool> ReadSlotArray(ObjectReader& parent, const std::string& key, Entry (&slots)[Count],
-                                ReadEntry readEntry) {
+                                const KeyList& known, ReadEntry readEntry,
+                                JsonOrigins* origins = nullptr,
+                                std::map<int, std::string> JsonOrigins::*table = nullptr) {
   std::vector<bool> filled(Count, false);
   const Json* array = parent.Get(key);
   if (array == nullptr) return filled;
@@ -429,13 +497,14 @@ std::vector<bool> ReadSlotArray(ObjectReader& parent, const std::string& key, En
   if (!array->is_array()) Fail(path, "expected an array, got " + Describe(*array));
   int natural = 0;
   for (size_t k = 0; k < array->size(); ++k) {
-    ObjectReader reader((*array)[k], Index(path, k));
+    ObjectReader reader((*array)[k], Index(path, k), known);
     const int slot = ReadSlot(reader, natural, int(Count));
     if (filled[slot]) {
       Fail(reader.Path("slot"), "slot " + std::to_string(slot) + " is given twice");
     }
     const Entry entry = readEntry(reader, slot);
     reader.Finish();
+    if (table != nullptr) NoteOrigin(origins, table, slot, Index(path, k), (*array)[k]);
     slots[slot] = entry;
     filled[slot] = true;
     natural = slot + 1;
@@ -556,7 +625,7 @@ PointRef ReadPointRef(ObjectReader& reader, const std::string& key) {
     ref.hasSlot = true;
     ref.slot = ReadInt32(*j, reader.Path(key + "Point"));
   }
-  if (!ref.hasCoordinates && !ref.hasSlot) Fail(ref.path, "missing");
+  if (!ref.hasCoordinates && !ref.hasSlot) reader.Missing(key);
   return ref;
 }
 
@@ -722,7 +791,7 @@ int32_t ReadWallMaterial(ObjectReader& reader, const TDesignRecord& r) {
     Fail(reader.Path("material"), "give either \"material\" or \"materialSlot\", not both");
   }
   if (slot != nullptr) return ReadInt32(*slot, reader.Path("materialSlot"));
-  if (name == nullptr) Fail(reader.Path("material"), "missing");
+  if (name == nullptr) reader.Missing("material");
   const int found = FindMaterial(r, ReadByteString(*name, reader.Path("material")));
   if (found < 0) {
     Fail(reader.Path("material"), "no material named \"" + name->get<std::string>() + "\"");
@@ -769,7 +838,7 @@ void WriteEmitter(Json& entry, const TEmitterEntry& e, const TDesignRecord& r, b
 
 double RequireAngle(ObjectReader& reader, const std::string& key) {
   double radians = 0.0;
-  if (!ReadAngle(reader, key, radians)) Fail(reader.Path(key + "Deg"), "missing");
+  if (!ReadAngle(reader, key, radians)) reader.Missing(key + "Deg");
   return radians;
 }
 
@@ -788,7 +857,7 @@ TEmitterEntry ReadEmitter(ObjectReader& reader, PointRef& at) {
   if (const Json* j = reader.Get("rayCount")) {
     e.RayCount = ReadInt32(*j, reader.Path("rayCount"));
   } else if (!e.UseDefaultRayCount) {
-    Fail(reader.Path("rayCount"), "missing (or set \"useDefaultRayCount\")");
+    reader.Missing("rayCount", " (or set \"useDefaultRayCount\")");
   }
   ReadOptionalBytes(reader, "reserved", e.Reserved, sizeof e.Reserved);
   return e;
@@ -921,8 +990,17 @@ void SetDefaultOptions(TDesignRecord& r) {
   for (const OptionField& option : kOptionFields) StoreOption(r, option, option.defaultValue);
 }
 
+const KeyList& OptionKeys() {
+  static const KeyList keys = [] {
+    KeyList list{"reserved"};
+    for (const OptionField& option : kOptionFields) list.emplace_back(option.key);
+    return list;
+  }();
+  return keys;
+}
+
 void ReadOptions(const Json& j, const std::string& path, TDesignRecord& r) {
-  ObjectReader reader(j, path);
+  ObjectReader reader(j, path, OptionKeys());
   for (const OptionField& option : kOptionFields) {
     if (const Json* value = reader.Get(option.key)) {
       StoreOption(r, option, ReadOption(*value, reader.Path(option.key), option));
@@ -998,7 +1076,7 @@ void WriteUnusedSlotSections(Json& out, const TDesignRecord& r) {
 void ReadUnusedSlotSections(ObjectReader& top, const ListedSlots& listed, TDesignRecord& r) {
   const Json* unused = top.Get("unusedSlots");
   if (unused == nullptr) return;
-  ObjectReader reader(*unused, "unusedSlots");
+  ObjectReader reader(*unused, "unusedSlots", kUnusedSlotKeys);
   ReadUnusedSlots(reader, "materials", r.Materials, listed.materials);
   ReadUnusedSlots(reader, "walls", r.Walls, listed.walls);
   ReadUnusedSlots(reader, "emitters", r.Emitters, listed.emitters);
@@ -1013,38 +1091,49 @@ struct PendingPoints {
   std::map<int, PointRef> emitters;
 };
 
-void ResolvePoints(const PendingPoints& pending, PointAssigner& assigner, TDesignRecord& r) {
+void ResolvePoints(const PendingPoints& pending, PointAssigner& assigner, TDesignRecord& r,
+                   JsonOrigins* origins) {
+  auto resolve = [&](const PointRef& ref) {
+    const int32_t slot = ResolvePointRef(ref, r, assigner);
+    if (origins != nullptr) origins->points.emplace(slot, ref.path);
+    return slot;
+  };
   for (const auto& [slot, ends] : pending.walls) {
-    r.Walls[slot].StartPoint = ResolvePointRef(ends.from, r, assigner);
-    r.Walls[slot].EndPoint = ResolvePointRef(ends.to, r, assigner);
+    r.Walls[slot].StartPoint = resolve(ends.from);
+    r.Walls[slot].EndPoint = resolve(ends.to);
   }
-  for (const auto& [slot, at] : pending.emitters) {
-    r.Emitters[slot].Point = ResolvePointRef(at, r, assigner);
-  }
+  for (const auto& [slot, at] : pending.emitters) r.Emitters[slot].Point = resolve(at);
 }
 
 // Materials come first, since walls refer to them by name; the points table
 // comes after walls and emitters, whose points are resolved last.
-ListedSlots ReadSlotArrays(ObjectReader& top, TDesignRecord& r) {
+ListedSlots ReadSlotArrays(ObjectReader& top, TDesignRecord& r, JsonOrigins* origins) {
   ListedSlots listed;
   PendingPoints pending;
-  listed.materials = ReadSlotArray(top, "materials", r.Materials, [](ObjectReader& reader, int) {
-    return ReadListedMaterial(reader);
-  });
-  listed.walls = ReadSlotArray(top, "walls", r.Walls, [&](ObjectReader& reader, int slot) {
-    return ReadWall(reader, r, pending.walls[slot]);
-  });
-  listed.emitters = ReadSlotArray(top, "emitters", r.Emitters, [&](ObjectReader& reader, int slot) {
-    return ReadEmitter(reader, pending.emitters[slot]);
-  });
-  ReadSlotArray(top, "groups", r.Groups,
-                [](ObjectReader& reader, int) { return ReadGroup(reader); });
+  listed.materials = ReadSlotArray(
+      top, "materials", r.Materials, kMaterialKeys,
+      [](ObjectReader& reader, int) { return ReadListedMaterial(reader); }, origins,
+      &JsonOrigins::materials);
+  listed.walls = ReadSlotArray(
+      top, "walls", r.Walls, kWallKeys,
+      [&](ObjectReader& reader, int slot) { return ReadWall(reader, r, pending.walls[slot]); },
+      origins, &JsonOrigins::walls);
+  listed.emitters = ReadSlotArray(
+      top, "emitters", r.Emitters, kEmitterKeys,
+      [&](ObjectReader& reader, int slot) { return ReadEmitter(reader, pending.emitters[slot]); },
+      origins, &JsonOrigins::emitters);
+  ReadSlotArray(
+      top, "groups", r.Groups, kGroupKeys,
+      [](ObjectReader& reader, int) { return ReadGroup(reader); }, origins, &JsonOrigins::groups);
   PointAssigner assigner(r);
-  ReadSlotArray(top, "points", r.Points, [&](ObjectReader& reader, int slot) {
-    assigner.Declare(slot);
-    return ReadPoint(reader);
-  });
-  ResolvePoints(pending, assigner, r);
+  ReadSlotArray(
+      top, "points", r.Points, kPointKeys,
+      [&](ObjectReader& reader, int slot) {
+        assigner.Declare(slot);
+        return ReadPoint(reader);
+      },
+      origins, &JsonOrigins::points);
+  ResolvePoints(pending, assigner, r, origins);
   return listed;
 }
 
@@ -1156,15 +1245,16 @@ Json DesignToJson(const TDesignRecord& r) {
   return out;
 }
 
-void DesignFromJson(const Json& json, TDesignRecord& r) {
+void DesignFromJson(const Json& json, TDesignRecord& r, JsonOrigins* origins) {
   std::memset(&r, 0, sizeof r);
-  ObjectReader top(json, "");
+  ObjectReader top(json, "", kTopKeys);
   ReadFormatAndDescription(top, kDesignFormat);
   ReadText(top, "title", r.Title, false);
   ReadText(top, "comment", r.Comment, false);
   SetDefaultOptions(r);
   if (const Json* options = top.Get("options")) ReadOptions(*options, "options", r);
-  const ListedSlots listed = ReadSlotArrays(top, r);
+  if (origins != nullptr) *origins = JsonOrigins{};
+  const ListedSlots listed = ReadSlotArrays(top, r, origins);
   ReadUnusedSlotSections(top, listed, r);
   ReadOptionalBytes(top, "hostBlock", r.HostBlock, sizeof r.HostBlock);
   ReadOptionalBytes(top, "reserved", r.Reserved2, sizeof r.Reserved2);
@@ -1179,7 +1269,7 @@ Json MaterialToJson(const TMaterialEntry& material) {
 }
 
 void MaterialFromJson(const Json& json, TMaterialEntry& material) {
-  ObjectReader reader(json, "");
+  ObjectReader reader(json, "", kMaterialKeys);
   ReadFormatAndDescription(reader, kMaterialFormat);
   TMaterialEntry m;
   ReadMaterialFields(reader, m);

@@ -6,7 +6,9 @@
 // interprets, survives record -> JSON -> record.
 #pragma once
 
+#include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -36,9 +38,20 @@ Json ParseJsonText(const std::string& text, const std::string& source);
 // factors) on one line.
 std::string FormatJson(const Json& json);
 
+// Where the entries of a design read from JSON stand in that JSON, so that
+// messages about record slots can name what the user wrote.
+struct JsonOrigins {
+  // Slot -> path of the entry that filled it: walls 12 -> "walls[3]".
+  std::map<int, std::string> materials, walls, emitters, groups;
+  // Point slot -> the first place that gave it: "walls[0].from", "points[2]".
+  std::map<int, std::string> points;
+  // Entry path -> the keys it holds; an array value adds "<key>[]" too.
+  std::map<std::string, std::set<std::string>> keys;
+};
+
 Json DesignToJson(const TDesignRecord& record);
-// Fills all of `record` (it is cleared first).
-void DesignFromJson(const Json& json, TDesignRecord& record);
+// Fills all of `record` (it is cleared first), and `origins` when given.
+void DesignFromJson(const Json& json, TDesignRecord& record, JsonOrigins* origins = nullptr);
 
 Json MaterialToJson(const TMaterialEntry& material);
 void MaterialFromJson(const Json& json, TMaterialEntry& material);

@@ -6,14 +6,15 @@
 #include <numbers>
 #include <set>
 
+#include "acoustics.h"
 #include "design_json.h"
+#include "reverberation_estimate.h"
+#include "room_geometry.h"
 
 namespace zm::cli {
 
 namespace {
 
-// The engine draws seeds from 0 to this value; others it refuses.
-constexpr int32_t kMaxRandomSeed = 932541999;
 // Sample rates below this one are rendered at this one.
 constexpr int32_t kMinSampleRate = 44100;
 
@@ -30,134 +31,6 @@ double Degrees(double radians) {
 // The rays an emitter traces: its own count or the design's default.
 int32_t EmitterRays(const TDesignRecord& r, const TEmitterEntry& e) {
   return e.UseDefaultRayCount ? r.DefaultRayCount : e.RayCount;
-}
-
-bool IsAirMaterial(const TMaterialEntry& m) {
-  return m.InUse && NameText(m.Name) == ZM_AIR_MATERIAL_NAME;
-}
-
-// ---------------------------------------------------------------------------
-// Checks, in the order the report lists them
-
-class ProblemList {
- public:
-  void Refuse(std::string message) { problems_.push_back({true, std::move(message)}); }
-  void Warn(std::string message) { problems_.push_back({false, std::move(message)}); }
-  std::vector<DesignProblem> Take() { return std::move(problems_); }
-
- private:
-  std::vector<DesignProblem> problems_;
-};
-
-// Material names must be unique among used slots; walls find them by name.
-// Returns the used names.
-std::set<std::string> CheckMaterialNames(const TDesignRecord& r, ProblemList& problems) {
-  std::map<std::string, int> names;
-  for (int i = 0; i < ZM_MATERIAL_SLOTS; ++i) {
-    const TMaterialEntry& m = r.Materials[i];
-    if (!m.InUse) continue;
-    auto [it, inserted] = names.emplace(NameText(m.Name), i);
-    if (!inserted) {
-      problems.Refuse(Printf("materials %d and %d are both named \"%s\" (Duplicate BBTree item)",
-                             it->second, i, NameText(m.Name).c_str()));
-    }
-  }
-  std::set<std::string> used;
-  for (const auto& [name, slot] : names) used.insert(name);
-  return used;
-}
-
-void CheckWall(const TDesignRecord& r, int i, const std::set<std::string>& materialNames,
-               ProblemList& problems) {
-  const TWallEntry& w = r.Walls[i];
-  for (int32_t point : {w.StartPoint, w.EndPoint}) {
-    if (point < 0 || point >= ZM_POINT_SLOTS) {
-      problems.Refuse(Printf("wall %d: point %d is outside 0 to %d", i, point, ZM_POINT_SLOTS - 1));
-    }
-  }
-  const int32_t material = w.Material;
-  if (material < 0 || material >= ZM_MATERIAL_SLOTS) {
-    problems.Refuse(
-        Printf("wall %d: material slot %d is outside 0 to %d", i, material, ZM_MATERIAL_SLOTS - 1));
-  } else if (!materialNames.contains(NameText(r.Materials[material].Name))) {
-    problems.Refuse(Printf("wall %d: Material \"%s\" not found", i,
-                           NameText(r.Materials[material].Name).c_str()));
-  }
-  if (w.Receiver && (w.Channel < 0 || w.Channel >= ZM_CHANNEL_COUNT)) {
-    problems.Refuse(Printf("wall %d: receiver channel %d is outside 0 to %d", i, w.Channel,
-                           ZM_CHANNEL_COUNT - 1));
-  }
-}
-
-void CheckEmitter(const TDesignRecord& r, int i, ProblemList& problems) {
-  const TEmitterEntry& e = r.Emitters[i];
-  if (e.Point < 0 || e.Point >= ZM_POINT_SLOTS) {
-    problems.Refuse(
-        Printf("emitter %d: point %d is outside 0 to %d", i, e.Point, ZM_POINT_SLOTS - 1));
-  }
-  if (e.Group < 0 || e.Group >= ZM_GROUP_SLOTS) {
-    problems.Warn(Printf("emitter %d: group %d is outside 0 to %d and is never traced", i, e.Group,
-                         ZM_GROUP_SLOTS - 1));
-  }
-  if (EmitterRays(r, e) == 1 && !e.RandomDirections) {
-    problems.Warn(Printf("emitter %d: a single evenly spaced ray has no defined direction", i));
-  }
-}
-
-void CheckOutputOptions(const TDesignRecord& r, ProblemList& problems) {
-  if (r.RandomSeed < 0 || r.RandomSeed > kMaxRandomSeed) {
-    problems.Refuse(
-        Printf("random seed %d is outside 0 to %d "
-               "(Random number generator parameters out of range)",
-               r.RandomSeed, kMaxRandomSeed));
-  }
-  if (r.FilterLength < 2) problems.Refuse(Printf("filter length %d is below 2", r.FilterLength));
-  if (r.BitsPerSample != 8 && r.BitsPerSample != 16 && r.BitsPerSample != 24 &&
-      r.BitsPerSample != 32) {
-    problems.Refuse(
-        Printf("%d bits per sample: only 8, 16, 24 and 32 are written", r.BitsPerSample));
-  }
-}
-
-// The air is the air material when there is one, else AirAttenuation; a
-// negative factor fails the engine's power function.
-void CheckAir(const TDesignRecord& r, ProblemList& problems) {
-  bool hasAirMaterial = false;
-  for (const TMaterialEntry& m : r.Materials) {
-    if (!IsAirMaterial(m)) continue;
-    hasAirMaterial = true;
-    bool negative = m.Reflection < 0;
-    for (int b = 0; b < ZM_BAND_COUNT; ++b) negative = negative || m.BandFactors[b] < 0;
-    if (negative) {
-      problems.Refuse("the \"" ZM_AIR_MATERIAL_NAME
-                      "\" material has a negative factor "
-                      "(Invalid floating point operation at the first receiver hit)");
-    }
-  }
-  if (!hasAirMaterial && r.AirAttenuation < 0) {
-    problems.Refuse("negative air attenuation and no \"" ZM_AIR_MATERIAL_NAME
-                    "\" material (Invalid floating point operation)");
-  }
-}
-
-void CheckFixedGain(const TDesignRecord& r, ProblemList& problems) {
-  if (r.GainMode == 0) return;
-  double sum = 0;
-  for (const TEmitterEntry& e : r.Emitters) {
-    if (e.InUse) sum += e.Level * EmitterRays(r, e);
-  }
-  if (sum == 0) problems.Refuse("fixed gain with no emitter level or rays to normalise by");
-}
-
-void CheckForSilence(const TDesignRecord& r, ProblemList& problems) {
-  bool receiver = false;
-  for (const TWallEntry& w : r.Walls) receiver = receiver || (w.InUse && w.Receiver);
-  if (!receiver) problems.Warn("no receiver wall: every render is silent");
-  if (GroupsWithEmitters(r).empty()) problems.Warn("no emitter: every render is silent");
-  if (!(r.ImpulseLength > 0)) {
-    problems.Warn(Printf("impulse length %g s records nothing", r.ImpulseLength));
-  }
-  if (r.MinAmplitude > 1) problems.Warn("minimum amplitude above 1 ends every ray at once");
 }
 
 // ---------------------------------------------------------------------------
@@ -284,14 +157,23 @@ std::string GroupsSection(const TDesignRecord& r) {
   return out;
 }
 
-std::string ChecksSection(const TDesignRecord& r) {
-  std::string out = "\nChecks\n";
-  const std::vector<DesignProblem> problems = CheckDesign(r);
-  if (problems.empty()) out += "  no problems found\n";
-  for (const DesignProblem& p : problems) {
-    out += Printf("  %s: %s\n", p.refusal ? "refused" : "warning", p.message.c_str());
+// The diffuse-field estimate, one column per octave band.
+std::string ReverberationSection(const TDesignRecord& r) {
+  const Plan plan = PlanOf(r);
+  const ReverberationEstimate estimate = EstimateReverberation(r, plan, EnclosureGrid(plan));
+  std::string out = "\nReverberation estimate (2D diffuse field, Sabine and Eyring)\n";
+  if (!estimate.available) return out + "  none: " + estimate.reason + "\n";
+  out += Printf("  room %.1f m2, wall faces %.1f m, mean free path %.2f m (pi S / P)\n",
+                estimate.area, estimate.perimeter, estimate.meanFreePath);
+  std::string header = Printf("  %-13s", ""), alpha = Printf("  %-13s", "absorption"),
+              sabine = Printf("  %-13s", "Sabine [s]"), eyring = Printf("  %-13s", "Eyring [s]");
+  for (const ReverberationBand& band : estimate.bands) {
+    header += Printf(" %7s", BandName(band.centre).c_str());
+    alpha += Printf(" %7.2f", band.absorption);
+    sabine += Printf(" %7.2f", band.sabine);
+    eyring += Printf(" %7.2f", band.eyring);
   }
-  return out;
+  return out + header + "\n" + alpha + "\n" + sabine + "\n" + eyring + "\n";
 }
 
 }  // namespace
@@ -328,25 +210,9 @@ std::vector<int> GroupsWithEmitters(const TDesignRecord& r) {
   return {groups.begin(), groups.end()};
 }
 
-std::vector<DesignProblem> CheckDesign(const TDesignRecord& r) {
-  ProblemList problems;
-  const std::set<std::string> materialNames = CheckMaterialNames(r, problems);
-  for (int i = 0; i < ZM_WALL_SLOTS; ++i) {
-    if (r.Walls[i].InUse) CheckWall(r, i, materialNames, problems);
-  }
-  for (int i = 0; i < ZM_EMITTER_SLOTS; ++i) {
-    if (r.Emitters[i].InUse) CheckEmitter(r, i, problems);
-  }
-  CheckOutputOptions(r, problems);
-  CheckAir(r, problems);
-  CheckFixedGain(r, problems);
-  CheckForSilence(r, problems);
-  return problems.Take();
-}
-
 std::string SummariseDesign(const TDesignRecord& r) {
   return TitleSection(r) + OptionsSection(r) + MaterialsSection(r) + WallsSection(r) +
-         EmittersSection(r) + GroupsSection(r) + ChecksSection(r);
+         EmittersSection(r) + GroupsSection(r) + ReverberationSection(r);
 }
 
 }  // namespace zm::cli

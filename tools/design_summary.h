@@ -1,4 +1,4 @@
-// A readable summary of a design and the problems a render would meet.
+// A readable summary of a design.
 #pragma once
 
 #include <cmath>
@@ -12,15 +12,6 @@ namespace zm::cli {
 // Frames of silence a lead-in puts before the reference arrival.
 inline constexpr int kLeadInFrames = 512;
 
-struct DesignProblem {
-  // true: the engine refuses the render; false: it renders, but the result
-  // is probably not what was meant.
-  bool refusal = false;
-  std::string message;
-};
-
-std::vector<DesignProblem> CheckDesign(const TDesignRecord& record);
-
 // The rays a run of `group` traces (emitters of that group, with the default
 // ray count applied).
 int64_t RaysInGroup(const TDesignRecord& record, int group);
@@ -29,7 +20,7 @@ int64_t RaysInGroup(const TDesignRecord& record, int group);
 std::vector<int> GroupsWithEmitters(const TDesignRecord& record);
 
 // The report of `zm info`: options, materials, walls, emitters and groups,
-// then the problems CheckDesign finds.
+// then a reverberation estimate.
 std::string SummariseDesign(const TDesignRecord& record);
 
 // Wall end points and emitter positions in metres.

@@ -14,17 +14,21 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <regex>
 #include <string>
 
 #include "acoustics.h"
 #include "audio_export.h"
 #include "audio_file.h"
 #include "auralise.h"
+#include "check_report.h"
 #include "design_io.h"
 #include "design_json.h"
 #include "design_summary.h"
-#include "nearest_name.h"
+#include "engine_messages.h"
 #include "materials.h"
+#include "nearest_name.h"
+#include "output_file.h"
 #include "svg_plot.h"
 
 namespace zm::cli {
@@ -32,12 +36,15 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
+// A stopped render exits as a shell reports a process the signal ended:
+// 128 + the signal's number (130 for Ctrl-C, 143 for SIGTERM).
+constexpr int kExitSignalBase = 128;
 
+// The signal that asked to stop, 0 while none did.
 volatile std::sig_atomic_t gStopRequested = 0;
 
-extern "C" void OnStopSignal(int) {
-  gStopRequested = 1;
+extern "C" void OnStopSignal(int signal) {
+  gStopRequested = signal;
 }
 
 // The first Ctrl-C asks the engine to stop at its next progress call; the
@@ -140,6 +147,10 @@ extern "C" void ZM_CALLBACK OnProgress(int32_t done, int32_t total, void* userDa
   progress->Show(done);
 }
 
+const JsonOrigins* OriginsOf(const Document& doc) {
+  return doc.origins ? &*doc.origins : nullptr;
+}
+
 std::string Basename(const std::string& path) {
   return std::filesystem::path(path).filename().string();
 }
@@ -177,16 +188,39 @@ std::string ReferenceArrival(const TDesignRecord& design, double rate) {
   return buffer;
 }
 
-// "; the first sound ..." when any channel holds one, else empty.
+// "; the first sound ..." when any channel holds one, else empty. The
+// threshold is 20 dB below the loudest sample of the whole file: a channel
+// with no receiver holds only dither, whose own loudest sample says nothing.
 std::string FirstSound(const AudioData& audio, double rate) {
+  double peak = 0;
+  int peakChannel = 0;
+  FindPeak(audio, peak, peakChannel);
+  const double threshold = peak * 0.1;
   size_t onset = audio.Frames();
-  for (const auto& channel : audio.channels) onset = std::min(onset, FindOnset(channel));
+  for (const auto& channel : audio.channels) {
+    for (size_t i = 0; i < std::min(onset, channel.size()); ++i) {
+      if (peak > 0 && std::fabs(channel[i]) >= threshold) {
+        onset = i;
+        break;
+      }
+    }
+  }
   char text[128] = "";
   if (onset < audio.Frames()) {
     std::snprintf(text, sizeof text, "; the first sound in the file starts at frame %zu (%.1f ms)",
                   onset, onset * 1000.0 / rate);
   }
   return text;
+}
+
+// True when the file holds nothing but dither: no sample above a few steps
+// of its integer encoding (any sample at all for float files).
+bool IsSilent(const AudioData& audio) {
+  double peak = 0;
+  int peakChannel = 0;
+  FindPeak(audio, peak, peakChannel);
+  const bool integer = audio.encoding.rfind("PCM", 0) == 0 && audio.bitsPerSample > 0;
+  return peak <= (integer ? 4.0 * std::ldexp(1.0, 1 - audio.bitsPerSample) : 0.0);
 }
 
 void PrintRenderSummary(const std::string& output, const TDesignRecord& design,
@@ -196,12 +230,18 @@ void PrintRenderSummary(const std::string& output, const TDesignRecord& design,
   FindPeak(audio, peak, peakChannel);
   const double rate = audio.sampleRate;
   const double length = audio.Frames() / rate;
-  std::printf(
-      "Wrote %s: %zu channels, %s frames (%.3f s) at %d Hz, %s. Peak %.2f dBFS on channel %d. "
-      "%s%s.\n",
-      output.c_str(), audio.channels.size(), Thousands(long(audio.Frames())).c_str(), length,
-      audio.sampleRate, audio.encoding.c_str(), peak > 0 ? 20 * std::log10(peak) : -INFINITY,
-      peakChannel, ReferenceArrival(design, rate).c_str(), FirstSound(audio, rate).c_str());
+  char level[64] = "Silent";
+  if (!IsSilent(audio)) {
+    std::snprintf(level, sizeof level, "Peak %.2f dBFS on channel %d", 20 * std::log10(peak),
+                  peakChannel);
+  }
+  std::printf("Wrote %s: %zu channels, %s frames (%.3f s) at %d Hz, %s. %s. %s%s.\n",
+              output.c_str(), audio.channels.size(), Thousands(long(audio.Frames())).c_str(),
+              length, audio.sampleRate, audio.encoding.c_str(), level,
+              ReferenceArrival(design, rate).c_str(), FirstSound(audio, rate).c_str());
+  if (IsSilent(audio)) {
+    std::fprintf(stderr, "zm: warning: the output is silent: no ray reached a receiver\n");
+  }
 }
 
 std::vector<ChannelParameters> AnalyseAudio(const AudioData& audio) {
@@ -232,21 +272,23 @@ TraceOutcome TraceInterruptibly(const TDesignRecord& design, const std::string& 
 }
 
 // A failed or interrupted render leaves no file of ours behind.
-int EndUnfinishedRender(const TErrorRecord& error, const std::string& enginePath, bool existed,
+// `failure`: the engine's message in the user's words, empty when the
+// render was interrupted.
+int EndUnfinishedRender(const std::string& failure, const std::string& enginePath, bool existed,
                         Progress& progress) {
   progress.Finish(false);
   std::error_code ignored;
-  if (error.Failed) {
+  if (!failure.empty()) {
     // A partly written file of ours is of no use to anyone.
     if (!existed) std::filesystem::remove(enginePath, ignored);
-    std::fprintf(stderr, "zm: render failed: %s\n", ErrorText(error).c_str());
+    std::fprintf(stderr, "zm: render failed: %s\n", failure.c_str());
     return kExitFailure;
   }
   // Stopped after its last progress call, the engine finished and wrote the
   // file; an interrupted render must leave none.
   if (!progress.abortSet) std::filesystem::remove(enginePath, ignored);
   std::fprintf(stderr, "zm: interrupted, nothing written\n");
-  return kExitInterrupted;
+  return kExitSignalBase + int(gStopRequested);
 }
 
 int EndCompletedRender(const std::string& output, const std::string& enginePath,
@@ -300,13 +342,56 @@ int EndExportedRender(const std::string& output, const std::string& enginePath,
   return 0;
 }
 
+// The engine's message about a failed render in the user's words: JSON
+// paths for record slots, and for its output file the system's reason
+// rather than the stream's internal mode numbers.
+std::string DescribeRenderFailure(const std::string& message, const Document& doc,
+                                  const std::string& output, const std::string& enginePath) {
+  if (message.find("\"" + enginePath + "\"") == std::string::npos) {
+    return DescribeForUser(message, *doc.design, OriginsOf(doc));
+  }
+  const std::string reason = WhyNotWritable(enginePath);
+  return "cannot write " + output + ": " +
+         (reason.empty() ? std::regex_replace(message, std::regex(", mode -?[0-9]+"), "") : reason);
+}
+
+// The checks before a render: refusals end it, warnings are told and, under
+// --strict, end it too. Returns the exit code, or -1 to go on.
+int CheckBeforeRender(const Document& doc, int group, bool strict) {
+  const CheckOutcome checks = RunChecks(*doc.design, OriginsOf(doc), group);
+  for (const DesignProblem& p : checks.problems) {
+    std::fprintf(stderr, "zm: %s: %s\n", p.refusal ? "refused" : "warning", p.message.c_str());
+  }
+  if (checks.Refused()) return kExitRefused;
+  if (strict && checks.Warned()) {
+    std::fprintf(stderr, "zm: not rendering: --strict makes the warnings above errors\n");
+    return kExitWarnings;
+  }
+  return -1;
+}
+
+// A render that wrote a silent file under --strict: the file goes, and the
+// exit tells.
+int EndSilentRender(const std::string& output) {
+  std::error_code ignored;
+  std::filesystem::remove(output, ignored);
+  std::fprintf(stderr, "zm: removed %s: --strict makes a silent output an error\n", output.c_str());
+  return kExitWarnings;
+}
+
 int Render(const std::string& designPath, const std::string& output, int group, bool quiet,
-           bool report, const std::string& formatName) {
-  std::unique_ptr<TDesignRecord> design = LoadDesign(EnginePath(designPath));
+           bool report, const std::string& formatName, bool strict) {
+  const Document doc = LoadDesignDocument(EnginePath(designPath));
+  const TDesignRecord* design = doc.design.get();
   if (group < 0 || group >= ZM_GROUP_SLOTS) {
     throw ToolError("--group " + std::to_string(group) + " is outside 0 to " +
                     std::to_string(ZM_GROUP_SLOTS - 1));
   }
+  // Refused before the tracing, not after it.
+  if (const std::string reason = WhyNotWritable(EnginePath(output)); !reason.empty()) {
+    throw ToolError("cannot write " + output + ": " + reason);
+  }
+  if (const int code = CheckBeforeRender(doc, group, strict); code >= 0) return code;
   // Without --format the engine's own file is the output, unchanged.
   std::optional<ExportFormat> format;
   if (!formatName.empty()) format = ParseExportFormat(formatName);
@@ -325,10 +410,19 @@ int Render(const std::string& designPath, const std::string& output, int group, 
   }
   const TraceOutcome outcome = TraceInterruptibly(*design, enginePath, group, progress);
   if (outcome.error.Failed || outcome.interrupted) {
-    return EndUnfinishedRender(outcome.error, enginePath, existed, progress);
+    const std::string failure =
+        outcome.error.Failed
+            ? DescribeRenderFailure(ErrorText(outcome.error), doc, output, enginePath)
+            : "";
+    return EndUnfinishedRender(failure, enginePath, existed, progress);
   }
-  if (format) return EndExportedRender(output, enginePath, *design, *format, progress, report);
-  return EndCompletedRender(output, enginePath, *design, progress, report);
+  const int code = format
+                       ? EndExportedRender(output, enginePath, *design, *format, progress, report)
+                       : EndCompletedRender(output, enginePath, *design, progress, report);
+  if (code == 0 && strict && IsSilent(ReadAudioFile(EnginePath(output)))) {
+    return EndSilentRender(EnginePath(output));
+  }
+  return code;
 }
 
 // An impulse response (or any sound) in another format: the one --format
@@ -359,35 +453,23 @@ int Convert(const std::string& input, const std::string& output, const std::stri
   return 0;
 }
 
-extern "C" void ZM_CALLBACK AbortAtOnce(int32_t, int32_t, void* userData) {
-  *static_cast<uint8_t*>(userData) = 1;
+// The summary of a design, a reverberation estimate and its checks; exits
+// as `zm check` does.
+int Info(const std::string& path, bool strict) {
+  const Document doc = LoadDesignDocument(EnginePath(path));
+  const CheckOutcome checks = RunChecks(*doc.design, OriginsOf(doc), kEveryGroup);
+  std::printf("%s\nChecks\n%s", SummariseDesign(*doc.design).c_str(), FormatChecks(checks).c_str());
+  return checks.ExitCode(strict);
 }
 
-// Lets the engine itself build the scene and the tracer, stopping at the
-// first progress call: whatever it refuses, it refuses here. The output is
-// a throw-away memory resource, so nothing is written even when the group
-// has no rays and the run goes on to render.
-std::string EngineCheck(const TDesignRecord& design) {
-  const std::vector<int> groups = GroupsWithEmitters(design);
-  int group = 0;
-  for (int g : groups) {
-    if (g >= 0 && g < ZM_GROUP_SLOTS) {
-      group = g;
-      break;
-    }
-  }
-  uint8_t abortFlag = 0;
-  TErrorRecord error{};
-  ZM_process(&design, "mem:zm-info-check", &error, &abortFlag, AbortAtOnce, &abortFlag, group);
-  if (error.Failed) return "refused: " + ErrorText(error);
-  return "accepted";
-}
-
-int Info(const std::string& path) {
-  std::unique_ptr<TDesignRecord> design = LoadDesign(EnginePath(path));
-  std::printf("%s", SummariseDesign(*design).c_str());
-  std::printf("  engine: %s\n", EngineCheck(*design).c_str());
-  return 0;
+// Only the checks: exit 0 clean, 1 refused, 3 warnings under --strict.
+int Check(const std::string& path, bool strict) {
+  const Document doc = LoadDesignDocument(EnginePath(path));
+  const CheckOutcome checks = RunChecks(*doc.design, OriginsOf(doc), kEveryGroup);
+  std::printf(
+      "%s: %s", path.c_str(),
+      checks.problems.empty() ? "no problems found\n" : ("\n" + FormatChecks(checks)).c_str());
+  return checks.ExitCode(strict);
 }
 
 int Analyze(const std::string& path, bool json) {
@@ -514,10 +596,12 @@ struct Arguments {
   AuraliseOptions auralise;
   int group = 0, channel = 0;
   bool quiet = false, report = false, json = false;
+  bool strict = false;
 };
 
 struct Commands {
   CLI::App *render, *convert, *info, *analyze, *plan, *ir, *materials, *auralise;
+  CLI::App* check;
 };
 
 Commands DefineCommands(CLI::App& app, Arguments& a) {
@@ -529,6 +613,9 @@ Commands DefineCommands(CLI::App& app, Arguments& a) {
                        "emitter group to render (0 to " + std::to_string(ZM_GROUP_SLOTS - 1) + ")");
   c.render->add_flag("--quiet", a.quiet, "no progress display");
   c.render->add_flag("--report", a.report, "print the acoustic report of the result");
+  c.render->add_flag(
+      "--strict", a.strict,
+      "treat warnings (a silent result, rays lost through gaps ...) as errors: exit 3");
   c.render->add_option("--format", a.format,
                        "write through libsndfile as " + ExportFormatChoices() +
                            "; without it the engine's own WAV is written unchanged");
@@ -541,8 +628,15 @@ Commands DefineCommands(CLI::App& app, Arguments& a) {
       "--format", a.format,
       "for sound files: " + ExportFormatChoices() + " (default: from OUT's extension)");
 
-  c.info = app.add_subcommand("info", "Summarise a design and check it");
+  c.info = app.add_subcommand(
+      "info", "Summarise a design, estimate its reverberation and check it (exit codes as check)");
   c.info->add_option("DESIGN", a.design, "design file or JSON design")->required();
+  c.info->add_flag("--strict", a.strict, "exit 3 on warnings");
+
+  c.check = app.add_subcommand(
+      "check", "Check a design: exit 0 clean, 1 refused by the engine, 3 warnings with --strict");
+  c.check->add_option("DESIGN", a.design, "design file or JSON design")->required();
+  c.check->add_flag("--strict", a.strict, "exit 3 on warnings");
 
   c.analyze = app.add_subcommand("analyze", "Room parameters of an impulse response");
   c.analyze->add_option("IR", a.input, "impulse response (WAV or any format libsndfile reads)")
@@ -578,9 +672,12 @@ Commands DefineCommands(CLI::App& app, Arguments& a) {
 }
 
 int RunCommand(const Commands& c, const Arguments& a) {
-  if (c.render->parsed()) return Render(a.design, a.output, a.group, a.quiet, a.report, a.format);
+  if (c.render->parsed()) {
+    return Render(a.design, a.output, a.group, a.quiet, a.report, a.format, a.strict);
+  }
   if (c.convert->parsed()) return Convert(a.input, a.output, a.format);
-  if (c.info->parsed()) return Info(a.design);
+  if (c.info->parsed()) return Info(a.design, a.strict);
+  if (c.check->parsed()) return Check(a.design, a.strict);
   if (c.analyze->parsed()) return Analyze(a.input, a.json);
   if (c.plan->parsed()) return PlotPlan(a.design, a.output);
   if (c.ir->parsed()) return PlotIr(a.input, a.output, a.channel);

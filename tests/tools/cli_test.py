@@ -89,18 +89,16 @@ def test_commands(t):
 
     r = t.run("info", t.example("concert-hall"), expect=0)
     for text in ("Shoebox hall", "Diffusing panels", "8 receivers", "group 2 \"Choir\"",
-                 "no problems found", "engine: accepted"):
+                 "Eyring [s]", "mean free path", "no problems found"):
         check(text in r.stdout, "info mentions %r:\n%s" % (text, r.stdout))
 
-    # info reports the refusals the engine would raise
+    # info and render report the engine's refusal, naming what was written
     doc = load_json(t.example("small-studio"))
     doc["materials"].append(dict(doc["materials"][0]))  # a duplicate name
-    doc["options"]["randomSeed"] = -3
     bad = t.write("bad.json", json.dumps(doc))
-    r = t.run("info", bad, expect=0)
-    check("Duplicate BBTree item" in r.stdout and "out of range" in r.stdout, r.stdout)
-    check("engine: refused: Duplicate BBTree item" in r.stdout, r.stdout)
-    # ... and render reports the engine's own message
+    r = t.run("info", bad, expect=1)
+    check("refused: materials[0] and materials[%d] are both named" % (len(doc["materials"]) - 1)
+          in r.stdout and "Duplicate BBTree item" in r.stdout, r.stdout)
     r = t.run("render", bad, "bad.wav", "--quiet", expect=1)
     check("Duplicate BBTree item" in r.stderr, "render failure message: " + r.stderr)
     check(not os.path.exists(t.path("bad.wav")), "a failed render leaves no file")
@@ -121,18 +119,105 @@ def test_commands(t):
     doc["walls"][3]["material"] = 2
     r = t.run("info", t.write("type.json", json.dumps(doc)), expect=1)
     check("walls[3].material: expected a string, got number" in r.stderr, r.stderr)
+    # a misspelt key, even a required one, is named with the key meant; the
+    # file is named once
     doc = load_json(t.example("small-studio"))
-    doc["emitters"][0]["colour"] = "red"
+    doc["emitters"][0]["rayCout"] = doc["emitters"][0].pop("rayCount")
     r = t.run("render", t.write("key.json", json.dumps(doc)), "k.wav", expect=1)
-    check("emitters[0].colour: unknown key" in r.stderr, r.stderr)
+    check(r.stderr.endswith("/key.json: emitters[0].rayCout: unknown key "
+                            "(did you mean \"rayCount\"?)\n") and r.stderr.count("key.json") == 1,
+          r.stderr)
     r = t.run("info", t.write("syntax.json", "{\"title\": }"), expect=1)
-    check("syntax.json" in r.stderr and "parse" in r.stderr, r.stderr)
+    check(r.stderr.count("syntax.json") == 1 and "parse" in r.stderr, r.stderr)
     r = t.run("render", t.example("small-studio"), "g.wav", "--group", "64", expect=1)
     check("--group 64" in r.stderr, r.stderr)
     r = t.run("frobnicate", expect=2)
+    r = t.run("plot", "pln", "a", "b", expect=2)
+    check("unknown command \"pln\" (did you mean \"plan\"?)" in r.stderr, r.stderr)
     r = t.run("render", t.example("small-studio"), expect=2)
     r = t.run("analyze", "nothing.wav", expect=1)
     check("nothing.wav" in r.stderr, r.stderr)
+
+
+def studio_with(t, name, change):
+    """The example studio changed by `change(doc)`, written as NAME.json."""
+    doc = load_json(t.example("small-studio"))
+    change(doc)
+    return t.write(name + ".json", json.dumps(doc))
+
+
+def without_receivers(doc):
+    doc["walls"] = [w for w in doc["walls"] if not w.get("receiver")]
+
+
+def test_check(t):
+    for name in EXAMPLES:
+        r = t.run("check", "--strict", t.example(name), expect=0)
+        check(r.stdout.endswith("no problems found\n"), r.stdout)
+
+    # What the engine refuses: exit 1 from check and info alike, and render
+    # stops before tracing; the reason names the JSON path.
+    refused = {
+        "channel": (lambda d: d["walls"][-1].update(channel=9),
+                    "walls[13].channel: channel 9 is outside 0 to 7"),
+        "nan": (lambda d: d["emitters"][0].update(at=["0x7ff8000000000000", 1.0]),
+                "emitters[0].at: coordinates are not finite numbers"),
+    }
+    for name, (change, message) in refused.items():
+        design = studio_with(t, name, change)
+        for command in ("check", "info"):
+            r = t.run(command, design, expect=1)
+            check("refused: " + message in r.stdout, "%s %s: %s" % (command, name, r.stdout))
+        r = t.run("render", design, name + ".wav", expect=1)
+        check(message in r.stderr and "rendering" not in r.stderr, r.stderr)
+
+    # What renders but not as meant: exit 0, or 3 under --strict.
+    warned = {
+        "open": (lambda d: d["walls"].pop(1), "warning: The walls enclose no room"),
+        "outside": (lambda d: d["emitters"][0].update(at=[20, 2]),
+                    "warning: emitters[0].at: at (20.00, 2.00) m it lies outside every enclosure"),
+        "reflection": (lambda d: d["materials"][0].update(reflection=1.5),
+                       "warning: materials[0].reflection: reflection 1.5 is above 1"),
+        "rate": (lambda d: d["options"].update(sampleRate=22050),
+                 "warning: options.sampleRate: Sample rate 22050 Hz is below 44100 Hz"),
+    }
+    for name, (change, message) in warned.items():
+        design = studio_with(t, name, change)
+        r = t.run("check", design, expect=0)
+        check(message in r.stdout, "%s: %s" % (name, r.stdout))
+        t.run("check", "--strict", design, expect=3)
+
+    # Silent renders say why; --strict refuses them before tracing.
+    silent = [
+        ("rays", lambda d: d["emitters"][0].update(rayCount=-5), [],
+         "emitters[0].rayCount: ray count -5: it sends no rays"),
+        ("receivers", without_receivers, [], "No receiver wall"),
+        ("group", lambda d: None, ["--group", "5"], "Group 5: no emitter"),
+        ("outside", warned["outside"][0], [], "none of the probe rays"),
+    ]
+    for name, change, options, message in silent:
+        design = studio_with(t, "silent-" + name, change)
+        r = t.run("render", design, name + ".wav", "--quiet", *options, expect=0)
+        check(message in r.stderr and "the output is silent" in r.stderr and
+              "Silent." in r.stdout, "%s: %s%s" % (name, r.stdout, r.stderr))
+        r = t.run("render", design, name + "-strict.wav", "--strict", *options, expect=3)
+        check(not os.path.exists(t.path(name + "-strict.wav")), name + " --strict wrote a file")
+
+    # The first sound is found on the channel that holds the impulse, not on
+    # channels of dither beside it: 2.8 m at 48 kHz is about 390 frames.
+    def channel_3_only(doc):
+        receiver = [w for w in doc["walls"] if w.get("receiver")][0]
+        without_receivers(doc)
+        doc["walls"].append(dict(receiver, channel=3))
+        doc["options"]["trimToDirect"] = False
+    r = t.run("render", studio_with(t, "ch3", channel_3_only), "ch3.wav", "--quiet", expect=0)
+    onset = re.search(r"first sound in the file starts at frame (\d+)", r.stdout)
+    check(onset is not None and 370 < int(onset.group(1)) < 410, r.stdout)
+
+    # An output the render could not write is refused before tracing, in words.
+    r = t.run("render", t.example("small-studio"), "/nonexistent/x.wav", expect=1)
+    check(r.stderr == "zm: cannot write /nonexistent/x.wav: the folder /nonexistent does not "
+          "exist\n", r.stderr)
 
 
 def test_convert(t):
@@ -159,7 +244,7 @@ def test_convert(t):
     check(len(blocks) == 2, "documentation examples: %d" % len(blocks))
     t.run("convert", t.write("documented.json", blocks[0]), "documented.zmd", expect=0)
     r = t.run("info", "documented.zmd", expect=0)
-    check("Demo room" in r.stdout and "no problems found" in r.stdout, r.stdout)
+    check("Demo room" in r.stdout, r.stdout)
     t.run("convert", t.write("documented-material.json", blocks[1]), "documented.zmm", expect=0)
 
     # Materials: JSON -> material file -> JSON.
@@ -340,7 +425,7 @@ def test_interrupt(t):
         except subprocess.TimeoutExpired:
             process.kill()
             raise Failure("render did not stop after the signal")
-        check(process.returncode == 130, "exit %d after signal %d" % (process.returncode, sig))
+        check(process.returncode == 128 + sig, "exit %d after signal %d" % (process.returncode, sig))
         check("interrupted" in stderr, stderr)
         check(not os.path.exists(out), "an interrupted render wrote " + out)
 
@@ -365,7 +450,7 @@ def test_quickstart(t):
     check(os.path.getsize(t.path(render[-1])) > 1000, "quick start wrote no WAV")
 
 
-GROUPS = {"commands": test_commands, "convert": test_convert, "analyze": test_analyze,
+GROUPS = {"commands": test_commands, "check": test_check, "convert": test_convert, "analyze": test_analyze,
           "plot": test_plot, "interrupt": test_interrupt, "quickstart": test_quickstart}
 
 

@@ -206,7 +206,14 @@ TEST(DesignJson, MistakesAreReportedWithTheirPath) {
       "walls[0].material: no material named \"N\"");
   EXPECT_EQ(ErrorOf(R"({"options": {"sampleRate": 44100.5}})"),
             "options.sampleRate: expected an integer, got 44100.5");
-  EXPECT_EQ(ErrorOf(R"({"optoins": {}})"), "optoins: unknown key");
+  // A misspelt key is named, with the key meant, even where the one meant is
+  // required and so is missing too.
+  EXPECT_EQ(ErrorOf(R"({"optoins": {}})"), "optoins: unknown key (did you mean \"options\"?)");
+  EXPECT_EQ(
+      ErrorOf(R"({"emitters": [{"at": [0, 0], "directionDeg": 0, "spreadDeg": 0, "rayCout": 1}]})"),
+      "emitters[0].rayCout: unknown key (did you mean \"rayCount\"?)");
+  EXPECT_EQ(ErrorOf(R"({"points": [{"x": 0, "Y": 1}]})"),
+            "points[0].Y: unknown key (did you mean \"y\"?)");
   EXPECT_EQ(ErrorOf(R"({"materials": [{"name": "M", "reflection": 0.9, "bandFactors": [1, 2]}]})")
                 .substr(0, 36),
             "materials[0].bandFactors: expected 8");
