@@ -19,6 +19,24 @@ foreach(component runtime development)
     ${CMAKE_COMMAND} --install ${ZM_BUILD_DIR} --prefix ${prefix} --component ${component})
 endforeach()
 
+# The tool, when built, installs into bin/ and runs from there with no
+# help from the environment: its run path leads from its own folder to the
+# installed library, never into the build tree.
+if(ZM_WITH_TOOLS)
+  run_step("install of tools"
+    ${CMAKE_COMMAND} --install ${ZM_BUILD_DIR} --prefix ${prefix} --component tools)
+  if(NOT EXISTS ${prefix}/bin/zm)
+    message(FATAL_ERROR "zm was not installed into bin/")
+  endif()
+  execute_process(COMMAND readelf -d ${prefix}/bin/zm OUTPUT_VARIABLE dynamic)
+  string(REGEX MATCH "R(UN)?PATH[^\n]*" runpath "${dynamic}")
+  if(NOT runpath MATCHES "\\$ORIGIN/\\.\\./lib" OR runpath MATCHES "${ZM_BUILD_DIR}")
+    message(FATAL_ERROR "installed zm has the run path: ${runpath}")
+  endif()
+  unset(ENV{LD_LIBRARY_PATH})
+  run_step("installed zm" ${prefix}/bin/zm --version)
+endif()
+
 file(GLOB_RECURSE pcfile ${prefix}/*/zm.pc)
 if(NOT pcfile)
   message(FATAL_ERROR "zm.pc was not installed")
