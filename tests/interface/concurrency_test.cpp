@@ -6,21 +6,17 @@
 
 #include <atomic>
 #include <cstring>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "design_builder.h"
 #include "scratch_folder.h"
-#include "wave_file.h"
 
 namespace zm {
 namespace {
 
 using test::DesignBuilder;
-using test::ReadBytes;
 
 constexpr int kThreads = 4;
 
@@ -43,7 +39,7 @@ DesignBuilder Design(int variant) {
 }
 
 std::string Failure(const TErrorRecord& error) {
-  return error.Failed ? test::MessageOf(error) : "";
+  return error.Failed ? "failed: " + test::MessageOf(error) : "";
 }
 
 class Concurrency : public test::ScratchFolder {
@@ -59,48 +55,39 @@ class Concurrency : public test::ScratchFolder {
     ZM_saveSetup(path.c_str(), &b.Record(), &error);
     return Failure(error);
   }
-  std::string SaveMaterial(const DesignBuilder& b, const std::string& path) {
-    TErrorRecord error{};
-    ZM_saveMaterial(path.c_str(), &b.Record().Materials[0], &error);
-    return Failure(error);
-  }
-  // The record and material a load gives, as bytes.
+  // The record a load gives, as bytes, or its failure.
   std::string Load(const std::string& path) {
     TErrorRecord error{};
     auto design = std::make_unique<TDesignRecord>();
     ZM_loadSetup(path.c_str(), design.get(), &error);
-    return error.Failed ? "failed: " + test::MessageOf(error) : test::BytesOf(*design);
-  }
-  std::string LoadMaterial(const std::string& path) {
-    TErrorRecord error{};
-    TMaterialEntry material{};
-    ZM_loadMaterial(path.c_str(), &material, &error);
-    return error.Failed ? "failed: " + test::MessageOf(error) : test::BytesOf(material);
+    return error.Failed ? Failure(error) : test::BytesOf(*design);
   }
 
-  // Every job of thread `t`, writing and reading files of its own; each
-  // returns what it produced, as bytes.
-  std::vector<std::function<std::string()>> JobsOf(int t) {
+  // Job `k` of thread `t`, on files of its own: what it produced, as bytes
+  // (a failure's message, else the file written or the record read back).
+  std::string Job(int t, int k) {
+    const DesignBuilder& d = designs_[t];
     const std::string number = std::to_string(t);
     const std::string p = PathOf("t" + number);
-    const DesignBuilder* d = &designs_[t];
-    // The write comes first, then the read of what it wrote.
-    auto then = [](std::string first, const std::function<std::string()>& second) {
-      return first + second();
-    };
-    return {
-        [=, this] { return then(Render(*d, p + ".wav"), [=, this] { return Bytes(p + ".wav"); }); },
-        [=, this] { return then(Save(*d, p + ".zmd"), [=, this] { return Load(p + ".zmd"); }); },
-        [=, this] {
-          return then(SaveMaterial(*d, p + ".zmm"), [=, this] { return LoadMaterial(p + ".zmm"); });
-        },
-        [=, this] { return Render(*d, "mem:"); },
-    };
+    std::string failure;
+    TErrorRecord error{};
+    TMaterialEntry material{};
+    switch (k) {
+      case 0:
+        failure = Render(d, p + ".wav");
+        return failure.empty() ? Get("t" + number + ".wav") : failure;
+      case 1:
+        failure = Save(d, p + ".zmd");
+        return failure.empty() ? Load(p + ".zmd") : failure;
+      case 2:
+        ZM_saveMaterial((p + ".zmm").c_str(), &d.Record().Materials[0], &error);
+        if (!error.Failed) ZM_loadMaterial((p + ".zmm").c_str(), &material, &error);
+        return error.Failed ? Failure(error) : test::BytesOf(material);
+      default:
+        return Render(d, "mem:");
+    }
   }
-  std::string Bytes(const std::string& path) {
-    const std::vector<uint8_t> bytes = ReadBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-  }
+  static constexpr int kJobs = 4;
 
   std::vector<DesignBuilder> designs_ = [] {
     std::vector<DesignBuilder> designs;
@@ -112,73 +99,56 @@ class Concurrency : public test::ScratchFolder {
 TEST_F(Concurrency, MixedCallsGiveWhatTheyGiveOneAtATime) {
   std::vector<std::vector<std::string>> expected(kThreads);
   for (int t = 0; t < kThreads; ++t) {
-    for (auto& job : JobsOf(t)) expected[t].push_back(job());
+    for (int k = 0; k < kJobs; ++k) expected[t].push_back(Job(t, k));
   }
   // Per thread, the jobs whose result differed from the lone run.
-  std::vector<std::vector<std::string>> differing(kThreads);
+  std::vector<std::vector<int>> differing(kThreads);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       // Each thread starts at another job, so different kinds overlap.
-      auto jobs = JobsOf(t);
-      for (int round = 0; round < 2; ++round) {
-        for (size_t j = 0; j < jobs.size(); ++j) {
-          const size_t k = (j + t) % jobs.size();
-          const std::string result = jobs[k]();
-          if (result != expected[t][k]) differing[t].push_back("job " + std::to_string(k));
-        }
+      for (int j = 0; j < 2 * kJobs; ++j) {
+        const int k = (j + t) % kJobs;
+        if (Job(t, k) != expected[t][k]) differing[t].push_back(k);
       }
     });
   }
   for (auto& thread : threads) thread.join();
-  for (int t = 0; t < kThreads; ++t) {
-    EXPECT_TRUE(differing[t].empty()) << "thread " << t << ": " << differing[t].front();
-  }
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(differing[t], std::vector<int>{}) << t;
 }
 
 TEST_F(Concurrency, RacingSavesLeaveOneWholeVersion) {
   const std::string path = PathOf("same.zmd");
   std::string version[2];
-  std::string loadedVersion[2];
+  std::string loaded[2];
   for (int v = 0; v < 2; ++v) {
     ASSERT_EQ(Save(designs_[v], path), "");
-    version[v] = Bytes(path);
-    loadedVersion[v] = Load(path);
+    version[v] = Get("same.zmd");
+    loaded[v] = Load(path);
   }
-  const std::string openError = "File open error (\"" + FullOf("same.zmd") + "\", mode ";
+  // Writers succeed or are refused; readers see either whole version or
+  // are refused. Anything else is noted, per thread.
+  const std::string refused = "failed: File open error (\"" + FullOf("same.zmd") + "\", mode ";
   std::atomic<int> saved{0};
-  std::vector<std::string> odd;
-  std::mutex oddMutex;
-  auto note = [&](const std::string& what) {
-    std::lock_guard<std::mutex> lock(oddMutex);
-    odd.push_back(what);
-  };
+  std::vector<std::vector<std::string>> odd(kThreads);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int round = 0; round < 20; ++round) {
-        if (t < 2) {
-          const std::string failure = Save(designs_[t], path);
-          if (failure.empty()) {
-            ++saved;
-          } else if (failure.rfind(openError, 0) != 0) {
-            note(failure);
-          }
+        const std::string result = t < 2 ? Save(designs_[t], path) : Load(path);
+        if (result.rfind(refused, 0) == 0) continue;
+        if (t < 2 ? result.empty() : result == loaded[0] || result == loaded[1]) {
+          saved += t < 2;
         } else {
-          // Readers see the old file or the new one, or are refused.
-          const std::string loaded = Load(path);
-          if (loaded != loadedVersion[0] && loaded != loadedVersion[1] &&
-              loaded.rfind("failed: " + openError, 0) != 0) {
-            note(loaded.substr(0, 200));
-          }
+          odd[t].push_back(result.substr(0, 200));
         }
       }
     });
   }
   for (auto& thread : threads) thread.join();
-  EXPECT_TRUE(odd.empty()) << odd.front();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(odd[t], std::vector<std::string>{}) << t;
   EXPECT_GT(saved.load(), 0);
-  const std::string final = Bytes(path);
+  const std::string final = Get("same.zmd");
   EXPECT_TRUE(final == version[0] || final == version[1]);
   EXPECT_EQ(Listing(), std::set<std::string>{"same.zmd"});
 }
