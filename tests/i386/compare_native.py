@@ -29,137 +29,96 @@ import subprocess
 import sys
 from array import array
 
-# Below this, a difference is the kind a last-bit difference of an
-# elementary function leaves in a sample, not a different rendering.
+# Below this, a difference is what a last-bit difference of an elementary
+# function leaves in a sample, not a different rendering.
 ROUNDING_LIMIT = 1e-12
 
 
-def chunks(data):
-    """The chunks of a RIFF/WAVE file as a list of (tag, body)."""
-    if data[:4] != b"RIFF" or data[8:12] != b"WAVE":
-        raise ValueError("not a RIFF/WAVE file")
-    found, at = [], 12
+def split_wave(data):
+    """(every chunk but the samples, the 32-bit float samples) of a file."""
+    other, samples, at = [], array("f"), 12
     while at + 8 <= len(data):
         tag, size = data[at:at + 4], struct.unpack_from("<I", data, at + 4)[0]
-        found.append((tag, data[at + 8:at + 8 + size]))
+        if tag == b"data":
+            samples.frombytes(data[at + 8:at + 8 + size])
+        else:
+            other.append(data[at:at + 8 + size])
         at += 8 + size + (size & 1)
-    return found
-
-
-def float_samples(parts):
-    fmt = dict(parts).get(b"fmt ")
-    code, _, _, _, _, bits = struct.unpack_from("<HHIIHH", fmt)
-    if code == 0xFFFE:
-        code = struct.unpack_from("<H", fmt, 24)[0]
-    if (code, bits) != (3, 32):
-        raise ValueError("not 32-bit float")
-    samples = array("f")
-    samples.frombytes(dict(parts)[b"data"])
     if sys.byteorder != "little":
         samples.byteswap()
-    return samples
+    return other, samples
 
 
 def compare(native_path, i386_path):
-    """(identical?, description, largest sample difference or None)."""
-    if not os.path.exists(native_path) or not os.path.exists(i386_path):
-        return False, "missing", None
+    """("identical" | "close" | "differs" | "layout", description)."""
     a, b = open(native_path, "rb").read(), open(i386_path, "rb").read()
     if a == b:
-        return True, "identical", 0.0
-    parts_a, parts_b = chunks(a), chunks(b)
-    other_a = [(t, body) for t, body in parts_a if t != b"data"]
-    other_b = [(t, body) for t, body in parts_b if t != b"data"]
-    x, y = float_samples(parts_a), float_samples(parts_b)
-    if len(x) != len(y):
-        return False, f"{len(x)} vs {len(y)} samples", None
-    if other_a != other_b:
-        return False, "header or metadata differ", None
+        return "identical", "identical"
+    (other_a, x), (other_b, y) = split_wave(a), split_wave(b)
+    if other_a != other_b or len(x) != len(y):
+        return "layout", f"{len(x)} vs {len(y)} samples, or other chunks differ"
     differing = [abs(p - q) for p, q in zip(x, y) if p != q]
     largest = max(differing)
-    kind = f"within {ROUNDING_LIMIT:g}" if largest < ROUNDING_LIMIT else "differs"
-    return False, f"{kind}: {len(differing)} samples, largest {largest:.2g}", largest
-
-
-def render_all(jobs, count):
-    """Runs every (command, outdir) job at once: the emulated ones are slow
-    and single-threaded. True when all of them succeeded."""
-    running = []
-    for command, outdir in jobs:
-        shutil.rmtree(outdir, ignore_errors=True)
-        running.append((command, subprocess.Popen(
-            command + [outdir, "--count", str(count)],
-            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)))
-    ok = True
-    for command, process in running:
-        _, errors = process.communicate()
-        if process.returncode != 0:
-            print(f"render failed ({process.returncode}): {' '.join(command)}\n{errors}",
-                  file=sys.stderr)
-            ok = False
-    return ok
+    kind = "close" if largest < ROUNDING_LIMIT else "differs"
+    label = f"within {ROUNDING_LIMIT:g}" if kind == "close" else "differs"
+    return kind, f"{label}: {len(differing)} samples, largest {largest:.2g}"
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--work", required=True)
-    parser.add_argument("--count", type=int,
-                        default=int(os.environ.get("ZM_CORPUS_COUNT", "24")))
+    parser.add_argument("--count", type=int, default=int(os.environ.get("ZM_CORPUS_COUNT", "24")))
     parser.add_argument("--emulator", default="")
     for name in ("native_driver", "native_lib", "native_portable",
                  "i386_driver", "i386_lib", "i386_portable"):
         parser.add_argument(name)
     args = parser.parse_args()
-    emulator = [args.emulator] if args.emulator else []
     work = os.path.abspath(args.work)
+    drivers = {"native": [args.native_driver],
+               "i386": ([args.emulator] if args.emulator else []) + [args.i386_driver]}
+    libraries = {("portable", "native"): args.native_portable, ("libc", "native"): args.native_lib,
+                 ("portable", "i386"): args.i386_portable, ("libc", "i386"): args.i386_lib}
 
-    sides = {
-        "native": [args.native_driver],
-        "i386": emulator + [args.i386_driver],
-    }
-    libraries = {
-        "portable": {"native": args.native_portable, "i386": args.i386_portable},
-        "libc": {"native": args.native_lib, "i386": args.i386_lib},
-    }
-    jobs = [(driver + [os.path.abspath(per_side[side])], os.path.join(work, pair, side))
-            for pair, per_side in libraries.items() for side, driver in sides.items()]
-    if not render_all(jobs, args.count):
+    # All four at once: the emulated ones are slow and single-threaded.
+    running = []
+    for (pair, side), library in libraries.items():
+        outdir = os.path.join(work, pair, side)
+        shutil.rmtree(outdir, ignore_errors=True)
+        command = drivers[side] + [os.path.abspath(library), outdir, "--count", str(args.count)]
+        running.append((command, subprocess.Popen(command, stdout=subprocess.DEVNULL,
+                                                  stderr=subprocess.PIPE, text=True)))
+    failed = False
+    for command, process in running:
+        errors = process.communicate()[1]
+        if process.returncode != 0:
+            print(f"failed ({process.returncode}): {' '.join(command)}\n{errors}", file=sys.stderr)
+            failed = True
+    if failed:
         return 1
 
     names = sorted(os.listdir(os.path.join(work, "portable", "native")))
-    rows, portable_faults = [], 0
-    libc = {"identical": 0, "close": 0, "diverge": 0, "other length": 0}
-    libc_largest = 0.0
+    lines = [f"{'design':<40}  {'portable math':<15}  C library"]
+    counts = {(pair, kind): 0 for pair in ("portable", "libc")
+              for kind in ("identical", "close", "differs", "layout")}
     for name in names:
-        results = {pair: compare(os.path.join(work, pair, "native", name),
-                                 os.path.join(work, pair, "i386", name))
-                   for pair in libraries}
-        portable_faults += not results["portable"][0]
-        same, _, largest = results["libc"]
-        if same:
-            libc["identical"] += 1
-        elif largest is None:
-            libc["other length"] += 1
-        else:
-            libc["close" if largest < ROUNDING_LIMIT else "diverge"] += 1
-            libc_largest = max(libc_largest, largest)
-        rows.append((name[:-len(".wav")], results["portable"][1], results["libc"][1]))
-
-    width = max(len(r[0]) for r in rows)
-    lines = [f"{'design':<{width}}  {'portable math':<15}  C library"]
-    lines += [f"{name:<{width}}  {portable:<15}  {libc}" for name, portable, libc in rows]
-    lines.append("")
-    lines.append(f"portable math: {len(rows) - portable_faults} of {len(rows)} designs identical"
-                 + ("" if portable_faults == 0 else f"; {portable_faults} DIFFER (a 32-bit fault)"))
-    lines.append(f"C library: {libc['identical']} identical, {libc['close']} within "
-                 f"{ROUNDING_LIMIT:g} of full scale, {libc['diverge']} diverge (largest "
-                 f"difference {libc_largest:.2g} of full scale), {libc['other length']} "
-                 "of another length or layout")
+        row = []
+        for pair in ("portable", "libc"):
+            kind, description = compare(*(os.path.join(work, pair, side, name)
+                                           for side in ("native", "i386")))
+            counts[pair, kind] += 1
+            row.append(description)
+        lines.append(f"{name[:-4]:<40}  {row[0]:<15}  {row[1]}")
+    portable_faults = len(names) - counts["portable", "identical"]
+    lines += ["", f"portable math: {counts['portable', 'identical']} of {len(names)} designs "
+              f"identical{'' if not portable_faults else ' (the others are 32-bit faults)'}",
+              f"C library: {counts['libc', 'identical']} identical, {counts['libc', 'close']} "
+              f"within {ROUNDING_LIMIT:g} of full scale, {counts['libc', 'differs']} diverge, "
+              f"{counts['libc', 'layout']} of another length"]
     report = "\n".join(lines) + "\n"
     sys.stdout.write(report)
     with open(os.path.join(work, "report.txt"), "w") as out:
         out.write(report)
-    return 1 if portable_faults or not rows else 0
+    return 1 if portable_faults or not names else 0
 
 
 if __name__ == "__main__":

@@ -101,27 +101,16 @@ double log(double x) {
   return Log(x);
 }
 
+/* The engine raises only positive numbers to real powers. */
 double pow(double x, double y) {
-  if (y == 0 || x == 1) return 1.0;
-  if (x == 0) return y > 0 ? 0.0 : HUGE_VAL;
-  if (x > 0) return Exp(y * Log(x));
-  if (floor(y) != y) return NAN;
-  double magnitude = Exp(y * Log(-x));
-  return fmod(y, 2.0) == 0 ? magnitude : -magnitude;
+  if (y == 0) return 1.0;
+  return x > 0 ? Exp(y * Log(x)) : x == 0 ? 0.0 : NAN;
 }
 
+/* Walls have finite ends: no infinities here. */
 double atan2(double y, double x) {
   if (x != x || y != y) return x + y;
-  double a;
-  if (y == 0) {
-    a = signbit(x) ? kPi : 0.0;
-  } else if (x == 0) {
-    a = kPi / 2;
-  } else if (fabs(x) == HUGE_VAL) {
-    a = fabs(y) == HUGE_VAL ? (x > 0 ? kPi / 4 : 3 * kPi / 4) : (x > 0 ? 0.0 : kPi);
-  } else {
-    a = ArcTangent(fabs(y / x));
-    if (x < 0) a = kPi - a;
-  }
+  double a = y == 0 ? (signbit(x) ? kPi : 0.0) : x == 0 ? kPi / 2 : ArcTangent(fabs(y / x));
+  if (x < 0 && y != 0) a = kPi - a;
   return signbit(y) ? -a : a;
 }
