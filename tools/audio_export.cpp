@@ -155,11 +155,14 @@ void CompleteFloatFormatChunk(const std::string& path) {
   }
   if (!changed) return;
   Write32(rebuilt.data() + 4, Read32(rebuilt.data() + 4) + 2);
-  const std::string temporary = path + ".zm-partial";
+  const std::string temporary = path + ".header";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << rebuilt << in.rdbuf();
-    if (!out) throw AudioFileError(path + ": cannot complete the float header");
+    if (!out) {
+      std::filesystem::remove(temporary);
+      throw AudioFileError(path + ": cannot complete the float header");
+    }
   }
   std::filesystem::rename(temporary, path);
 }
@@ -298,7 +301,19 @@ ExportResult WriteAudioAs(const std::string& path, const AudioData& audio,
                          std::to_string(channels) + " channels of " + encoding + " at " +
                          std::to_string(audio.sampleRate) + " Hz");
   }
-  SndfilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));
+  // Written beside the output and renamed onto it when complete, so that a
+  // failure leaves neither a broken file nor a truncated earlier one.
+  const std::filesystem::path target(path);
+  const std::string partial =
+      (target.parent_path() / ("." + target.filename().string() + ".zm-partial")).string();
+  struct RemoveUnlessRenamed {
+    const std::string& path;
+    ~RemoveUnlessRenamed() {
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
+    }
+  } cleanup{partial};
+  SndfilePtr file(sf_open(partial.c_str(), SFM_WRITE, &info));
   if (!file) throw AudioFileError(path + ": " + sf_strerror(nullptr));
   std::vector<int> map = ChannelMap(channels);
   if (!map.empty()) {
@@ -326,8 +341,11 @@ ExportResult WriteAudioAs(const std::string& path, const AudioData& audio,
   }
   file.reset();
   if (major == SF_FORMAT_WAV && (subformat == SF_FORMAT_FLOAT || subformat == SF_FORMAT_DOUBLE)) {
-    CompleteFloatFormatChunk(path);
+    CompleteFloatFormatChunk(partial);
   }
+  std::error_code error;
+  std::filesystem::rename(partial, path, error);
+  if (error) throw AudioFileError(path + ": " + error.message());
 
   result.description = major == SF_FORMAT_RF64 ? "RF64" : container->description;
   if (extensible || (major == SF_FORMAT_RF64 && channels > 2)) {
