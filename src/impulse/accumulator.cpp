@@ -78,7 +78,8 @@ void TAccumulator::Finish() {
 
 void TAccumulator::Publish() {
   if (threads_.empty()) {
-    ProcessBatch(*filling_, 0, 1, orders_[0]);
+    ComputeTaps(*filling_, 0, kFilterPhases, orders_[0]);
+    AddTaps(*filling_, 0, 1);
     filling_->Arrivals.clear();
     return;
   }
@@ -120,13 +121,11 @@ void TAccumulator::ProcessBatch(const TBatch& batch, int32_t worker, int32_t wor
     Rendezvous(lock, workers);
   }
   AddTaps(batch, worker, workers);
-  if (workers > 1) {
-    // The taps scratch and the slot are reused once every worker is done.
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (Rendezvous(lock, workers)) {
-      ++finished_;
-      slotFree_.notify_all();
-    }
+  // The taps scratch and the slot are reused once every worker is done.
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (workers == 1 || Rendezvous(lock, workers)) {
+    ++finished_;
+    slotFree_.notify_all();
   }
 }
 

@@ -63,6 +63,8 @@ class TAccumulator {
 
   void Publish();
   void WorkerLoop(int32_t worker);
+  // A worker's share of a batch, meeting the other workers between the
+  // taps and the samples and after them.
   void ProcessBatch(const TBatch& batch, int32_t worker, int32_t workers, TPhaseOrder& order);
   void ComputeTaps(const TBatch& batch, int32_t phaseFrom, int32_t phaseTo, TPhaseOrder& order);
   void AddTaps(const TBatch& batch, int32_t worker, int32_t workers);

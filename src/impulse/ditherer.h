@@ -1,12 +1,14 @@
 // Converts one channel of samples (full scale +-1.0) into the output sample
 // format, in its slot of an interleaved frame buffer. The integer formats get
 // triangular-ish dither from seven uniform numbers and are rounded to the
-// nearest step and clipped; 32 bits is IEEE single precision, undithered.
+// nearest step and clipped; 32 bits is IEEE single precision, undithered
+// and clipped to the single range.
 #pragma once
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "support/exception.h"
 #include "support/little_endian.h"
@@ -54,6 +56,15 @@ class TDitherer {
   void Store(double code, uint8_t* slot) const;
 };
 
+// A sample in single precision, rounded to nearest; what rounds beyond the
+// single range is clipped to its largest value, so that a file never holds
+// an infinity (or a NaN, stored as 0).
+inline float ToFloat32(double x) {
+  const float f = static_cast<float>(x);
+  if (std::isinf(f)) return std::copysign(std::numeric_limits<float>::max(), f);
+  return f == f ? f : 0.0f;
+}
+
 inline double TDitherer::Quantise(double x, double r) const {
   const double v = (r - 3.5) * DitherAmplitude + (x + HalfLsb);
   double q = std::trunc(FullScale * v);
@@ -69,7 +80,7 @@ void TDitherer::Convert(const double* source, uint8_t* destination, int32_t coun
   uint8_t* slot = destination + int64_t{Channel} * bytes;
   if (Bits == 32) {
     for (int32_t i = 0; i < count; ++i, slot += stride) {
-      StoreLe32(slot, std::bit_cast<uint32_t>(static_cast<float>(source[i])));
+      StoreLe32(slot, std::bit_cast<uint32_t>(ToFloat32(source[i])));
     }
     return;
   }

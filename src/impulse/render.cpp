@@ -2,6 +2,7 @@
 // fractional shift, stereo matrix, gain, dither, RIFF/WAVE.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -28,6 +29,11 @@ namespace {
 constexpr double kNoReference = 1e10;
 // Peak level of the loudest sample when the output is normalised.
 constexpr double kNormalisedPeak = 0.995;
+// Samples above 2^kHeadroomLimit (a design's amplitudes near the top of the
+// double range) are brought down to about 2^kHeadroomTarget before the
+// shift, whose transforms sum a thousand of them, and the stereo matrix.
+constexpr int kHeadroomLimit = 960;
+constexpr int kHeadroomTarget = 900;
 
 // The part of every written channel that goes to the file: `frames`
 // samples from sample index `first` on.
@@ -76,6 +82,39 @@ double FixedGainWeight(const THydra& scene) {
   if (weight == 0.0 || !std::isfinite(weight))
     throw ERangeError(Format(msg::render::sFixedGainZero));
   return weight;
+}
+
+// A sum that overflowed the double range is the only way to a sample that
+// is not finite; it becomes the largest finite value of its sign (0 for
+// NaN, whose sign means nothing), so that no file ever holds one.
+void Tame(double* samples, int32_t count) {
+  constexpr double kLargest = std::numeric_limits<double>::max();
+  for (int32_t i = 0; i < count; ++i) {
+    const double x = samples[i];
+    if (std::isfinite(x)) continue;
+    samples[i] = std::isnan(x) ? 0.0 : std::copysign(kLargest, x);
+  }
+}
+
+// Tames the written channels over everything the shift reads and, when
+// their peak lies beyond the headroom, scales them down by a power of two,
+// which is exact: the normalised gain is then the same, a fixed gain is
+// undone by RestoreScale. Returns the exponent removed (0: none).
+int KeepInRange(TImpulse& impulse, int32_t channels) {
+  const int32_t count = impulse.HalfTaps + impulse.WrittenEnd + 1;
+  double peak = 0.0;
+  for (int32_t c = 0; c < channels; ++c) {
+    Tame(impulse.Channels[c], count);
+    peak = std::max(peak, PeakOf(impulse.Channels[c], count));
+  }
+  if (!(peak > std::ldexp(1.0, kHeadroomLimit))) return 0;
+  const int exponent = std::ilogb(peak) - kHeadroomTarget;
+  const double factor = std::ldexp(1.0, -exponent);
+  for (int32_t c = 0; c < channels; ++c) {
+    double* samples = impulse.Channels[c];
+    for (int32_t i = 0; i < count; ++i) samples[i] = samples[i] * factor;
+  }
+  return exponent;
 }
 
 // Trim: moves the reference arrival onto a sample boundary, the whole
@@ -150,6 +189,19 @@ void ApplyGain(TImpulse& impulse, int32_t channels, TFrameSpan span, double gain
   }
 }
 
+// Tames the frames that go to the file.
+void TameFrames(TImpulse& impulse, int32_t channels, TFrameSpan span) {
+  for (int32_t c = 0; c < channels; ++c) Tame(impulse.Channel(c) + span.first, span.frames);
+}
+
+// Undoes KeepInRange's scale after a fixed gain; what then overflows is
+// tamed, and the converters clip it to their range.
+void RestoreScale(TImpulse& impulse, int32_t channels, TFrameSpan span, int exponent) {
+  if (exponent == 0) return;
+  ApplyGain(impulse, channels, span, std::ldexp(1.0, exponent));
+  TameFrames(impulse, channels, span);
+}
+
 // Converts every written channel into its slots of the interleaved output.
 void Dither(const std::vector<TDitherer>& ditherers, const TImpulse& impulse, TFrameSpan span,
             uint8_t* output) {
@@ -185,13 +237,18 @@ void TImpulse::Render(const std::string& fileName, const std::string& title) {
   for (int32_t c = 0; c < channels; ++c) ditherers.emplace_back(options.BitsPerSample, channels, c);
   const double fixedGainWeight = options.GainMode != 0 ? FixedGainWeight(*Scene) : 0.0;
 
+  const int scaledDown = KeepInRange(*this, channels);
   const TFrameSpan span = TrimToReference(*this, options, channels);
   const int32_t bytesPerSample = options.BitsPerSample / 8;
   std::vector<uint8_t> output(static_cast<size_t>(span.frames) * bytesPerSample * channels);
   std::unique_ptr<TResource> stream = RscOpenCreate(fileName);
 
-  if (channels == 2) ApplyStereoMatrix(*this, options, span);
+  if (channels == 2) {
+    ApplyStereoMatrix(*this, options, span);
+    TameFrames(*this, channels, span);
+  }
   ApplyGain(*this, channels, span, OutputGain(*this, options, channels, span, fixedGainWeight));
+  if (options.GainMode != 0) RestoreScale(*this, channels, span, scaledDown);
   Dither(ditherers, *this, span, output.data());
   WriteWave(*stream, output.data(), span.frames, channels, options.SampleRate,
             options.BitsPerSample, title, options.Comment);

@@ -1,0 +1,123 @@
+// Designs whose amplitudes run away: an amplifying material, or a receiver
+// gain near the top of the double range. Each renders a file of finite
+// samples, loud where the normalised output says it should be.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "design_builder.h"
+#include "zm/zm.h"
+
+namespace zm {
+namespace {
+
+// The samples of a RIFF/WAVE file of 16-bit integers or 32-bit floats.
+std::vector<double> ReadSamples(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  const std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
+  std::vector<double> samples;
+  int bits = 0;
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    uint32_t size;
+    std::memcpy(&size, &bytes[at + 4], 4);
+    const char* body = &bytes[at + 8];
+    if (std::memcmp(&bytes[at], "fmt ", 4) == 0) bits = static_cast<uint8_t>(body[14]);
+    if (std::memcmp(&bytes[at], "data", 4) == 0) {
+      for (size_t i = 0; i + bits / 8 <= size; i += bits / 8) {
+        if (bits == 32) {
+          float f;
+          std::memcpy(&f, body + i, 4);
+          samples.push_back(f);
+        } else {
+          int16_t q;
+          std::memcpy(&q, body + i, 2);
+          samples.push_back(q);
+        }
+      }
+    }
+    at += 8 + size + (size & 1);
+  }
+  return samples;
+}
+
+// A lossless box with a pass-through receiver, rendered to a file.
+struct Room {
+  Room() {
+    design->ImpulseLength = 0.3;
+    design->MinAmplitude = 0.0;
+    design->SubArrivals = 4;
+    walls = design.AddMaterial("walls", 1.0, 0.2);
+    const int open = design.AddMaterial("open", 1.0);
+    const double corners[5][2] = {{0, 0}, {7, 0}, {7, 5}, {0, 5}, {0, 0}};
+    for (int i = 0; i < 4; ++i) {
+      design.AddWall(corners[i][0], corners[i][1], corners[i + 1][0], corners[i + 1][1], walls);
+    }
+    receiver = design.AddReceiver(5, 2, 5, 3, open);
+    design.Wall(receiver).PassThrough = 1;
+    design.Emitter(design.AddEmitter(2, 2.5, 0.0, 400, 6.283185307179586)).RandomDirections = 1;
+  }
+  std::vector<double> Render(int32_t bits) {
+    design->BitsPerSample = bits;
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("zm-runaway-" + std::to_string(bits) + ".wav");
+    TErrorRecord error{};
+    uint8_t abort = 0;
+    ZM_process(&design.Record(), path.string().c_str(), &error, &abort, nullptr, nullptr, 0);
+    EXPECT_EQ(error.Failed, 0) << error.Message;
+    std::vector<double> samples = ReadSamples(path);
+    std::filesystem::remove(path);
+    return samples;
+  }
+  test::DesignBuilder design;
+  int walls, receiver;
+};
+
+double Peak(const std::vector<double>& samples) {
+  double peak = 0;
+  for (double s : samples) peak = std::max(peak, std::fabs(s));
+  return peak;
+}
+
+bool AllFinite(const std::vector<double>& samples) {
+  for (double s : samples) {
+    if (!std::isfinite(s)) return false;
+  }
+  return !samples.empty();
+}
+
+TEST(Runaway, AmplifyingWallsGiveFiniteOutput) {
+  // 1.3 per hit overflows after some 2700 hits, which the rays of a box of
+  // 7 by 5 cm make within the second; they end there.
+  Room room;
+  room.design->CoordinateScale = 0.01;
+  room.design->ImpulseLength = 1.0;
+  room.design.Material(room.walls).Reflection = 1.3;
+  const std::vector<double> samples = room.Render(32);
+  EXPECT_TRUE(AllFinite(samples));
+  EXPECT_NEAR(Peak(samples), 0.995, 1e-6);
+}
+
+TEST(Runaway, HugeReceiverGainGivesFiniteOutput) {
+  Room room;
+  room.design.Wall(room.receiver).Gain = 1e300;
+  const std::vector<double> floats = room.Render(32);
+  EXPECT_TRUE(AllFinite(floats));
+  EXPECT_NEAR(Peak(floats), 0.995, 1e-6);
+  EXPECT_GT(Peak(room.Render(16)), 32000);
+
+  // A fixed gain keeps the level, far beyond the single range: clipped.
+  room.design->GainMode = 1;
+  const std::vector<double> fixed = room.Render(32);
+  EXPECT_TRUE(AllFinite(fixed));
+  EXPECT_EQ(Peak(fixed), std::numeric_limits<float>::max());
+}
+
+}  // namespace
+}  // namespace zm
