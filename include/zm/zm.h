@@ -266,8 +266,9 @@ typedef void(ZM_CALLBACK* TProgressCallback)(int32_t done, int32_t total, void* 
  *   error       receives the outcome; when null the call does nothing.
  *   abortFlag   one byte that the engine sets to 0 on entry and reads
  *               after each progress call (every 512 rays, also when
- *               `progress` is null); the host sets it nonzero, from its
- *               callback or another thread, to stop the run.
+ *               `progress` is null) and every 65536 wall hits of a ray;
+ *               the host sets it nonzero, from its callback or another
+ *               thread, to stop the run.
  *   progress    may be null: then no progress is reported.
  *   userData    handed to `progress` untouched; may be anything.
  *   group       emitter group to render, 0 to 63.

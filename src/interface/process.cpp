@@ -31,7 +31,8 @@ std::string OutputTitle(const THydra& scene, const char* outputFile, int32_t gro
 
 void ProcessJob(const TDesignRecord& design, const char* outputFile, uint8_t* abortFlag,
                 TProgressCallback progress, void* userData, int32_t group) {
-  *abortFlag = 0;
+  // Atomic, as the host may set the byte from another thread.
+  __atomic_store_n(abortFlag, 0, __ATOMIC_RELAXED);
   // The group indexes the 64 group slots; refuse it before anything is built.
   if (group < 0 || group >= ZM_GROUP_SLOTS) {
     throw ERangeError(Format(msg::process::sGroupOutOfRange, {group}));
