@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "design_builder.h"
@@ -111,6 +112,16 @@ int main(int argc, char** argv) {
     Bytes old(sizes[v], 0);
     std::memcpy(old.data(), raw, 146);
     Put("fuzz_load_design", std::string(magics[v]) + ".zmd", Block(old, magics[v]));
+  }
+
+  // The process fuzzer reads its design from the input; the last byte sets
+  // how often a value is wild (below 128: never).
+  for (auto [leaf, size, mode] :
+       {std::tuple{"sound-plain", 64, 0}, std::tuple{"sound", 700, 5},
+        std::tuple{"few-wild", 700, 150}, std::tuple{"many-wild", 1200, 250}}) {
+    Bytes input = Scrambled(static_cast<size_t>(size), static_cast<uint32_t>(size));
+    input.back() = static_cast<uint8_t>(mode);
+    Put("fuzz_process", leaf, input);
   }
 
   TMaterialEntry material = design.Record().Materials[0];

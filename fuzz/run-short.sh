@@ -1,37 +1,45 @@
 #!/bin/sh
-# Runs every fuzz target for a short while, each seeded with a scratch copy
-# of its corpus, and fails when any of them finds a crash.
-#   fuzz/run-short.sh BUILD_DIR SECONDS
+# Runs fuzz targets (default: all) for a while each, seeded with a copy of
+# their corpus, and fails when any of them finds a crash. Prints per target
+# the executions, speed and coverage (libFuzzer's cov: edges, ft: features).
+#   fuzz/run-short.sh BUILD_DIR SECONDS [TARGET...]
+# ZM_FUZZ_CORPUS=DIR keeps each target's grown corpus in DIR/TARGET (and
+# starts from it next time) instead of a scratch copy.
 set -u
-if [ $# -ne 2 ]; then
-  echo "usage: $0 BUILD_DIR SECONDS" >&2
+if [ $# -lt 2 ]; then
+  echo "usage: $0 BUILD_DIR SECONDS [TARGET...]" >&2
   exit 2
 fi
 build=$(cd "$1" && pwd) || exit 2
 seconds=$2
+shift 2
+targets=${*:-fuzz_hrc_decode fuzz_load_design fuzz_load_material fuzz_hrc_roundtrip fuzz_process}
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT INT TERM
 
 status=0
-for target in fuzz_hrc_decode fuzz_load_design fuzz_load_material fuzz_hrc_roundtrip; do
+for target in $targets; do
   binary=$build/fuzz/$target
   if [ ! -x "$binary" ]; then
     echo "$target: not built ($binary)" >&2
     status=1
     continue
   fi
-  corpus=$scratch/$target
+  corpus=${ZM_FUZZ_CORPUS:+$ZM_FUZZ_CORPUS/$target}
+  corpus=${corpus:-$scratch/$target}
   mkdir -p "$corpus"
   if [ -d "$here/corpus/$target" ]; then
     cp "$here/corpus/$target"/* "$corpus"/ 2>/dev/null
   fi
   log=$scratch/$target.log
-  if (cd "$scratch" && "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  if (cd "$scratch" && ZM_FUZZ_STATS=1 "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 "$corpus" >"$log" 2>&1); then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
-    echo "$target: ok, $runs runs, $speed exec/s"
+    coverage=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -n 1)
+    echo "$target: ok, $runs runs, $speed exec/s, $coverage"
+    grep '^fuzz_process:' "$log"
   else
     echo "$target: FAILED" >&2
     tail -n 40 "$log" >&2

@@ -10,7 +10,11 @@
 #            test suite run under qemu-i386, and the design corpus rendered
 #            beside a native build (report in build/linux-i386/tests/i386)
 #   fuzz     libFuzzer targets, each run briefly from its seed corpus
-# Usage: scripts/test-all.sh [stage...]   (default: all stages, in that order)
+# and, only when asked for by name:
+#   fuzz-long  the fuzz targets run for long (ZM_FUZZ_LONG_SECONDS each,
+#            default 3600; ZM_FUZZ_TARGETS to choose some), at low priority,
+#            their grown corpus kept in build/fuzz/corpus-long
+# Usage: scripts/test-all.sh [stage...]   (default: all but fuzz-long, in that order)
 # Environment: ZM_JOBS (default 2), ZM_FUZZ_SECONDS (default 60 per target).
 # Every stage runs even when an earlier one failed; the exit status is
 # nonzero when any stage failed.
@@ -120,15 +124,23 @@ stage_fuzz() {
     run "fuzz short runs" bash fuzz/run-short.sh build/fuzz "$fuzz_seconds"
 }
 
+stage_fuzz_long() {
+  # shellcheck disable=SC2086 # the target list is split on purpose
+  run "fuzz configure" cmake --preset fuzz &&
+    run "fuzz build" cmake --build build/fuzz -j "$jobs" &&
+    ZM_FUZZ_CORPUS=$root/build/fuzz/corpus-long run "fuzz long runs" \
+      nice bash fuzz/run-short.sh build/fuzz "${ZM_FUZZ_LONG_SECONDS:-3600}" ${ZM_FUZZ_TARGETS:-}
+}
+
 for stage in "${stages[@]}"; do
-  if ! declare -F "stage_$stage" >/dev/null; then
+  if ! declare -F "stage_${stage//-/_}" >/dev/null; then
     echo "test-all: unknown stage '$stage'" >&2
     failed+=("$stage")
     continue
   fi
   stage_start=$SECONDS
   log "stage $stage"
-  if "stage_$stage"; then
+  if "stage_${stage//-/_}"; then
     passed+=("$stage")
     echo "--- stage $stage passed in $((SECONDS - stage_start)) s"
   else
