@@ -4,6 +4,8 @@
 #include <climits>
 #include <system_error>
 
+#include "support/thread_count.h"
+
 namespace zm {
 
 namespace {
@@ -23,14 +25,6 @@ int32_t BatchSizeFor(int32_t tapsPerArrival) {
 }
 
 }  // namespace
-
-// Threads started by the system may begin with the stack aligned to only 4
-// bytes on 32-bit Windows, where the library's SSE code wants 16.
-#if defined(_WIN32) && !defined(_WIN64) && defined(__GNUC__)
-#define ZM_THREAD_ENTRY __attribute__((force_align_arg_pointer))
-#else
-#define ZM_THREAD_ENTRY
-#endif
 
 TAccumulator::TAccumulator(TImpulse& impulse, int32_t workers)
     : impulse_(impulse),

@@ -7,6 +7,9 @@
 #include <cstring>
 #include <new>
 #include <numbers>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "scene/hydra.h"
 #include "scene/options.h"
@@ -43,7 +46,7 @@ double TImpulse::Window(int32_t windowType, double x, double s) {
   }
 }
 
-TImpulse::TImpulse(const THydra& scene) : Scene(&scene) {
+TImpulse::TImpulse(const THydra& scene, int32_t threads) : Scene(&scene) {
   const TOptions& options = *scene.Options;
   SampleRate_ = options.SampleRate;
   LengthSamples = options.LengthSamples();
@@ -67,7 +70,7 @@ TImpulse::TImpulse(const THydra& scene) : Scene(&scene) {
     Channels[c] = ChannelStorage.get() + static_cast<size_t>(c) * perChannel;
   }
 
-  BuildFilterTable(options.WindowType);
+  BuildFilterTable(options.WindowType, threads);
   TapKernel_ = TapKernelFor(ActiveSimdPath());
   taps_.Reset(static_cast<size_t>(TapsPerArrival()), false);
 
@@ -103,7 +106,7 @@ void TImpulse::ComputeValues(double x, int32_t windowType, double* values) const
   values[14] = (std::sin(x) - std::sin(TopBandLow * x)) / x;
 }
 
-void TImpulse::BuildFilterTable(int32_t windowType) {
+void TImpulse::BuildFilterTable(int32_t windowType, int32_t threads) {
   const TOptions& options = *Scene->Options;
   double u[8];
   for (int i = 0; i < 8; ++i) u[i] = 2 * options.BandFrequencies[i] / SampleRate_;
@@ -114,13 +117,41 @@ void TImpulse::BuildFilterTable(int32_t windowType) {
   }
   TopBandLow = u[7];
 
-  const int32_t n = FilterTaps;
-  const int32_t h = HalfTaps;
-  FilterBlocks = (n + kTapBlock - 1) / kTapBlock;
+  FilterBlocks = (FilterTaps + kTapBlock - 1) / kTapBlock;
   // Lanes past N stay zero: they are computed with the others, never added.
   FilterTable.Reset(static_cast<size_t>(kFilterPhases + 1) * FilterBlocks * kTapBlockDoubles, true);
+
+  // Some thousand rows of trigonometry per thread at least, or the threads
+  // cost more than they save.
+  constexpr int64_t kRowsPerThread = 8192;
+  const int64_t rows = int64_t{kFilterPhases + 1} * FilterTaps;
+  const int32_t parts =
+      static_cast<int32_t>(std::clamp<int64_t>(rows / kRowsPerThread, 1, threads));
+  std::vector<std::thread> helpers;
+  int32_t done = 0;
+  for (int32_t part = 1; part < parts; ++part) {
+    const int32_t from = (kFilterPhases + 1) * (part - 1) / parts;
+    const int32_t to = (kFilterPhases + 1) * part / parts;
+    try {
+      helpers.emplace_back(BuildPhasesOn, this, from, to, windowType);
+    } catch (const std::system_error&) {
+      break;  // the caller builds the rest
+    }
+    done = to;
+  }
+  BuildPhases(done, kFilterPhases + 1, windowType);
+  for (std::thread& helper : helpers) helper.join();
+}
+
+void TImpulse::BuildPhasesOn(TImpulse* impulse, int32_t from, int32_t to, int32_t windowType) {
+  impulse->BuildPhases(from, to, windowType);
+}
+
+void TImpulse::BuildPhases(int32_t from, int32_t to, int32_t windowType) {
+  const int32_t n = FilterTaps;
+  const int32_t h = HalfTaps;
   double values[kTapValues];
-  for (int32_t j = 0; j <= kFilterPhases; ++j) {
+  for (int32_t j = from; j < to; ++j) {
     double* row = FilterTable.get() + static_cast<size_t>(j) * FilterBlocks * kTapBlockDoubles;
     for (int32_t m = 0; m < n; ++m) {
       const int32_t k = n - 1 - m;

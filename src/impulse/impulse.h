@@ -9,6 +9,7 @@
 #include <string>
 
 #include "impulse/tap_kernels.h"
+#include "support/thread_count.h"
 #include "zm/zm.h"
 
 namespace zm {
@@ -70,8 +71,9 @@ class TArrivalObserver {
 class TImpulse {
  public:
   // Reads SampleRate, ImpulseLength, FilterLength, WindowType and LeadIn from
-  // the scene's options; the scene must outlive the impulse.
-  explicit TImpulse(const THydra& scene);
+  // the scene's options; the scene must outlive the impulse. The filter
+  // table is built on up to `threads` threads (the same table for any).
+  explicit TImpulse(const THydra& scene, int32_t threads = 1);
   ~TImpulse();
 
   TImpulse(const TImpulse&) = delete;
@@ -145,7 +147,11 @@ class TImpulse {
   double FirstReflectionTime = kNoArrivalTime;
 
  private:
-  void BuildFilterTable(int32_t windowType);
+  void BuildFilterTable(int32_t windowType, int32_t threads);
+  // Rows of phases from..to-1 of the table.
+  void BuildPhases(int32_t from, int32_t to, int32_t windowType);
+  static ZM_THREAD_ENTRY void BuildPhasesOn(TImpulse* impulse, int32_t from, int32_t to,
+                                            int32_t windowType);
   // The kTapValues values of the table at x, in table order.
   void ComputeValues(double x, int32_t windowType, double* values) const;
   const double* PhaseRow(int32_t phase) const {

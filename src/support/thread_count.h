@@ -18,4 +18,13 @@ inline constexpr int32_t kMaxThreads = 16;
 // at least 1.
 int32_t ConfiguredThreadCount();
 
+// For the function a new thread starts with: threads started by the system
+// may begin with the stack aligned to only 4 bytes on 32-bit Windows, where
+// the library's SSE code wants 16.
+#if defined(_WIN32) && !defined(_WIN64) && defined(__GNUC__)
+#define ZM_THREAD_ENTRY __attribute__((force_align_arg_pointer))
+#else
+#define ZM_THREAD_ENTRY
+#endif
+
 }  // namespace zm

@@ -24,7 +24,8 @@ TTracer::TTracer(THydra& scene, int32_t groupIndex) : GroupIndex(groupIndex) {
   // seed, which the generator refuses.
   Random = std::make_unique<TRandomNumberGenerator>(options.RandomSeed % 31000,
                                                     options.RandomSeed / 31000);
-  Impulse = std::make_unique<TImpulse>(scene);
+  Threads = ConfiguredThreadCount();
+  Impulse = std::make_unique<TImpulse>(scene, Threads);
   Scene = &scene;
 
   const TMaterialListItem key{std::string(ZM_AIR_MATERIAL_NAME)};
@@ -41,7 +42,6 @@ TTracer::TTracer(THydra& scene, int32_t groupIndex) : GroupIndex(groupIndex) {
     airBand_[b] = TAirBase{AirBandBase[b], std::log(AirBandBase[b])};
   }
   airBroadband_ = TAirBase{AirBroadbandBase, std::log(AirBroadbandBase)};
-  Threads = ConfiguredThreadCount();
 
   WallTable.reserve(static_cast<size_t>(scene.WallCount));
   for (int32_t i = 0; i < scene.WallCount; ++i) {
