@@ -10,6 +10,16 @@ namespace zm::cli {
 
 namespace {
 
+double Db(double ratio) {
+  return 10.0 * std::log10(ratio);
+}
+
+std::string FormatLevel(double db) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%g dB", db);
+  return buffer;
+}
+
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // One second-order section, direct form II transposed.
@@ -54,9 +64,12 @@ std::vector<Biquad> Butterworth4(double cutoff, int sampleRate, bool highPass) {
 }
 
 // Least-squares line through the decay curve between two levels (dB, both
-// at or below 0). Invalid when the curve does not span the range.
+// at or below 0). Invalid, with the reason, when the curve does not span
+// the range.
 DecayFit FitDecay(const std::vector<double>& edc, int sampleRate, double upper, double lower) {
   DecayFit fit;
+  fit.failure = "the tail is shorter than the fit range (the decay curve ends above " +
+                FormatLevel(lower) + ")";
   size_t first = edc.size();
   for (size_t i = 0; i < edc.size(); ++i) {
     if (edc[i] <= upper) {
@@ -93,12 +106,9 @@ DecayFit FitDecay(const std::vector<double>& edc, int sampleRate, double upper, 
   fit.slope = stl / stt;
   fit.intercept = meanL - fit.slope * meanT;
   fit.valid = fit.slope < 0;
+  fit.failure = fit.valid ? "" : "the decay curve does not fall in the fit range";
   fit.lastIndex = last;
   return fit;
-}
-
-double Db(double ratio) {
-  return 10.0 * std::log10(ratio);
 }
 
 // Running the octave filter twice squares its response; moving each cutoff
@@ -131,8 +141,16 @@ bool MeasureEnergyRatios(const std::vector<double>& samples, size_t onset, int s
     moment += e * (static_cast<long double>(k) / sampleRate);
   }
   if (total <= 0) return false;
-  if (total > early50) p.c50 = Db(double(early50 / (total - early50)));
-  if (total > early80) p.c80 = Db(double(early80 / (total - early80)));
+  if (total > early50) {
+    p.c50 = Db(double(early50 / (total - early50)));
+  } else {
+    p.notes["c50"] = "no energy arrives after the first 50 ms";
+  }
+  if (total > early80) {
+    p.c80 = Db(double(early80 / (total - early80)));
+  } else {
+    p.notes["c80"] = "no energy arrives after the first 80 ms";
+  }
   p.d50 = double(early50 / total);
   p.ts = double(moment / total);
   return true;
@@ -175,15 +193,23 @@ void MeasureDecayTimes(const std::vector<double>& samples, size_t onset, int sam
     const size_t to = std::min(samples.size(), centre + window + 1);
     return double(EnergySum(samples, from, to) / (to - from));
   };
-  auto measure = [&](double upper, double lower, double& target) {
+  auto measure = [&](const char* name, double upper, double lower, double& target) {
     DecayFit fit = FitDecay(edc, sampleRate, upper, lower);
-    if (fit.valid && !(localLevel(onset + fit.lastIndex) >= 10.0 * noiseLevel)) fit.valid = false;
-    if (fit.valid) target = fit.Reverberation();
+    if (fit.valid && !(localLevel(onset + fit.lastIndex) >= 10.0 * noiseLevel)) {
+      fit.valid = false;
+      fit.failure = "the noise floor is too high: the decay reaches " + FormatLevel(lower) +
+                    " less than 10 dB above the level of the file's last tenth";
+    }
+    if (fit.valid) {
+      target = fit.Reverberation();
+    } else {
+      p.notes[name] = fit.failure;
+    }
     return fit;
   };
-  measure(0.0, -10.0, p.edt);
-  measure(-5.0, -25.0, p.t20);
-  p.t30Fit = measure(-5.0, -35.0, p.t30);
+  measure("edt", 0.0, -10.0, p.edt);
+  p.t20Fit = measure("t20", -5.0, -25.0, p.t20);
+  p.t30Fit = measure("t30", -5.0, -35.0, p.t30);
 }
 
 }  // namespace
@@ -242,8 +268,10 @@ std::vector<double> EnergyDecayCurve(const std::vector<double>& samples, size_t 
 BandParameters AnalyseBand(const std::vector<double>& samples, size_t onset, int sampleRate) {
   BandParameters p;
   p.edt = p.t20 = p.t30 = p.c50 = p.c80 = p.d50 = p.ts = kNaN;
-  if (onset >= samples.size()) return p;
-  if (!MeasureEnergyRatios(samples, onset, sampleRate, p)) return p;
+  if (onset >= samples.size() || !MeasureEnergyRatios(samples, onset, sampleRate, p)) {
+    p.NoteAll("no signal");
+    return p;
+  }
   const double noiseLevel = NoiseLevel(samples);
   p.dynamicRange = DynamicRange(samples, onset, sampleRate, noiseLevel);
   // A decay fit needs its lower end well above the noise floor.
@@ -264,6 +292,7 @@ ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel
     c.silent = true;
     broadband = AnalyseBand({}, 0, sampleRate);
   }
+  if (c.silent) broadband.NoteAll("the channel holds no impulse response (silence or noise only)");
   broadband.band = "broadband";
   c.bands.push_back(broadband);
   for (double centre : kOctaveCentres) {
@@ -274,6 +303,8 @@ ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel
     } else {
       band = AnalyseBand({}, 0, sampleRate);
       band.available = false;
+      band.NoteAll(c.silent ? broadband.notes.begin()->second
+                            : "the band reaches above the file's frequency range");
     }
     band.band = BandName(centre);
     band.centre = centre;
@@ -282,70 +313,77 @@ ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel
   return c;
 }
 
-namespace {
-
-std::string Cell(double value, const char* format) {
-  if (std::isnan(value)) return "n/a";
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, format, value);
-  return buffer;
+void BandParameters::NoteAll(const std::string& why) {
+  for (const char* name : {"edt", "t20", "t30", "c50", "c80", "d50", "ts"}) notes[name] = why;
 }
-
-Json JsonValue(double value) {
-  if (!std::isfinite(value)) return nullptr;
-  return value;
-}
-
-}  // namespace
 
 namespace {
 
-// The rows of the text report: a label, the value, how it is printed.
+// The rows of the report: the parameter, its unit and how it is printed,
+// and the factor from the analysis's own unit (seconds, 0..1) to the one
+// shown. The JSON report uses the same units.
 struct ReportRow {
-  const char* name;
+  const char* key;
+  const char* label;
+  const char* unit;
   double BandParameters::*field;
   const char* format;
   double scale;
 };
 
 constexpr ReportRow kReportRows[] = {
-    {"EDT  [s]", &BandParameters::edt, "%.2f", 1.0},
-    {"T20  [s]", &BandParameters::t20, "%.2f", 1.0},
-    {"T30  [s]", &BandParameters::t30, "%.2f", 1.0},
-    {"C50 [dB]", &BandParameters::c50, "%.1f", 1.0},
-    {"C80 [dB]", &BandParameters::c80, "%.1f", 1.0},
-    {"D50  [%]", &BandParameters::d50, "%.0f", 100.0},
-    {"Ts  [ms]", &BandParameters::ts, "%.0f", 1000.0},
+    {"edt", "EDT", "s", &BandParameters::edt, "%.2f", 1.0},
+    {"t20", "T20", "s", &BandParameters::t20, "%.2f", 1.0},
+    {"t30", "T30", "s", &BandParameters::t30, "%.2f", 1.0},
+    {"c50", "C50", "dB", &BandParameters::c50, "%.1f", 1.0},
+    {"c80", "C80", "dB", &BandParameters::c80, "%.1f", 1.0},
+    {"d50", "D50", "%", &BandParameters::d50, "%.0f", 100.0},
+    {"ts", "Ts", "ms", &BandParameters::ts, "%.0f", 1000.0},
 };
 
-// One table per channel: a column per band, a row per parameter.
+std::string Printf(const char* format, auto... args) {
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, format, args...);
+  return buffer;
+}
+
+// One table per channel: a column per band, a row per parameter. An "n/a"
+// carries a letter that the lines below the table explain.
 std::string ChannelReport(const ChannelParameters& c) {
-  char line[256];
   if (c.silent) {
-    std::snprintf(line, sizeof line, "Channel %d: no impulse response (silent or noise only)\n",
-                  c.channel);
-    return line;
+    return Printf("Channel %d: no impulse response (silent or noise only)\n", c.channel);
   }
-  std::snprintf(line, sizeof line, "Channel %d: onset at sample %zu, peak %.1f dBFS\n", c.channel,
-                c.onset, 20.0 * std::log10(c.peak));
-  std::string out = line;
-  std::snprintf(line, sizeof line, "  %-9s", "");
-  out += line;
-  for (const BandParameters& b : c.bands) {
-    std::snprintf(line, sizeof line, " %9s", b.band.c_str());
-    out += line;
-  }
+  std::string out = Printf("Channel %d: onset at sample %zu, peak %.1f dBFS\n", c.channel, c.onset,
+                           20.0 * std::log10(c.peak));
+  out += Printf("  %-9s", "");
+  for (const BandParameters& b : c.bands) out += Printf(" %9s", b.band.c_str());
   out += "\n";
+  std::vector<std::string> reasons;
   for (const ReportRow& row : kReportRows) {
-    std::snprintf(line, sizeof line, "  %-9s", row.name);
-    out += line;
+    out += Printf("  %-9s", (std::string(row.label) + " [" + row.unit + "]").c_str());
     for (const BandParameters& b : c.bands) {
-      std::snprintf(line, sizeof line, " %9s", Cell(b.*row.field * row.scale, row.format).c_str());
-      out += line;
+      const double value = b.*row.field;
+      if (!std::isnan(value)) {
+        out += Printf(" %9s", Printf(row.format, value * row.scale).c_str());
+        continue;
+      }
+      const auto note = b.notes.find(row.key);
+      const std::string why = note == b.notes.end() ? "not measured" : note->second;
+      auto it = std::find(reasons.begin(), reasons.end(), why);
+      if (it == reasons.end()) it = reasons.insert(reasons.end(), why);
+      out += Printf(" %9s", ("n/a " + std::string(1, char('a' + (it - reasons.begin())))).c_str());
     }
     out += "\n";
   }
+  for (size_t i = 0; i < reasons.size(); ++i) {
+    out += Printf("  n/a %c: %s\n", char('a' + i), reasons[i].c_str());
+  }
   return out;
+}
+
+Json JsonValue(double value) {
+  if (!std::isfinite(value)) return nullptr;
+  return value;
 }
 
 }  // namespace
@@ -359,6 +397,12 @@ std::string FormatReport(const std::vector<ChannelParameters>& channels) {
 Json ReportToJson(const std::vector<ChannelParameters>& channels, int sampleRate) {
   Json out = Json::object();
   out["sampleRate"] = sampleRate;
+  Json units = Json::object();
+  units["onsetSeconds"] = "s";
+  units["peak"] = "full scale (1 = 0 dBFS)";
+  units["centreHz"] = "Hz";
+  for (const ReportRow& row : kReportRows) units[row.key] = row.unit;
+  out["units"] = units;
   Json list = Json::array();
   for (const ChannelParameters& c : channels) {
     Json ch = Json::object();
@@ -372,13 +416,13 @@ Json ReportToJson(const std::vector<ChannelParameters>& channels, int sampleRate
       Json j = Json::object();
       j["band"] = b.band;
       j["centreHz"] = b.centre > 0 ? Json(b.centre) : Json(nullptr);
-      j["edt"] = JsonValue(b.edt);
-      j["t20"] = JsonValue(b.t20);
-      j["t30"] = JsonValue(b.t30);
-      j["c50"] = JsonValue(b.c50);
-      j["c80"] = JsonValue(b.c80);
-      j["d50"] = JsonValue(b.d50);
-      j["ts"] = JsonValue(b.ts);
+      Json notes = Json::object();
+      for (const ReportRow& row : kReportRows) {
+        const double value = b.*row.field;
+        j[row.key] = JsonValue(value * row.scale);
+        if (std::isnan(value) && b.notes.contains(row.key)) notes[row.key] = b.notes.at(row.key);
+      }
+      if (!notes.empty()) j["notApplicable"] = notes;
       bands.push_back(j);
     }
     ch["bands"] = bands;

@@ -2,6 +2,7 @@
 // the backward-integrated (Schroeder) energy decay curve, per octave band.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,12 @@ struct DecayFit {
   double slope = 0;
   double intercept = 0;
   size_t lastIndex = 0;  // last decay-curve entry inside the fitted range
+  std::string failure;   // why the fit is not valid, in words
   double Reverberation() const { return -60.0 / slope; }
 };
 
 // A parameter that could not be measured (too little decay range, too little
-// signal) is NaN and is reported as "n/a".
+// signal) is NaN, reported as "n/a", and `notes` says why.
 struct BandParameters {
   std::string band;                  // "broadband" or "125 Hz" ... "8 kHz"
   double centre = 0;                 // Hz; 0 for broadband
@@ -30,7 +32,9 @@ struct BandParameters {
   double d50 = 0;                    // 0..1
   double ts = 0;                     // seconds
   double dynamicRange = 0;           // dB between the first 10 ms and the last tenth of the signal
-  DecayFit t30Fit;
+  DecayFit t20Fit, t30Fit;
+  std::map<std::string, std::string> notes;  // "t30" -> why it is n/a
+  void NoteAll(const std::string& why);      // every parameter is n/a for this reason
 };
 
 struct ChannelParameters {

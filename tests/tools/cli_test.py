@@ -304,12 +304,16 @@ def test_analyze(t):
         for key in ("t20", "t30"):
             check(abs(broadband[key] - t60) <= 0.02 * t60, "%s %r for T %g" % (key, broadband[key], t60))
         check(abs(broadband["c80"] - c80) <= 0.2, "C80 %r, expected %r" % (broadband["c80"], c80))
-        check(abs(broadband["d50"] - d50) <= 0.01, "D50 %r, expected %r" % (broadband["d50"], d50))
+        check(abs(broadband["d50"] - 100 * d50) <= 1, "D50 %r%%, expected %r" % (broadband["d50"], d50))
         check([b["band"] for b in channel["bands"]][1:] ==
               ["125 Hz", "250 Hz", "500 Hz", "1 kHz", "2 kHz", "4 kHz", "8 kHz"], "octave bands")
         text = t.run("analyze", path, expect=0).stdout
-        check("T30  [s]" in text and "C80 [dB]" in text, "text report")
-    # Too short a decay: reported as n/a, not as a number.
+        check("T30 [s]" in text and "C80 [dB]" in text, "text report")
+        # The JSON gives its units, and the text's: D50 in per cent.
+        check(report["units"]["d50"] == "%" and report["units"]["t30"] == "s", "units")
+        d50 = re.search(r"D50 \[%\]\s+(\d+)", text).group(1)
+        check(int(d50) == round(broadband["d50"]), "D50 %s in the text, %r in JSON" % (
+            d50, broadband["d50"]))
     path = t.path("short.wav")
     write_decay(path, 3.0, 44100, 16)
     with wave.open(path) as w:
@@ -319,8 +323,13 @@ def test_analyze(t):
         w.setsampwidth(2)
         w.setframerate(44100)
         w.writeframes(frames)
-    text = t.run("analyze", path, expect=0).stdout
-    check(re.search(r"T30  \[s\]\s+n/a", text) is not None, "short decay: " + text)
+    # Too short a decay: reported as n/a, and why.
+    r = t.run("analyze", path, expect=0)
+    letter = re.search(r"T30 \[s\]\s+n/a (\w)", r.stdout)
+    check(letter is not None and "n/a %s: the noise floor is too high: the decay reaches -35 dB"
+          % letter.group(1) in r.stdout, "short decay: " + r.stdout)
+    band = json.loads(t.run("analyze", path, "--json", expect=0).stdout)["channels"][0]["bands"][0]
+    check(band["t30"] is None and "-35 dB" in band["notApplicable"]["t30"], "JSON n/a: %r" % band)
 
 
 def png_is_blank(path):
