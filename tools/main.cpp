@@ -503,16 +503,55 @@ int PlotPlan(const std::string& designPath, const std::string& output) {
   return 0;
 }
 
-int PlotIr(const std::string& path, const std::string& output, int channel) {
+// "1k", "1 kHz", "500", "500Hz": one of the analysis's octave centres.
+double ParseBand(const std::string& text) {
+  std::string digits;
+  double scale = 1;
+  for (char c : text) {
+    if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') {
+      digits += c;
+    } else if (c == 'k' || c == 'K') {
+      scale = 1000;
+    }
+  }
+  const double centre = digits.empty() ? 0 : std::atof(digits.c_str()) * scale;
+  std::string names;
+  for (double c : kOctaveCentres) {
+    if (centre == c) return c;
+    names += (names.empty() ? "" : ", ") + BandName(c);
+  }
+  throw ToolError("--band " + text + ": not an octave band (" + names + ")");
+}
+
+// The channels asked for, or every channel that holds more than dither.
+std::vector<int> ChannelsToDraw(const AudioData& audio, const std::vector<int>& asked) {
+  for (int channel : asked) {
+    if (channel < 0 || size_t(channel) >= audio.channels.size()) {
+      throw ToolError("--channel " + std::to_string(channel) + ": the file has " +
+                      std::to_string(audio.channels.size()) + " channels");
+    }
+  }
+  if (!asked.empty()) return asked;
+  double peak = 0;
+  int loudest = 0;
+  FindPeak(audio, peak, loudest);
+  std::vector<int> channels;
+  for (size_t c = 0; c < audio.channels.size(); ++c) {
+    double channelPeak = 0;
+    for (double v : audio.channels[c]) channelPeak = std::max(channelPeak, std::fabs(v));
+    if (channelPeak > peak * 1e-3) channels.push_back(int(c));
+  }
+  return channels.empty() ? std::vector<int>{0} : channels;
+}
+
+int PlotIr(const std::string& path, const std::string& output, const std::vector<int>& channels,
+           const std::string& band) {
   const AudioData audio = ReadAudioFile(path);
   if (audio.Frames() == 0) throw ToolError(path + ": no samples");
-  if (channel < 0 || size_t(channel) >= audio.channels.size()) {
-    throw ToolError("--channel " + std::to_string(channel) + ": the file has " +
-                    std::to_string(audio.channels.size()) + " channels");
-  }
+  const double centre = band.empty() ? 0 : ParseBand(band);
   const std::string caption = (audio.title.empty() ? Basename(path) : audio.title) + " (" +
                               std::to_string(audio.sampleRate) + " Hz)";
-  WriteText(output, ImpulseResponseSvg(audio, channel, caption));
+  WriteText(output, ImpulseResponseSvg(audio, ChannelsToDraw(audio, channels), centre, caption));
   return 0;
 }
 
@@ -594,7 +633,9 @@ struct Arguments {
   std::vector<std::string> words;
   std::string dry;
   AuraliseOptions auralise;
-  int group = 0, channel = 0;
+  int group = 0;
+  std::vector<int> channels;
+  std::string band;
   bool quiet = false, report = false, json = false;
   bool strict = false;
 };
@@ -648,10 +689,14 @@ Commands DefineCommands(CLI::App& app, Arguments& a) {
   c.plan = plot->add_subcommand("plan", "The plan of a design");
   c.plan->add_option("DESIGN", a.design, "design file or JSON design")->required();
   c.plan->add_option("SVG", a.output, "SVG file to write")->required();
-  c.ir = plot->add_subcommand("ir", "An impulse response and its decay curve");
+  c.ir = plot->add_subcommand(
+      "ir", "An impulse response: waveform, echogram, decay curve with T20 and T30 fits");
   c.ir->add_option("IR", a.input, "impulse response")->required();
   c.ir->add_option("SVG", a.output, "SVG file to write")->required();
-  c.ir->add_option("--channel", a.channel, "channel to draw");
+  c.ir->add_option("--channel", a.channels,
+                   "channels to draw, overlaid: --channel 0,2 (default: all that hold sound)")
+      ->delimiter(',');
+  c.ir->add_option("--band", a.band, "draw one octave band: 125, 250, 500, 1k, 2k, 4k or 8k");
 
   c.auralise = app.add_subcommand(
       "auralise", "Convolve a dry recording with an impulse response, to listen to the room");
@@ -680,7 +725,7 @@ int RunCommand(const Commands& c, const Arguments& a) {
   if (c.check->parsed()) return Check(a.design, a.strict);
   if (c.analyze->parsed()) return Analyze(a.input, a.json);
   if (c.plan->parsed()) return PlotPlan(a.design, a.output);
-  if (c.ir->parsed()) return PlotIr(a.input, a.output, a.channel);
+  if (c.ir->parsed()) return PlotIr(a.input, a.output, a.channels, a.band);
   if (c.materials->parsed()) return Materials(a.words);
   if (c.auralise->parsed()) {
     return AuraliseCommand(a.dry, a.input, a.output, a.format, a.auralise);

@@ -381,18 +381,42 @@ def png_is_blank(path):
 def test_plot(t):
     t.run("render", t.example("concert-hall"), "hall.wav", "--quiet", expect=0)
     t.run("plot", "plan", t.example("concert-hall"), "plan.svg", expect=0)
-    t.run("plot", "ir", "hall.wav", "ir.svg", "--channel", "2", expect=0)
+    t.run("plot", "ir", "hall.wav", "ir.svg", "--channel", "2,7", "--band", "1k", expect=0)
+    t.run("plot", "ir", "hall.wav", "all.svg", expect=0)
     t.run("plot", "plan", t.example("irregular-plan"), "irregular.svg", expect=0)
-    for name in ("plan.svg", "ir.svg", "irregular.svg"):
+    for name in ("plan.svg", "ir.svg", "all.svg", "irregular.svg"):
         root = ElementTree.parse(t.path(name)).getroot()  # well-formed XML
         check(root.tag == "{http://www.w3.org/2000/svg}svg", name + " is SVG")
     plan = open(t.path("plan.svg"), encoding="utf-8").read()
-    for text in ("Diffusing panels", "Audience (seated)", "ch 7", "stroke-dasharray", " m</text>"):
+    for text in ("Diffusing panels", "Audience (seated)", "ch 7", "stroke-dasharray", "x [m]",
+                 "y [m]", "pickup pattern"):
         check(text in plan, "plan shows " + text)
     ir = open(t.path("ir.svg"), encoding="utf-8").read()
-    check("T30 = " in ir, "IR picture shows the fitted T30")
+    for text in ("channel 2", "channel 7", "1 kHz octave band", "amplitude [full scale]",
+                 "Echogram", "time [s]", "ch 7: T20 "):
+        check(text in ir, "IR picture shows " + text)
+    check(open(t.path("all.svg"), encoding="utf-8").read().count("<polygon") == 8,
+          "all eight channels drawn")
     r = t.run("plot", "ir", "hall.wav", "x.svg", "--channel", "8", expect=1)
     check("8 channels" in r.stderr, r.stderr)
+    r = t.run("plot", "ir", "hall.wav", "x.svg", "--band", "3k", expect=1)
+    check("not an octave band" in r.stderr, r.stderr)
+
+    # The plan lists only the materials walls use, and an emitter's fan ends
+    # at the wall in front of it (0.6 m away here, less than the fan's
+    # length).
+    def near_wall(doc):
+        doc["materials"].append({"name": "Unused felt", "reflection": 0.5, "bandFactors": 1})
+        doc["emitters"][0].update(at=[0.6, 2.25], directionDeg=180)
+    t.run("plot", "plan", studio_with(t, "near", near_wall), "near.svg", expect=0)
+    near = ElementTree.parse(t.path("near.svg")).getroot()
+    check("Unused felt" not in open(t.path("near.svg"), encoding="utf-8").read(), "unused listed")
+    svg = "{http://www.w3.org/2000/svg}"
+    walls = [e for e in near.iter(svg + "line") if e.get("stroke-width") == "3"]
+    left_wall = min(min(float(e.get("x1")), float(e.get("x2"))) for e in walls)
+    fans = [float(e.get("x2")) for g in near.iter(svg + "g") if g.get("stroke") == "#f4a300"
+            for e in g.iter(svg + "line")]
+    check(fans and min(fans) >= left_wall - 0.5, "fan reaches %r, wall at %r" % (min(fans), left_wall))
 
     chromium = shutil.which("chromium")
     if chromium is None:
