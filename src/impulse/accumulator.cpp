@@ -43,7 +43,10 @@ TAccumulator::TAccumulator(TImpulse& impulse, int32_t workers)
     try {
       threads_.emplace_back(&TAccumulator::WorkerLoop, this, w);
     } catch (const std::system_error&) {
-      break;  // fewer workers, or none: the work still gets done
+      break;  // the system has no thread to spare: fewer workers, or none
+    } catch (...) {
+      Stop();  // the started ones, before the failure goes on
+      throw;
     }
   }
   std::lock_guard<std::mutex> lock(mutex_);

@@ -135,7 +135,10 @@ void TImpulse::BuildFilterTable(int32_t windowType, int32_t threads) {
     try {
       helpers.emplace_back(BuildPhasesOn, this, from, to, windowType);
     } catch (const std::system_error&) {
-      break;  // the caller builds the rest
+      break;  // the system has no thread to spare: the caller builds the rest
+    } catch (...) {
+      for (std::thread& helper : helpers) helper.join();
+      throw;
     }
     done = to;
   }

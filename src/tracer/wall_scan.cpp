@@ -109,7 +109,7 @@ void Sse2Scan(const TWallLanes& walls, const TScanRay& ray, int32_t excluded, TS
     const __m128d u = _mm_div_pd(numU, den), v = _mm_div_pd(numV, den);
     __m128d ok = _mm_and_pd(_mm_cmpge_pd(u, zero), _mm_cmple_pd(u, one));
     ok = _mm_and_pd(ok, _mm_and_pd(_mm_cmpge_pd(v, zero), _mm_cmple_pd(v, one)));
-    int mask = _mm_movemask_pd(_mm_and_pd(ok, maybe));
+    int mask = _mm_movemask_pd(_mm_and_pd(ok, _mm_cmpneq_pd(den, zero)));
     if (mask == 0) continue;
     double x[2], y[2];
     _mm_storeu_pd(x, _mm_add_pd(x1, _mm_mul_pd(dx, u)));
@@ -174,7 +174,8 @@ __attribute__((target("avx2"))) void Avx2Scan(const TWallLanes& walls, const TSc
         _mm256_and_pd(_mm256_cmp_pd(u, zero, _CMP_GE_OQ), _mm256_cmp_pd(u, one, _CMP_LE_OQ));
     ok = _mm256_and_pd(
         ok, _mm256_and_pd(_mm256_cmp_pd(v, zero, _CMP_GE_OQ), _mm256_cmp_pd(v, one, _CMP_LE_OQ)));
-    int mask = _mm256_movemask_pd(_mm256_and_pd(ok, maybe));
+    ok = _mm256_and_pd(ok, _mm256_cmp_pd(den, zero, _CMP_NEQ_UQ));
+    int mask = _mm256_movemask_pd(ok);
     if (mask == 0) continue;
     double x[4], y[4], nexts[4];
     _mm256_storeu_pd(x, _mm256_add_pd(x1, _mm256_mul_pd(dx, u)));
@@ -238,9 +239,12 @@ __attribute__((target("avx512f"))) void Avx512Scan(const TWallLanes& walls, cons
     const __m512d next = Avx512Reflect(angle, _mm512_loadu_pd(&walls.Angle[i]),
                                        _mm512_loadu_pd(&walls.Scatter[i]), offset);
     const __m512d u = _mm512_div_pd(numU, den), v = _mm512_div_pd(numV, den);
+    // The exact test alone decides: it never accepts what the prefilter
+    // rejected, and leaving the prefilter out keeps it off the path.
     const __mmask8 mask =
-        maybe & _mm512_cmp_pd_mask(u, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(u, one, _CMP_LE_OQ) &
-        _mm512_cmp_pd_mask(v, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(v, one, _CMP_LE_OQ);
+        _mm512_cmp_pd_mask(den, zero, _CMP_NEQ_UQ) & _mm512_cmp_pd_mask(u, zero, _CMP_GE_OQ) &
+        _mm512_cmp_pd_mask(u, one, _CMP_LE_OQ) & _mm512_cmp_pd_mask(v, zero, _CMP_GE_OQ) &
+        _mm512_cmp_pd_mask(v, one, _CMP_LE_OQ);
     if (mask == 0) continue;
     double x[8], y[8], nexts[8];
     _mm512_storeu_pd(x, _mm512_add_pd(x1, _mm512_mul_pd(dx, u)));
