@@ -13,7 +13,7 @@ fi
 build=$(cd "$1" && pwd) || exit 2
 seconds=$2
 shift 2
-targets=${*:-fuzz_hrc_decode fuzz_load_design fuzz_load_material fuzz_hrc_roundtrip fuzz_process}
+targets=${*:-fuzz_hrc_decode fuzz_load_design fuzz_load_material fuzz_hrc_roundtrip fuzz_process fuzz_design_json}
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT INT TERM
@@ -31,6 +31,10 @@ for target in $targets; do
   mkdir -p "$corpus"
   if [ -d "$here/corpus/$target" ]; then
     cp "$here/corpus/$target"/* "$corpus"/ 2>/dev/null
+  fi
+  # The JSON reader starts from the example designs.
+  if [ "$target" = fuzz_design_json ]; then
+    cp "$here/../examples"/*.json "$corpus"/
   fi
   log=$scratch/$target.log
   if (cd "$scratch" && ZM_FUZZ_STATS=1 "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
