@@ -100,7 +100,8 @@ void CheckOptions(const TDesignRecord& r, ProblemList& problems) {
 void CheckMaterialGains(const TDesignRecord& r, ProblemList& problems) {
   std::map<int, bool> used;
   for (const TWallEntry& w : r.Walls) {
-    if (w.InUse && w.Material >= 0 && w.Material < ZM_MATERIAL_SLOTS) used[w.Material] = true;
+    const int32_t material = w.Material;  // packed: copied, not bound
+    if (w.InUse && material >= 0 && material < ZM_MATERIAL_SLOTS) used[material] = true;
   }
   for (const auto& [i, _] : used) {
     const TMaterialEntry& m = r.Materials[i];
