@@ -75,6 +75,7 @@ inline double TDitherer::Quantise(double x, double r) const {
 template <class Random>
 void TDitherer::Convert(const double* source, uint8_t* destination, int32_t count,
                         Random& random) const {
+  if (count <= 0) return;  // an empty take may come with no buffer at all
   const int32_t bytes = Bits / 8;
   const int64_t stride = int64_t{Channels} * bytes;
   uint8_t* slot = destination + int64_t{Channel} * bytes;

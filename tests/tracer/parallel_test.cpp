@@ -151,7 +151,7 @@ TEST(Parallel, AbortReachesAnEndlessRay) {
   host.join();
   EXPECT_FALSE(finished);
   EXPECT_LT(took.count(), 10.0);
-  EXPECT_GT(tracer.SegmentCount, TTracer::kAbortCheckHits);
+  EXPECT_GE(tracer.SegmentCount, TTracer::kAbortCheckHits);
 }
 
 }  // namespace
