@@ -2,7 +2,6 @@
 """End-to-end tests of zm's materials, sound-file formats and auralisation:
 python3 audio_test.py --zm PATH --source DIR GROUP. Exit 0 passed, 1 failed,
 77 skipped (sox or ffprobe missing)."""
-import argparse
 import array
 import json
 import os
@@ -11,10 +10,9 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cli_test import SKIP, Failure, Tool, check  # noqa: E402
+from cli_test import check, run_groups  # noqa: E402
 
 
 def write_float_wav(path, rate, channels):
@@ -155,26 +153,11 @@ def test_materials(t):
 GROUPS = {"formats": test_formats, "auralise": test_auralise, "materials": test_materials}
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--zm", required=True)
-    parser.add_argument("--source", required=True)
-    parser.add_argument("group", choices=sorted(GROUPS))
-    args = parser.parse_args()
-    if args.group != "materials" and not (shutil.which("sox") and shutil.which("ffprobe")):
-        print("skipped: sox and ffprobe are needed")
-        return SKIP
-    work = tempfile.mkdtemp(prefix="zm-audio-test-")
-    try:
-        GROUPS[args.group](Tool(os.path.abspath(args.zm), os.path.abspath(args.source), work))
-        print("passed: " + args.group)
-        return 0
-    except Failure as failure:
-        print("FAILED: %s" % failure)
-        return 1
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+def missing_readers(group):
+    if group != "materials" and not (shutil.which("sox") and shutil.which("ffprobe")):
+        return "sox and ffprobe are needed"
+    return None
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_groups(GROUPS, missing_readers))

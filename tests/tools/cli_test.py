@@ -115,10 +115,6 @@ def test_commands(t):
         f.write(b"\x00\x01garbage")
     r = t.run("info", "noise.bin", expect=1)
     check("not a design file" in r.stderr, "unknown content: " + r.stderr)
-    doc = load_json(t.example("small-studio"))
-    doc["walls"][3]["material"] = 2
-    r = t.run("info", t.write("type.json", json.dumps(doc)), expect=1)
-    check("walls[3].material: expected a string, got number" in r.stderr, r.stderr)
     # a misspelt key, even a required one, is named with the key meant; the
     # file is named once
     doc = load_json(t.example("small-studio"))
@@ -297,14 +293,10 @@ def test_analyze(t):
         check(report["sampleRate"] == rate and len(report["channels"]) == 1, "report header")
         channel = report["channels"][0]
         check(abs(channel["onsetSeconds"] - 0.02) < 0.001, "onset: %r" % channel["onsetSeconds"])
+        # The measures themselves are the analysis tests' business; a decay
+        # read wrongly from 16 or 24-bit samples would not keep its T30.
         broadband = channel["bands"][0]
-        two_a = 6.0 * math.log(10.0) / t60
-        c80 = 10.0 * math.log10(math.exp(two_a * 0.08) - 1.0)
-        d50 = 1.0 - math.exp(-two_a * 0.05)
-        for key in ("t20", "t30"):
-            check(abs(broadband[key] - t60) <= 0.02 * t60, "%s %r for T %g" % (key, broadband[key], t60))
-        check(abs(broadband["c80"] - c80) <= 0.2, "C80 %r, expected %r" % (broadband["c80"], c80))
-        check(abs(broadband["d50"] - 100 * d50) <= 1, "D50 %r%%, expected %r" % (broadband["d50"], d50))
+        check(abs(broadband["t30"] - t60) <= 0.02 * t60, "T30 %r for T %g" % (broadband["t30"], t60))
         check([b["band"] for b in channel["bands"]][1:] ==
               ["125 Hz", "250 Hz", "500 Hz", "1 kHz", "2 kHz", "4 kHz", "8 kHz"], "octave bands")
         text = t.run("analyze", path, expect=0).stdout
@@ -333,49 +325,19 @@ def test_analyze(t):
 
 
 def png_is_blank(path):
-    """Decodes an 8-bit RGB(A) PNG and tells whether all pixels are alike."""
+    """Whether a PNG is of one colour: its filtered scan lines then hold a
+    handful of byte values (filter types, the colour, zero differences),
+    where any drawing with anti-aliased lines and text holds dozens."""
     with open(path, "rb") as f:
         data = f.read()
     check(data[:8] == b"\x89PNG\r\n\x1a\n", "PNG signature")
-    pos, idat, header = 8, b"", None
+    pos, idat = 8, b""
     while pos < len(data):
         length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b"IHDR":
-            header = struct.unpack(">IIBBBBB", body)
-        elif kind == b"IDAT":
-            idat += body
+        if kind == b"IDAT":
+            idat += data[pos + 8:pos + 8 + length]
         pos += 12 + length
-    width, height, depth, colour = header[:4]
-    check(depth == 8 and colour in (2, 6), "PNG colour type %d depth %d" % (colour, depth))
-    bpp = 3 if colour == 2 else 4
-    raw = zlib.decompress(idat)
-    stride = width * bpp
-    previous = bytearray(stride)
-    first = None
-    for y in range(height):
-        kind = raw[y * (stride + 1)]
-        row = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for x in range(stride):
-            a = row[x - bpp] if x >= bpp else 0
-            b = previous[x]
-            c = previous[x - bpp] if x >= bpp else 0
-            if kind == 1:
-                row[x] = (row[x] + a) & 255
-            elif kind == 2:
-                row[x] = (row[x] + b) & 255
-            elif kind == 3:
-                row[x] = (row[x] + (a + b) // 2) & 255
-            elif kind == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                row[x] = (row[x] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        if first is None:
-            first = bytes(row[:bpp])
-        if row != first * width:
-            return False
-        previous = row
-    return True
+    return len(set(zlib.decompress(idat))) < 16
 
 
 def test_plot(t):
@@ -486,15 +448,21 @@ GROUPS = {"commands": test_commands, "check": test_check, "convert": test_conver
           "plot": test_plot, "interrupt": test_interrupt, "quickstart": test_quickstart}
 
 
-def main():
+def run_groups(groups, skip_reason=lambda group: None):
+    """Runs the group named on the command line (see the module's usage);
+    `skip_reason(group)` tells why it cannot run here, if it cannot."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--zm", required=True)
     parser.add_argument("--source", required=True)
-    parser.add_argument("group", choices=sorted(GROUPS))
+    parser.add_argument("group", choices=sorted(groups))
     args = parser.parse_args()
-    work = tempfile.mkdtemp(prefix="zm-cli-test-")
+    reason = skip_reason(args.group)
+    if reason:
+        print("skipped: " + reason)
+        return SKIP
+    work = tempfile.mkdtemp(prefix="zm-test-")
     try:
-        code = GROUPS[args.group](Tool(os.path.abspath(args.zm), os.path.abspath(args.source), work))
+        code = groups[args.group](Tool(os.path.abspath(args.zm), os.path.abspath(args.source), work))
         if code == SKIP:
             return SKIP
         print("passed: " + args.group)
@@ -507,4 +475,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_groups(GROUPS))

@@ -35,23 +35,14 @@ AbsorptionCurve SixBands(std::vector<double> alpha) {
   return {std::vector<double>(std::begin(kSixBands), std::end(kSixBands)), std::move(alpha)};
 }
 
-TEST(MaterialConversion, FlatAbsorptionGivesTheSameAmplitudeInEveryBand) {
-  const TMaterialEntry m =
-      MaterialFromAbsorption("Flat", SixBands({0.2, 0.2, 0.2, 0.2, 0.2, 0.2}), 0);
-  EXPECT_STREQ(m.Name, "Flat");
-  const Values v = Unpack(m);
-  EXPECT_EQ(v.scatter, 0.0);
-  for (int b = 0; b < ZM_BAND_COUNT; ++b) {
-    EXPECT_DOUBLE_EQ(v.reflection * v.bands[b], std::sqrt(0.8)) << "band " << b;
-  }
-}
-
 // Reflection carries the least absorbed band, so that the engine's stop on
 // the broadband amplitude never cuts a band that is still loud.
 TEST(MaterialConversion, ReflectionIsTheLoudestBandAndFactorsTheRest) {
   const TMaterialEntry m =
       MaterialFromAbsorption("Carpet", SixBands({0.02, 0.06, 0.14, 0.37, 0.60, 0.65}), 0);
+  EXPECT_STREQ(m.Name, "Carpet");
   const Values v = Unpack(m);
+  EXPECT_EQ(v.scatter, 0.0);
   EXPECT_DOUBLE_EQ(v.reflection, std::sqrt(0.98));
   EXPECT_EQ(v.bands[0], 1.0);  // 0 Hz holds the 125 Hz value
   for (int b = 1; b < ZM_BAND_COUNT; ++b) EXPECT_LE(v.bands[b], v.bands[b - 1]);
