@@ -46,7 +46,8 @@ def test_a_killed_run_rerun_gives_the_same_files_and_table(reference, tmp_path):
     run = subprocess.Popen(command, start_new_session=True)
     while not (out / "case-000002.json").exists() and run.poll() is None:
         time.sleep(0.01)
-    os.killpg(run.pid, signal.SIGKILL)
+    if run.poll() is None:
+        os.killpg(run.pid, signal.SIGKILL)
     run.wait()
     # A half-written case: audio without metadata, and a stray temporary.
     (out / "case-000005.wav").write_bytes(b"RIFF")
