@@ -7,42 +7,22 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "design_builder.h"
+#include "wave_file.h"
 #include "zm/zm.h"
 
 namespace zm {
 namespace {
 
-// The samples of a RIFF/WAVE file of 16-bit integers or 32-bit floats.
-std::vector<double> ReadSamples(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  const std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
+// The samples of a rendered file of 16-bit integers or 32-bit floats.
+std::vector<double> Samples(const test::WaveFile& w) {
   std::vector<double> samples;
-  int bits = 0;
-  for (size_t at = 12; at + 8 <= bytes.size();) {
-    uint32_t size;
-    std::memcpy(&size, &bytes[at + 4], 4);
-    const char* body = &bytes[at + 8];
-    if (std::memcmp(&bytes[at], "fmt ", 4) == 0) bits = static_cast<uint8_t>(body[14]);
-    if (std::memcmp(&bytes[at], "data", 4) == 0) {
-      for (size_t i = 0; i + bits / 8 <= size; i += bits / 8) {
-        if (bits == 32) {
-          float f;
-          std::memcpy(&f, body + i, 4);
-          samples.push_back(f);
-        } else {
-          int16_t q;
-          std::memcpy(&q, body + i, 2);
-          samples.push_back(q);
-        }
-      }
-    }
-    at += 8 + size + (size & 1);
+  for (uint32_t m = 0; m < w.Frames(); ++m) {
+    for (int c = 0; c < w.channels; ++c)
+      samples.push_back(w.bits == 32 ? w.Float(m, c) : w.Int16(m, c));
   }
   return samples;
 }
@@ -71,7 +51,7 @@ struct Room {
     uint8_t abort = 0;
     ZM_process(&design.Record(), path.string().c_str(), &error, &abort, nullptr, nullptr, 0);
     EXPECT_EQ(error.Failed, 0) << error.Message;
-    std::vector<double> samples = ReadSamples(path);
+    std::vector<double> samples = Samples(test::WaveFile(path.string()));
     std::filesystem::remove(path);
     return samples;
   }
