@@ -51,7 +51,7 @@ def test_a_killed_run_rerun_gives_the_same_files_and_table(reference, tmp_path):
     run.wait()
     # A half-written case: audio without metadata, and a stray temporary.
     (out / "case-000005.wav").write_bytes(b"RIFF")
-    (out / ".case-000006.123.wav.part").write_bytes(b"RIFF")
+    (out / "..case-000006.123.wav.part.zmtmp-1-0").write_bytes(b"RIFF")
     subprocess.run(command, check=True)
     assert contents(out) == reference
 
@@ -89,5 +89,8 @@ def test_a_worker_killed_mid_run_loses_and_duplicates_nothing(reference, cluster
                   for name in os.listdir(tmp_path)):
         time.sleep(0.005)
     os.kill(next(iter(pids.values())), signal.SIGKILL)
+    finished = sum(name.startswith("case") and name.endswith(".json")
+                   for name in os.listdir(tmp_path))
     worker.join(timeout=300)
+    assert finished < 8  # the kill came mid-run
     assert contents(tmp_path) == reference

@@ -310,9 +310,9 @@ def generate(spec, out_dir, scheduler=None, workers=None, progress=True):
 
 
 def _remove_leftovers(out_dir):
-    """Temporary files of killed runs or workers (none is being written
-    while no case runs)."""
-    for path in glob.glob(os.path.join(out_dir, ".*.part")):
+    """Temporary files of killed runs or workers, ours and the ones the
+    engine writes beside them (none is being written while no case runs)."""
+    for path in glob.glob(os.path.join(out_dir, ".*.part*")):
         os.remove(path)
 
 
