@@ -1,5 +1,6 @@
 #include "tracer/geometry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -60,10 +61,14 @@ double ReflectAngle(double angle, double wallAngle, double diffusion, double dra
   if (fromLeft) a = kTwoPi - a;
 
   a = a + (draw - 0.5) * diffusion;
-  if (a > kPi) {
-    a = kPi;
-  } else if (a < 0.0) {
-    a = 0.0;
+  // Past grazing, the excess is mirrored back rather than cut off at the
+  // wall. Cut off, a wide blur sends a quarter of the rays that reach a
+  // corner straight back into it along the other wall, each time a
+  // fraction closer, until the hit point lies within rounding of the corner
+  // and the ray slips out between the two walls.
+  if (a > kPi || a < 0.0) {
+    a = a > kPi ? kTwoPi - a : -a;
+    a = std::clamp(a, kGrazingMargin, kPi - kGrazingMargin);
   }
   return fromLeft ? wallAngle + (kTwoPi + a) : wallAngle - a;
 }

@@ -135,8 +135,12 @@ __attribute__((target("avx2"))) __m256d Avx2Reflect(__m256d angle, __m256d wallA
   const __m256d fromLeft = _mm256_cmp_pd(a, pi, _CMP_GT_OQ);
   a = _mm256_blendv_pd(a, _mm256_sub_pd(twoPi, a), fromLeft);
   a = _mm256_add_pd(a, _mm256_mul_pd(offset, scatter));
-  a = _mm256_blendv_pd(a, pi, _mm256_cmp_pd(a, pi, _CMP_GT_OQ));
-  a = _mm256_blendv_pd(a, zero, _mm256_cmp_pd(a, zero, _CMP_LT_OQ));
+  const __m256d above = _mm256_cmp_pd(a, pi, _CMP_GT_OQ);
+  const __m256d below = _mm256_cmp_pd(a, zero, _CMP_LT_OQ);
+  __m256d folded = _mm256_blendv_pd(_mm256_sub_pd(zero, a), _mm256_sub_pd(twoPi, a), above);
+  folded = _mm256_max_pd(folded, _mm256_set1_pd(kGrazingMargin));
+  folded = _mm256_min_pd(folded, _mm256_set1_pd(kPi - kGrazingMargin));
+  a = _mm256_blendv_pd(a, folded, _mm256_or_pd(above, below));
   return _mm256_blendv_pd(_mm256_sub_pd(wallAngle, a),
                           _mm256_add_pd(wallAngle, _mm256_add_pd(twoPi, a)), fromLeft);
 }
@@ -202,8 +206,12 @@ __attribute__((target("avx512f"))) __m512d Avx512Reflect(__m512d angle, __m512d 
   const __mmask8 fromLeft = _mm512_cmp_pd_mask(a, pi, _CMP_GT_OQ);
   a = _mm512_mask_sub_pd(a, fromLeft, twoPi, a);
   a = _mm512_add_pd(a, _mm512_mul_pd(offset, scatter));
-  a = _mm512_mask_mov_pd(a, _mm512_cmp_pd_mask(a, pi, _CMP_GT_OQ), pi);
-  a = _mm512_mask_mov_pd(a, _mm512_cmp_pd_mask(a, zero, _CMP_LT_OQ), zero);
+  const __mmask8 above = _mm512_cmp_pd_mask(a, pi, _CMP_GT_OQ);
+  const __mmask8 below = _mm512_cmp_pd_mask(a, zero, _CMP_LT_OQ);
+  __m512d folded = _mm512_mask_sub_pd(_mm512_sub_pd(zero, a), above, twoPi, a);
+  folded = _mm512_maskz_max_pd(0xFF, folded, _mm512_set1_pd(kGrazingMargin));
+  folded = _mm512_maskz_min_pd(0xFF, folded, _mm512_set1_pd(kPi - kGrazingMargin));
+  a = _mm512_mask_mov_pd(a, above | below, folded);
   return _mm512_mask_blend_pd(fromLeft, _mm512_sub_pd(wallAngle, a),
                               _mm512_add_pd(wallAngle, _mm512_add_pd(twoPi, a)));
 }
