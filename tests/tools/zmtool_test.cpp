@@ -59,7 +59,8 @@ TEST(ZmTool, BadInputIsReportedAndLeavesOutputsAlone) {
       zmtool_material_from_json(R"({"catalogue": "brick"})", nullptr, &material, message, 128),
       ZMTOOL_BAD_INPUT);
   EXPECT_NE(std::string(message).find("did you mean"), std::string::npos) << message;
-  EXPECT_EQ(material.Reflection, 0.5);
+  const double reflection = material.Reflection;  // a packed field: copy before binding
+  EXPECT_EQ(reflection, 0.5);
   EXPECT_EQ(zmtool_design_from_json(nullptr, nullptr, nullptr, nullptr, 0), ZMTOOL_BAD_INPUT);
   double* out = nullptr;
   size_t frames = 7;
