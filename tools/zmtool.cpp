@@ -3,11 +3,14 @@
 // that nothing C++ crosses into the caller.
 #include "zmtool.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "acoustics.h"
 #include "auralise.h"
