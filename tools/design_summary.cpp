@@ -157,6 +157,64 @@ std::string GroupsSection(const TDesignRecord& r) {
   return out;
 }
 
+// Energy of one late receiver hit, with its diffuse arrivals, against one
+// arrival: 1 + sum over j of ((j + 0.5) / n)^2 = 1 + (4 n^2 - 1) / (12 n).
+double SubArrivalEnergy(int32_t n) {
+  return n > 0 ? 1.0 + (4.0 * n * n - 1.0) / (12.0 * n) : 1.0;
+}
+
+}  // namespace
+
+std::string DirectLevelSection(const TDesignRecord& r) {
+  const Plan plan = PlanOf(r);
+  std::string out =
+      "\nDirect sound (the level at which its ratio to the reflections is physical)\n";
+  std::map<int, DirectLevelChoice> chosen;
+  for (int g : GroupsWithEmitters(r)) {
+    if (const auto choice = ChooseDirectLevel(plan, g)) chosen[g] = *choice;
+  }
+  bool any = false;
+  for (int e = 0; e < int(plan.emitters.size()); ++e) {
+    const PlanSource& source = plan.emitters[size_t(e)];
+    const auto found = chosen.find(source.group);
+    for (int w = 0; w < int(plan.walls.size()); ++w) {
+      if (!plan.walls[size_t(w)].receiver) continue;
+      const auto reach = DirectReachOf(plan, source, w);
+      if (!reach) continue;
+      any = true;
+      // Each level step is 3 dB of direct energy.
+      out += Printf(
+          "  emitter [%d] -> receiver wall [%d]: %.1f m, %.1f direct rays, level %.1f;"
+          " the design's %d gives %+.1f dB",
+          source.slot, plan.walls[size_t(w)].slot, reach->distance, reach->rays, reach->level,
+          r.DirectSoundLevel, 3.0 * (r.DirectSoundLevel - reach->level));
+      if (found != chosen.end()) {
+        out += Printf(", level %d %+.1f dB", found->second.level,
+                      3.0 * (found->second.level - reach->level));
+      }
+      out += "\n";
+    }
+  }
+  if (!any) return out + "  no receiver is reached directly\n";
+  for (const auto& [group, choice] : chosen) {
+    out += Printf(
+        "  group %d: zm render --physical-direct uses level %d (emitter [%d], receiver "
+        "wall [%d])\n",
+        group, choice.level, plan.emitters[size_t(choice.emitter)].slot,
+        plan.walls[size_t(choice.receiver)].slot);
+  }
+  if (r.SubArrivals > 0) {
+    const double energy = SubArrivalEnergy(r.SubArrivals);
+    out += Printf(
+        "  reflections from the third on carry %d diffuse arrivals each: x%.2f energy "
+        "(%+.1f dB) in the late part\n",
+        r.SubArrivals, energy, 10 * std::log10(energy));
+  }
+  return out;
+}
+
+namespace {
+
 // The diffuse-field estimate, one column per octave band.
 std::string ReverberationSection(const TDesignRecord& r) {
   const Plan plan = PlanOf(r);
@@ -212,7 +270,7 @@ std::vector<int> GroupsWithEmitters(const TDesignRecord& r) {
 
 std::string SummariseDesign(const TDesignRecord& r) {
   return TitleSection(r) + OptionsSection(r) + MaterialsSection(r) + WallsSection(r) +
-         EmittersSection(r) + GroupsSection(r) + ReverberationSection(r);
+         EmittersSection(r) + GroupsSection(r) + DirectLevelSection(r) + ReverberationSection(r);
 }
 
 }  // namespace zm::cli

@@ -23,6 +23,13 @@ std::vector<int> GroupsWithEmitters(const TDesignRecord& record);
 // then a reverberation estimate.
 std::string SummariseDesign(const TDesignRecord& record);
 
+// Per emitter and receiver wall reached directly: the DirectSoundLevel that
+// makes the direct-to-reverberant energy ratio physical and the error of the
+// design's level and of the level `zm render --physical-direct` picks for
+// the emitter's group; then the picks, and what diffuse arrivals add to the
+// late energy.
+std::string DirectLevelSection(const TDesignRecord& record);
+
 // Wall end points and emitter positions in metres.
 struct PlanPoint {
   double x = 0, y = 0;

@@ -29,6 +29,7 @@
 #include "materials.h"
 #include "nearest_name.h"
 #include "output_file.h"
+#include "room_geometry.h"
 #include "svg_plot.h"
 
 namespace zm::cli {
@@ -380,8 +381,8 @@ int EndSilentRender(const std::string& output) {
 }
 
 int Render(const std::string& designPath, const std::string& output, int group, bool quiet,
-           bool report, const std::string& formatName, bool strict) {
-  const Document doc = LoadDesignDocument(EnginePath(designPath));
+           bool report, const std::string& formatName, bool strict, bool physicalDirect) {
+  Document doc = LoadDesignDocument(EnginePath(designPath));
   const TDesignRecord* design = doc.design.get();
   if (group < 0 || group >= ZM_GROUP_SLOTS) {
     throw ToolError("--group " + std::to_string(group) + " is outside 0 to " +
@@ -392,6 +393,18 @@ int Render(const std::string& designPath, const std::string& output, int group, 
     throw ToolError("cannot write " + output + ": " + reason);
   }
   if (const int code = CheckBeforeRender(doc, group, strict); code >= 0) return code;
+  if (physicalDirect) {
+    const auto choice = ChooseDirectLevel(PlanOf(*design), group);
+    if (!choice)
+      throw ToolError("--physical-direct: no receiver is reached directly in group " +
+                      std::to_string(group));
+    doc.design->DirectSoundLevel = choice->level;
+    if (!quiet) {
+      std::fprintf(stderr, "direct sound at level %d (physical at %.1f m from emitter [%d])\n",
+                   choice->level, choice->reach.distance,
+                   PlanOf(*design).emitters[size_t(choice->emitter)].slot);
+    }
+  }
   // Without --format the engine's own file is the output, unchanged.
   std::optional<ExportFormat> format;
   if (!formatName.empty()) format = ParseExportFormat(formatName);
@@ -466,6 +479,7 @@ int Info(const std::string& path, bool strict) {
 int Check(const std::string& path, bool strict) {
   const Document doc = LoadDesignDocument(EnginePath(path));
   const CheckOutcome checks = RunChecks(*doc.design, OriginsOf(doc), kEveryGroup);
+  if (!checks.Refused()) std::printf("%s\n", DirectLevelSection(*doc.design).c_str() + 1);
   std::printf(
       "%s: %s", path.c_str(),
       checks.problems.empty() ? "no problems found\n" : ("\n" + FormatChecks(checks)).c_str());
@@ -638,6 +652,7 @@ struct Arguments {
   std::string band;
   bool quiet = false, report = false, json = false;
   bool strict = false;
+  bool physicalDirect = false;
 };
 
 struct Commands {
@@ -653,6 +668,9 @@ Commands DefineCommands(CLI::App& app, Arguments& a) {
   c.render->add_option("--group", a.group,
                        "emitter group to render (0 to " + std::to_string(ZM_GROUP_SLOTS - 1) + ")");
   c.render->add_flag("--quiet", a.quiet, "no progress display");
+  c.render->add_flag("--physical-direct", a.physicalDirect,
+                     "direct sound at the level that makes its ratio to the reflections "
+                     "physical (see zm info)");
   c.render->add_flag("--report", a.report, "print the acoustic report of the result");
   c.render->add_flag(
       "--strict", a.strict,
@@ -718,7 +736,8 @@ Commands DefineCommands(CLI::App& app, Arguments& a) {
 
 int RunCommand(const Commands& c, const Arguments& a) {
   if (c.render->parsed()) {
-    return Render(a.design, a.output, a.group, a.quiet, a.report, a.format, a.strict);
+    return Render(a.design, a.output, a.group, a.quiet, a.report, a.format, a.strict,
+                  a.physicalDirect);
   }
   if (c.convert->parsed()) return Convert(a.input, a.output, a.format);
   if (c.info->parsed()) return Info(a.design, a.strict);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <random>
 
 namespace zm::cli {
@@ -25,8 +26,10 @@ bool FinitePoint(const TDesignRecord& r, int32_t slot, double& x, double& y) {
 }
 
 // The engine's reflection: the mirror angle blurred by `diffusion` times a
-// draw in [-0.5, 0.5), kept on the side the ray came from.
+// draw in [-0.5, 0.5); a blur past grazing is mirrored back to the side the
+// ray came from, at least the engine's 2^-20 rad off the wall.
 double ReflectAngle(double angle, double wallAngle, double diffusion, double draw) {
+  constexpr double kGrazingMargin = 0x1.0p-20;
   double a = angle - wallAngle;
   double k = std::trunc(a / kTwoPi);
   if (a < 0) k -= 1;
@@ -34,8 +37,15 @@ double ReflectAngle(double angle, double wallAngle, double diffusion, double dra
   const bool fromLeft = a > std::numbers::pi;
   if (fromLeft) a = kTwoPi - a;
   a += (draw - 0.5) * diffusion;
-  a = std::clamp(a, 0.0, std::numbers::pi);
+  if (a < 0 || a > std::numbers::pi) {
+    a = std::clamp(a < 0 ? -a : kTwoPi - a, kGrazingMargin, std::numbers::pi - kGrazingMargin);
+  }
   return fromLeft ? wallAngle + (kTwoPi + a) : wallAngle - a;
+}
+
+// The angle, in (-pi, pi], of `angle` seen from `reference`.
+double Relative(double angle, double reference) {
+  return std::remainder(angle - reference, kTwoPi);
 }
 
 }  // namespace
@@ -289,6 +299,57 @@ EnclosureGrid::Region EnclosureGrid::RegionAround(
     }
   }
   return out;
+}
+
+std::optional<DirectReach> DirectReachOf(const Plan& plan, const PlanSource& source, int receiver) {
+  const PlanSegment& r = plan.walls[size_t(receiver)];
+  if (source.rays <= 0 || !(source.spread > 0)) return std::nullopt;
+  const double midX = (r.x1 + r.x2) / 2, midY = (r.y1 + r.y2) / 2;
+  // A reflecting wall between the emitter and the receiver's middle hides it.
+  for (int i = 0; i < int(plan.walls.size()); ++i) {
+    const PlanSegment& w = plan.walls[size_t(i)];
+    if (i == receiver || w.passThrough) continue;
+    const double wx = w.x2 - w.x1, wy = w.y2 - w.y1, dx = midX - source.x, dy = midY - source.y;
+    const double den = dy * wx - dx * wy;
+    if (den == 0) continue;
+    const double u = ((w.y1 - source.y) * dx - (w.x1 - source.x) * dy) / den;
+    const double v = ((w.y1 - source.y) * wx - (w.x1 - source.x) * wy) / den;
+    if (u >= 0 && u <= 1 && v > 0 && v < 1) return std::nullopt;
+  }
+  // The receiver's angular extent, clipped to the fan.
+  const double half = std::min(source.spread, kTwoPi) / 2;
+  const double a1 = Relative(std::atan2(r.y1 - source.y, r.x1 - source.x), source.direction);
+  const double a2 = Relative(std::atan2(r.y2 - source.y, r.x2 - source.x), source.direction);
+  double low = std::min(a1, a2), high = std::max(a1, a2);
+  if (high - low > std::numbers::pi) return std::nullopt;  // behind: seen across +-pi
+  if (source.spread < kTwoPi) low = std::max(low, -half), high = std::min(high, half);
+  if (!(high > low)) return std::nullopt;
+  DirectReach reach;
+  reach.distance = std::hypot(midX - source.x, midY - source.y);
+  reach.rays = source.rays * (high - low) / source.spread;
+  // k rays of amplitude g add to k g; k rays of unit energy to k: equal when
+  // k g^2 = 1 with g^2 = 10^(-0.3 (log2 N - L)).
+  reach.level = std::log2(double(source.rays)) - 10.0 / 3.0 * std::log10(reach.rays);
+  return reach;
+}
+
+std::optional<DirectLevelChoice> ChooseDirectLevel(const Plan& plan, int group) {
+  for (int r = 0; r < int(plan.walls.size()); ++r) {
+    if (!plan.walls[size_t(r)].receiver) continue;
+    std::optional<DirectLevelChoice> best;
+    for (int e = 0; e < int(plan.emitters.size()); ++e) {
+      if (plan.emitters[size_t(e)].group != group) continue;
+      const auto reach = DirectReachOf(plan, plan.emitters[size_t(e)], r);
+      if (reach && (!best || reach->distance < best->reach.distance)) best = {e, r, *reach, 0};
+    }
+    if (best) {
+      const double rounded = std::round(best->reach.level);
+      // 0 would record no direct sound at all.
+      best->level = int32_t(std::clamp(rounded == 0 ? 1.0 : rounded, -2000.0, 2000.0));
+      return best;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace zm::cli

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "zm/zm.h"
@@ -65,6 +66,32 @@ struct ProbeResult {
   int escapeReflections = 0;
 };
 ProbeResult ProbeEmitter(const Plan& plan, const PlanSource& source, int rays);
+
+// The direct sound of an emitter at a receiver wall: the rays of its fan
+// that meet the receiver before any reflection add up in phase, each scaled
+// by the emitter's normalisation g = 10^(-0.15 (log2 N - L)), while
+// reflections add up in energy. `level` is the DirectSoundLevel L (not
+// rounded) at which the direct energy (k g)^2 equals k, what k rays of unit
+// energy carry, so that the direct-to-reverberant ratio is the physical one.
+// Each step of L away from it changes that ratio by 3 dB.
+struct DirectReach {
+  double rays = 0;      // k: rays of the fan expected to meet the receiver
+  double level = 0;     // log2 N - (10/3) log10 k
+  double distance = 0;  // to the receiver's middle, metres
+};
+// Nothing when the receiver is outside the fan or behind a reflecting wall.
+// `receiver` indexes plan.walls.
+std::optional<DirectReach> DirectReachOf(const Plan& plan, const PlanSource& source, int receiver);
+
+// The one level a design can have, chosen for the first receiver (in wall
+// order) that an emitter of `group` reaches directly and the nearest such
+// emitter; rounded, never 0 (which would record no direct sound).
+struct DirectLevelChoice {
+  int emitter = -1, receiver = -1;  // indices into plan.emitters, plan.walls
+  DirectReach reach;
+  int32_t level = 1;
+};
+std::optional<DirectLevelChoice> ChooseDirectLevel(const Plan& plan, int group);
 
 // The plan on a grid of square cells, walls that reflect as barriers, and
 // the region of free cells reachable from given points: what is enclosed.
