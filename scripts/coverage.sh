@@ -3,8 +3,9 @@
 # Python tests of the zm tool included (the instrumented zm writes its
 # counts when it exits).
 # Usage: scripts/coverage.sh [BUILD_DIR]   (default: build/coverage)
-# Configures a gcc build with --coverage -O0 -g (tests and tools on, no
-# benchmarks or fuzzers), builds it, clears old counts, runs ctest and
+# Configures a gcc build with --coverage -O0 -g (counters updated atomically:
+# worker threads would otherwise leave counts gcovr cannot parse; tests and
+# tools on, no benchmarks or fuzzers), builds it, clears old counts, runs ctest and
 # prints a summary from gcovr (Debian package gcovr). Branches that exist
 # only for exceptions thrown by callees are not counted (gcovr's
 # --exclude-throw-branches), nor those the compiler proved unreachable.
@@ -20,7 +21,8 @@ command -v gcovr >/dev/null || { echo "coverage: gcovr is not installed" >&2; ex
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ \
-  -DCMAKE_C_FLAGS="--coverage -O0 -g" -DCMAKE_CXX_FLAGS="--coverage -O0 -g" \
+  -DCMAKE_C_FLAGS="--coverage -fprofile-update=atomic -O0 -g" \
+  -DCMAKE_CXX_FLAGS="--coverage -fprofile-update=atomic -O0 -g" \
   -DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage \
   -DPython3_EXECUTABLE=/usr/bin/python3 \
   -DZM_BUILD_TESTS=ON -DZM_BUILD_TOOLS=ON -DZM_BUILD_BENCH=OFF -DZM_BUILD_FUZZ=OFF \
