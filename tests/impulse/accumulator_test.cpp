@@ -138,20 +138,5 @@ TEST(ImpulseAccumulator, ArrivalsAtTheEdgesOfTheBuffers) {
   }
 }
 
-TEST(ImpulseAccumulator, LeadInShiftsBy512AndDropsTheLast512) {
-  Accumulator plain(32, 2, 0), led(32, 2, 1);
-  const double time = 0.125 + 0.37 / 65536;
-  plain.impulse->AddArrival(time, 0.8, kBands, 0);
-  led.impulse->AddArrival(time, 0.8, kBands, 0);
-  EXPECT_EQ(led.impulse->WrittenEnd, plain.impulse->WrittenEnd + 512);
-  for (int i = 8192 - 20; i < 8192 + 20; ++i) EXPECT_EQ(led.At(0, i + 512), plain.At(0, i));
-  // Start index length - 300 without lead-in: kept; with it: past the end.
-  const double late = (plain.impulse->LengthSamples - 300 - 1 + plain.H()) / 65536.0;
-  plain.impulse->AddArrival(late, 1.0, kFlat, 2);
-  led.impulse->AddArrival(late, 1.0, kFlat, 2);
-  EXPECT_TRUE(plain.impulse->ChannelUsed[2]);
-  EXPECT_FALSE(led.impulse->ChannelUsed[2]);
-}
-
 }  // namespace
 }  // namespace zm

@@ -59,17 +59,12 @@ struct Room {
   int walls, receiver;
 };
 
+// The largest magnitude, or infinity when any sample is not finite, so that
+// a NaN or infinite sample fails every comparison with a finite level.
 double Peak(const std::vector<double>& samples) {
   double peak = 0;
-  for (double s : samples) peak = std::max(peak, std::fabs(s));
+  for (double s : samples) peak = std::isfinite(s) ? std::max(peak, std::fabs(s)) : HUGE_VAL;
   return peak;
-}
-
-bool AllFinite(const std::vector<double>& samples) {
-  for (double s : samples) {
-    if (!std::isfinite(s)) return false;
-  }
-  return !samples.empty();
 }
 
 TEST(Runaway, AmplifyingWallsGiveFiniteOutput) {
@@ -79,24 +74,18 @@ TEST(Runaway, AmplifyingWallsGiveFiniteOutput) {
   room.design->CoordinateScale = 0.01;
   room.design->ImpulseLength = 1.0;
   room.design.Material(room.walls).Reflection = 1.3;
-  const std::vector<double> samples = room.Render(32);
-  EXPECT_TRUE(AllFinite(samples));
-  EXPECT_NEAR(Peak(samples), 0.995, 1e-6);
+  EXPECT_NEAR(Peak(room.Render(32)), 0.995, 1e-6);
 }
 
 TEST(Runaway, HugeReceiverGainGivesFiniteOutput) {
   Room room;
   room.design.Wall(room.receiver).Gain = 1e300;
-  const std::vector<double> floats = room.Render(32);
-  EXPECT_TRUE(AllFinite(floats));
-  EXPECT_NEAR(Peak(floats), 0.995, 1e-6);
+  EXPECT_NEAR(Peak(room.Render(32)), 0.995, 1e-6);
   EXPECT_GT(Peak(room.Render(16)), 32000);
 
   // A fixed gain keeps the level, far beyond the single range: clipped.
   room.design->GainMode = 1;
-  const std::vector<double> fixed = room.Render(32);
-  EXPECT_TRUE(AllFinite(fixed));
-  EXPECT_EQ(Peak(fixed), std::numeric_limits<float>::max());
+  EXPECT_EQ(Peak(room.Render(32)), std::numeric_limits<float>::max());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The error frame around every export: what reaches the caller's record for
 // each kind of failure and each message length, what a success leaves
-// alone, and null arguments, from C++ and from C.
+// alone, and null arguments.
 #include "interface/error_frame.h"
 
 #include <gtest/gtest.h>
@@ -14,9 +14,6 @@
 
 #include "support/exception.h"
 #include "zm/zm.h"
-
-extern "C" TProgressCallback ZmCProgressCallback(void);
-extern "C" int ZmCSaveMaterialWithoutName(char* message);
 
 namespace {
 
@@ -75,7 +72,6 @@ TEST_F(ErrorFrame, ReportsEveryKindOfException) {
        },
        "Item \"door\" number 7 missing"},
       {[] { throw std::bad_alloc(); }, "Out of memory"},
-      {[] { throw std::bad_array_new_length(); }, "Out of memory"},
       {[] { throw std::runtime_error("runtime trouble"); }, "runtime trouble"},
       {[] { throw 42; }, "Unknown failure"},
   };
@@ -115,21 +111,11 @@ TEST(Exports, NullArgumentsAreReportedByName) {
     EXPECT_EQ(std::string(error.Message),
               std::string("Argument \"") + argument + "\" must not be a null pointer");
   }
-  // From C, through the header's declarations and calling conventions.
-  char message[ZM_MESSAGE_LENGTH];
-  EXPECT_EQ(ZmCSaveMaterialWithoutName(message), 1);
-  EXPECT_STREQ(message, "Argument \"fileName\" must not be a null pointer");
-  int calls = 0;
-  ZmCProgressCallback()(512, 1000, &calls);
-  EXPECT_EQ(calls, 1);
 }
 
 TEST(Exports, NullErrorRecordRunsNothing) {
   // With nowhere to report, a call must not even run its job: a load would
   // otherwise overwrite the caller's record with no word of failure.
-  bool ran = false;
-  zm::RunInErrorFrame(nullptr, [&] { ran = true; });
-  EXPECT_FALSE(ran);
   TMaterialEntry material;
   std::memset(&material, 0x5A, sizeof material);
   ZM_loadMaterial("mem:", &material, nullptr);

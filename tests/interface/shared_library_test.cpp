@@ -1,5 +1,6 @@
 // The shared library as a host loads it: by file, each export found by its
-// plain name, nothing of the internals reachable, failures as records.
+// plain name, failures as records. (That nothing else is exported is held to
+// the export list by the ELF and PE image checks.)
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -20,17 +21,11 @@
 
 namespace {
 
-TEST(SharedLibrary, ExportsAreFoundByPlainNameAndNothingElse) {
+TEST(SharedLibrary, ExportsAreFoundByPlainName) {
   auto handle = OPEN(ZM_TEST_LIBRARY);
   ASSERT_TRUE(handle) << ZM_TEST_LIBRARY;
   for (const char* name : {"ZM_process", "ZM_loadSetup", "ZM_saveSetup", "ZM_saveMaterial"}) {
     EXPECT_NE(FIND(handle, name), nullptr) << name;
-  }
-  // The frame's helper under its C++ name, and misspelt or decorated exports.
-  for (const char* name :
-       {"_ZN2zm13ReportFailureER12TErrorRecordSt17basic_string_viewIcSt11char_traitsIcEE",
-        "_ZM_getVersion", "ZM_getversion"}) {
-    EXPECT_EQ(FIND(handle, name), nullptr) << name;
   }
   auto* getVersion = reinterpret_cast<decltype(&ZM_getVersion)>(FIND(handle, "ZM_getVersion"));
   ASSERT_NE(getVersion, nullptr);
