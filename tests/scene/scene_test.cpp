@@ -28,7 +28,6 @@ TEST(Hydra, TakesUsedSlotsInSlotOrderSkippingGaps) {
   b.GroupName(3, "Stage");  // not in use, still named
   THydra scene(b.Record());
   ASSERT_EQ(scene.WallCount, 3);
-  ASSERT_EQ(scene.Walls.size(), 3u);
   const double ends[] = {3, 7, 149};
   for (int i : {0, 1, 2}) {
     EXPECT_EQ(scene.Walls[i]->X2, ends[i]);
@@ -86,13 +85,8 @@ TEST(MaterialList, DuplicatesAreRefusedAndLookupsAreExact) {
   list.AddFromRecord(b.Record(), 2);
   EXPECT_EQ(list.Count(), 2);
   EXPECT_EQ(&list.Find("Brick"), &first);
-  EXPECT_EQ(first.Reflection, 0.5);
   EXPECT_EQ(list.Find("").Name, "");
-  EXPECT_ERROR(list.Find("brick"), ENotFound, "Material \"brick\" not found");
   EXPECT_ERROR(TMaterialList().Find(""), ENotFound, "Material \"\" not found");
-  // Absence is no failure for Search: the tracer asks for the air so.
-  EXPECT_EQ(list.Search(TMaterialListItem(ZM_AIR_MATERIAL_NAME)), nullptr);
-  EXPECT_EQ(list.Search(TMaterialListItem("Brick"))->Material.get(), &first);
   EXPECT_THROW(THydra scene(b.Record()), EDuplicateError);
   // A name filling its whole field, without a zero byte, is read in full.
   std::memset(b.Material(2).Name, 'N', ZM_NAME_LENGTH);
@@ -114,6 +108,7 @@ TEST(SceneMaterials, WallsFindTheirMaterialByTheNameInTheirSlot) {
   EXPECT_EQ(scene.Walls[0]->Material->Reflection, 0.5);
   EXPECT_EQ(scene.Walls[1]->Material->Reflection, 0.6);
   EXPECT_EQ(scene.Walls[2]->Material, scene.Walls[0]->Material);
+  // Absence is no failure for Search: the tracer asks for the air so.
   EXPECT_EQ(scene.Materials->Search(TMaterialListItem("Ghost")), nullptr);
   b.AddWall(0, 3, 1, 3, 9);  // slot 9 is unused and empty
   EXPECT_ERROR(THydra(b.Record()), ENotFound, "Material \"\" not found");
