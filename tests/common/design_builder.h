@@ -22,7 +22,6 @@ class DesignBuilder {
     r.MinAmplitude = 0.001;
     r.SampleRate = 44100;
     r.BitsPerSample = 32;
-    r.WindowType = 0;
     r.FilterLength = 32;
     r.AirAttenuation = 1.0;
     r.CoordinateScale = 1.0;
