@@ -31,7 +31,6 @@ TEST(MemResource, AnyMemNameOpensAFreshEmptyBuffer) {
   for (const char* name : {"mem:", "mem:x", "mem:some/where>item"}) {
     for (int32_t mode : {+rmRead, +rmCreate, +rmErase, 42}) {
       auto r = RscOpen(name, mode);
-      EXPECT_NE(dynamic_cast<TBinaryBuffer*>(r.get()), nullptr);
       EXPECT_EQ(r->Name, "mem:");
       EXPECT_TRUE(r->CanRead() && r->CanWrite() && r->Eof() && r->GetLength() == 0);
       char byte = 0;
