@@ -52,10 +52,9 @@ TEST_F(Render, StereoMatrixWidthAndBalanceForTwoChannelsOnly) {
         for (int k = 0; k < channels; ++k) i.AddArrival(100 / kRate, 1.0 / (1 << k), kFlat, k);
       });
       ASSERT_EQ(w.channels, channels);
-      EXPECT_NEAR(w.Float(100, 0), channels == 2 ? c.left : 1.0, 1e-6)
-          << c.width << " " << c.balance;
-      EXPECT_NEAR(w.Float(100, 1), channels == 2 ? c.right : 0.5, 1e-6)
-          << c.width << " " << c.balance;
+      SCOPED_TRACE(testing::Message() << c.width << " " << c.balance);
+      EXPECT_NEAR(w.Float(100, 0), channels == 2 ? c.left : 1.0, 1e-6);
+      EXPECT_NEAR(w.Float(100, 1), channels == 2 ? c.right : 0.5, 1e-6);
     }
   }
 }

@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,16 +15,6 @@
 
 namespace zm {
 namespace {
-
-// The samples of a rendered file of 16-bit integers or 32-bit floats.
-std::vector<double> Samples(const test::WaveFile& w) {
-  std::vector<double> samples;
-  for (uint32_t m = 0; m < w.Frames(); ++m) {
-    for (int c = 0; c < w.channels; ++c)
-      samples.push_back(w.bits == 32 ? w.Float(m, c) : w.Int16(m, c));
-  }
-  return samples;
-}
 
 // A lossless box with a pass-through receiver, rendered to a file.
 struct Room {
@@ -43,6 +32,7 @@ struct Room {
     design.Wall(receiver).PassThrough = 1;
     design.Emitter(design.AddEmitter(2, 2.5, 0.0, 400, 6.283185307179586)).RandomDirections = 1;
   }
+  // The samples of the file rendered at 16 (integer) or 32 (float) bits.
   std::vector<double> Render(int32_t bits) {
     design->BitsPerSample = bits;
     const std::filesystem::path path =
@@ -51,8 +41,13 @@ struct Room {
     uint8_t abort = 0;
     ZM_process(&design.Record(), path.string().c_str(), &error, &abort, nullptr, nullptr, 0);
     EXPECT_EQ(error.Failed, 0) << error.Message;
-    std::vector<double> samples = Samples(test::WaveFile(path.string()));
+    const test::WaveFile w(path.string());
     std::filesystem::remove(path);
+    std::vector<double> samples;
+    for (uint32_t m = 0; m < w.Frames(); ++m) {
+      for (int c = 0; c < w.channels; ++c)
+        samples.push_back(bits == 32 ? w.Float(m, c) : w.Int16(m, c));
+    }
     return samples;
   }
   test::DesignBuilder design;

@@ -51,9 +51,7 @@ TEST_F(ErrorFrame, MessagesAreCutOrZeroFilledToTheField) {
 }
 
 TEST_F(ErrorFrame, SuccessClearsFailedAndLeavesTheMessage) {
-  bool ran = false;
-  Run([&] { ran = true; });
-  EXPECT_TRUE(ran);
+  Run([] {});
   EXPECT_EQ(g_.record.Failed, 0);
   EXPECT_EQ(Message(), std::string(ZM_MESSAGE_LENGTH, '\xA5'));
   Run([] { throw zm::Exception("first failure"); });
@@ -65,8 +63,6 @@ TEST_F(ErrorFrame, SuccessClearsFailedAndLeavesTheMessage) {
 TEST_F(ErrorFrame, ReportsEveryKindOfException) {
   static constexpr zm::MessageText kNotFound{"test.snotfound", "Item \"%s\" number %d missing"};
   const std::pair<void (*)(), const char*> cases[] = {
-      {[] { throw zm::ERangeError("Range check error"); }, "Range check error"},
-      {[] { throw zm::EInvalidOp(); }, "Invalid floating point operation"},
       {[] {
          throw zm::Exception(zm::Format(kNotFound, {"door", 7}));
        },

@@ -6,7 +6,6 @@
 // error record always names the file.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <iostream>
 #include <string>

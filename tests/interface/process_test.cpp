@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <fstream>
 
 #include "design_builder.h"
 #include "scratch_folder.h"
@@ -124,15 +123,9 @@ TEST_F(Process, AbortWritesNothingReportsSuccessAndKeepsAnExistingFile) {
   EXPECT_EQ(Listing(), std::set<std::string>{"keep.wav"});
 }
 
-TEST_F(Process, FloatRendersRepeatExactlyWhileIntegerDitherDiffers) {
+TEST_F(Process, IntegerRendersDifferOnlyByTheirDither) {
   DesignBuilder b = DirectDesign(4.0, 0, 200);
-  b.Title("Same");  // else each file is titled with its own path
   b->Emitters[0].Spread = 0.5;
-  Put("f1.wav", std::string(100000, 'x'));  // replaced by a successful render
-  ASSERT_EQ(Run(b, "f1.wav").Failed, 0);
-  ASSERT_EQ(Run(b, "f2.wav").Failed, 0);
-  EXPECT_EQ(Get("f1.wav"), Get("f2.wav"));
-
   b->BitsPerSample = 16;
   const WaveFile w1 = Render(b), w2 = Render(b);
   ASSERT_EQ(w1.data.size(), w2.data.size());

@@ -4,7 +4,6 @@
 // ".." in a name means what the system says it means.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,7 +77,6 @@ TEST_F(Targets, HardLinksSeeTheNewContent) {
   const std::vector<uint8_t> wave = Expected(&Targets::Render);
   ASSERT_EQ(Render(PathOf("b.wav")), "");
   EXPECT_EQ(ReadBytes(PathOf("a.wav")), wave);
-  EXPECT_EQ(test::WaveFile(PathOf("a.wav")).title, "Hall");
   EXPECT_EQ(Listing(), (std::set<std::string>{"a.zmd", "b.zmd", "a.wav", "b.wav", "expected"}));
 }
 
