@@ -63,10 +63,9 @@ def is_extensible_float(path):
 def test_formats(t):
     rnd = random.Random(5)
     ir = [[rnd.uniform(-0.5, 0.5) * 0.999 ** i for i in range(4000)] for _ in range(8)]
-    write_float_wav(t.path("ir8.wav"), 48000, ir)
-    write_float_wav(t.path("ir2.wav"), 48000, ir[:2])
-    t.run("convert", "ir8.wav", "ir8-24.wav", "--format", "wav:pcm24", expect=0)
-    t.run("convert", "ir2.wav", "ir2-24.wav", "--format", "wav:pcm24", expect=0)
+    for n in (8, 2):
+        write_float_wav(t.path("ir%d.wav" % n), 48000, ir[:n])
+        t.run("convert", "ir%d.wav" % n, "ir%d-24.wav" % n, "--format", "wav:pcm24", expect=0)
     outputs = []
     for source in ["ir2-24.wav", "ir8-24.wav", "ir2.wav", "ir8.wav"]:
         for name in ["wav", "wav:float", "rf64", "w64", "flac", "aiff", "ogg"]:
@@ -97,16 +96,11 @@ def test_formats(t):
 
 
 def test_auralise(t):
-    ir = [[0.0] * 3000 for _ in range(2)]
     rnd = random.Random(3)
-    for c in range(2):
-        for i in range(40, 3000):
-            ir[c][i] = rnd.uniform(-1, 1) * 0.998 ** i
+    ir = [[0.0] * 40 + [rnd.uniform(-1, 1) * 0.998 ** i for i in range(40, 3000)] for _ in range(2)]
     write_float_wav(t.path("ir.wav"), 44100, ir)
-    clicks = [0.0] * 20000
     starts = [100, 5000, 9000, 15500]
-    for s in starts:
-        clicks[s] = 1.0
+    clicks = [1.0 if i in starts else 0.0 for i in range(20000)]
     write_float_wav(t.path("clicks.wav"), 44100, [clicks])
     result = t.run("auralise", "clicks.wav", "ir.wav", "out.wav", "--gain", "0", expect=0)
     check("Gain 0.00 dB" in result.stdout and "mono dry signal" in result.stdout, result.stdout)

@@ -20,7 +20,7 @@ constexpr const char* kDesign = R"({
   "emitters": [{"at": [0.5, 0.5], "directionDeg": 0, "spreadDeg": 90, "rayCount": 10}]
 })";
 
-TEST(EngineMessages, SlotsBecomeThePathsOfWhatWasWritten) {
+TEST(EngineMessages, SlotsAndDuplicateNamesBecomeThePathsOfWhatWasWritten) {
   TDesignRecord record;
   JsonOrigins origins;
   DesignFromJson(ParseJsonText(kDesign, "test"), record, &origins);
@@ -48,12 +48,6 @@ TEST(EngineMessages, SlotsBecomeThePathsOfWhatWasWritten) {
     // A design file's users know the slots.
     EXPECT_EQ(DescribeForUser(engine, record, nullptr), engine);
   }
-}
-
-TEST(EngineMessages, DuplicateNamesAreNamed) {
-  TDesignRecord record;
-  JsonOrigins origins;
-  DesignFromJson(ParseJsonText(kDesign, "test"), record, &origins);
   std::memcpy(record.Materials[3].Name, "M", 2);
   EXPECT_EQ(DescribeForUser("Duplicate BBTree item", record, &origins),
             "materials[0] and materials[1] are both named \"M\" (Duplicate BBTree item)");
