@@ -2,12 +2,12 @@
 // same values where it does read them are refused with the usual messages.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <string>
 
 #include "design_builder.h"
+#include "scratch_folder.h"
 
 namespace zm {
 namespace {
@@ -37,12 +37,10 @@ DesignBuilder BaseDesign() {
 }
 
 std::string MessageOfRender(const DesignBuilder& b, int32_t group) {
-  TErrorRecord error;
-  std::memset(&error, 0, sizeof error);
+  TErrorRecord error{};
   uint8_t abortFlag = 0;
   ZM_process(&b.Record(), "mem:", &error, &abortFlag, nullptr, nullptr, group);
-  if (error.Failed == 0) return "";
-  return std::string(error.Message, strnlen(error.Message, sizeof error.Message));
+  return error.Failed ? test::MessageOf(error) : "";
 }
 
 using B = DesignBuilder;

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <numbers>
 #include <thread>
 #include <vector>
@@ -30,49 +29,31 @@ std::vector<uint8_t> Trace(test::DesignBuilder& design, int32_t threads, TSimdPa
   uint8_t abort = 0;
   EXPECT_TRUE(tracer.Run(&abort, nullptr, nullptr));
   const TImpulse& impulse = *tracer.Impulse;
-  const size_t samples = size_t{kImpulseChannels} * impulse.BufferSamples;
-  std::vector<uint8_t> bytes(samples * sizeof(double) + sizeof impulse.ChannelUsed);
-  std::memcpy(bytes.data(), impulse.ChannelStorage.get(), samples * sizeof(double));
-  std::memcpy(bytes.data() + samples * sizeof(double), impulse.ChannelUsed,
-              sizeof impulse.ChannelUsed);
+  std::vector<uint8_t> bytes;
+  auto add = [&bytes](const void* data, size_t size) {
+    bytes.insert(bytes.end(), static_cast<const uint8_t*>(data),
+                 static_cast<const uint8_t*>(data) + size);
+  };
+  add(impulse.ChannelStorage.get(), sizeof(double) * kImpulseChannels * impulse.BufferSamples);
+  add(impulse.ChannelUsed, sizeof impulse.ChannelUsed);
   for (double value :
-       {double(impulse.WrittenEnd), impulse.FirstDirectTime, impulse.FirstReflectionTime}) {
-    const auto* raw = reinterpret_cast<const uint8_t*>(&value);
-    bytes.insert(bytes.end(), raw, raw + sizeof value);
-  }
+       {double(impulse.WrittenEnd), impulse.FirstDirectTime, impulse.FirstReflectionTime})
+    add(&value, sizeof value);
   return bytes;
 }
 
-// Receivers on three channels (one reflecting, one cardioid), sub-arrivals
-// and an odd filter length that leaves a partial block of taps.
-test::DesignBuilder ReceiversDesign() {
-  test::DesignBuilder design;
-  design->ImpulseLength = 0.4;
-  design->SubArrivals = 4;
-  design->FilterLength = 33;
-  design->LeadIn = 1;
-  const int wall = design.AddMaterial("wall", 0.85, 0.3, 0.9);
-  const int open = design.AddMaterial("open", 1.0);
-  const double corners[5][2] = {{0, 0}, {12, 0}, {12, 8}, {0, 8}, {0, 0}};
-  for (int i = 0; i < 4; ++i) {
-    design.AddWall(corners[i][0], corners[i][1], corners[i + 1][0], corners[i + 1][1], wall);
-  }
-  design.Wall(design.AddReceiver(8, 3, 8, 4, open, 0)).PassThrough = 1;
-  design.Wall(design.AddReceiver(9, 5, 10, 5, open, 1)).PassThrough = 1;
-  design.Wall(design.AddReceiver(11.5, 2, 11.5, 6, wall, 3)).Pattern = 2;
-  design.Emitter(design.AddEmitter(3, 4, 0.0, 1500, 2 * kPi)).RandomDirections = 1;
-  return design;
-}
-
-// Sixty walls around a star, air from an air material, and a filter long
-// enough that arrivals straddle the workers' slices of samples.
+// Sixty walls around a star, air from an air material, receivers on three
+// channels (one reflecting, one cardioid), sub-arrivals and an odd filter
+// length that leaves a partial block of taps; a long one makes arrivals
+// straddle the workers' slices of samples.
 test::DesignBuilder StarDesign(int32_t filterLength) {
   test::DesignBuilder design;
   design->ImpulseLength = 0.3;
-  design->SubArrivals = 2;
+  design->SubArrivals = 4;
   design->FilterLength = filterLength;
+  design->LeadIn = 1;
   design.AddMaterial(ZM_AIR_MATERIAL_NAME, 0.98, 0.0, 0.95);
-  const int wall = design.AddMaterial("wall", 0.8, 0.1);
+  const int wall = design.AddMaterial("wall", 0.8, 0.3, 0.9);
   const int open = design.AddMaterial("open", 1.0);
   constexpr int kCorners = 60;
   for (int i = 0; i < kCorners; ++i) {
@@ -88,7 +69,8 @@ test::DesignBuilder StarDesign(int32_t filterLength) {
   }
   design.Wall(design.AddReceiver(2, -0.5, 2, 0.5, open, 0)).PassThrough = 1;
   design.Wall(design.AddReceiver(-2, -0.5, -2, 0.5, open, 1)).PassThrough = 1;
-  design.Emitter(design.AddEmitter(0.5, 0.3, 0.0, 800, 2 * kPi)).RandomDirections = 1;
+  design.Wall(design.AddReceiver(-0.5, 2, 0.5, 2.5, wall, 3)).Pattern = 2;
+  design.Emitter(design.AddEmitter(0.5, 0.3, 0.0, 1200, 2 * kPi)).RandomDirections = 1;
   return design;
 }
 
@@ -97,8 +79,7 @@ TEST(Parallel, SameImpulseForAnyThreadCountAndSimdPath) {
     const char* name;
     test::DesignBuilder design;
   };
-  Case cases[] = {
-      {"receivers", ReceiversDesign()}, {"star", StarDesign(64)}, {"long filter", StarDesign(301)}};
+  Case cases[] = {{"star", StarDesign(33)}, {"long filter", StarDesign(301)}};
   for (Case& c : cases) {
     const std::vector<uint8_t> reference = Trace(c.design, 1, TSimdPath::Portable);
     for (TSimdPath path : kSimdPaths) {
