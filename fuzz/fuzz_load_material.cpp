@@ -12,10 +12,8 @@ namespace {
 void LoadInto(const uint8_t* data, size_t size, const char* name) {
   TMaterialEntry entry;
   std::memset(&entry, 0x5A, sizeof(entry));
-  std::memset(entry.Name, 0, sizeof(entry.Name));
-  std::memcpy(entry.Name, name, std::strlen(name));
-  TMaterialEntry before;
-  std::memcpy(&before, &entry, sizeof(entry));
+  std::strncpy(entry.Name, name, sizeof(entry.Name));  // zeros to the end
+  const TMaterialEntry before = entry;
   try {
     auto stream = zm::fuzz::StreamOf(data, size);
     zm::ReadMaterial(*stream, entry);

@@ -80,8 +80,7 @@ class Draw {
 };
 
 void SetName(char (&field)[ZM_NAME_LENGTH], const std::string& name) {
-  std::memset(field, 0, sizeof field);
-  std::memcpy(field, name.data(), name.size() < sizeof field ? name.size() : sizeof field);
+  std::strncpy(field, name.c_str(), sizeof field);  // zeros to the end, unterminated when full
 }
 
 // A design of `points` corners of a rough polygon (the room), receivers and
