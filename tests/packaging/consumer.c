@@ -12,6 +12,5 @@ int main(void) {
     fprintf(stderr, "version %d, failed %d\n", version, error.Failed);
     return 1;
   }
-  printf("zm %d from C\n", version);
   return 0;
 }

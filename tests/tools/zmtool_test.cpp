@@ -22,9 +22,8 @@ constexpr const char* kRoom = R"({"format": "zm-design",
   "emitters": [{"at": [1, 1.5], "directionDeg": 0, "spreadDeg": 360, "rayCount": 100}]})";
 
 std::string Room(int channel) {
-  const std::string text = kRoom;
-  const size_t at = text.find("CHANNEL");
-  return text.substr(0, at) + std::to_string(channel) + text.substr(at + 7);
+  std::string text = kRoom;
+  return text.replace(text.find("CHANNEL"), 7, std::to_string(channel));
 }
 
 TEST(ZmTool, DesignsRoundTripAndRefusalsNameTheJsonPath) {
@@ -59,8 +58,7 @@ TEST(ZmTool, BadInputIsReportedAndLeavesOutputsAlone) {
       zmtool_material_from_json(R"({"catalogue": "brick"})", nullptr, &material, message, 128),
       ZMTOOL_BAD_INPUT);
   EXPECT_NE(std::string(message).find("did you mean"), std::string::npos) << message;
-  const double reflection = material.Reflection;  // a packed field: copy before binding
-  EXPECT_EQ(reflection, 0.5);
+  EXPECT_EQ(double{material.Reflection}, 0.5);  // a copy: the field is packed
   EXPECT_EQ(zmtool_design_from_json(nullptr, nullptr, nullptr, nullptr, 0), ZMTOOL_BAD_INPUT);
   double* out = nullptr;
   size_t frames = 7;

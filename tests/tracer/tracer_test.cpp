@@ -271,7 +271,7 @@ class Ranmar {
 // ray 1 takes draws 1 to 4 (direction, polarity, two reflections) and ray 2
 // draws 5 and 6. The seed is one whose polarities would come out otherwise
 // with a draw too many or too few, or direction and polarity swapped.
-TEST(Tracer, RandomDrawsFollowTheSpecifiedOrder) {
+TEST(Tracer, RandomDrawsComeInTheirFixedOrder) {
   test::DesignBuilder design;
   design->RandomSeed = 123456798;  // seeds: mod and div 31000
   design->MinAmplitude = 0.3;
