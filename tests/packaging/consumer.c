@@ -1,12 +1,10 @@
 /* A plain C host: version, then one failing call reported in the record. */
 #include <stdio.h>
-#include <string.h>
 #include <zm/zm.h>
 
 int main(void) {
-  TErrorRecord error;
+  TErrorRecord error = {0};
   int version = ZM_getVersion();
-  memset(&error, 0, sizeof error);
   ZM_loadMaterial(NULL, NULL, &error);
   if (version != 400 || error.Failed != 1) {
     fprintf(stderr, "version %d, failed %d\n", version, error.Failed);

@@ -22,8 +22,9 @@ constexpr const char* kRoom = R"({"format": "zm-design",
   "emitters": [{"at": [1, 1.5], "directionDeg": 0, "spreadDeg": 360, "rayCount": 100}]})";
 
 std::string Room(int channel) {
-  std::string text = kRoom;
-  return text.replace(text.find("CHANNEL"), 7, std::to_string(channel));
+  const std::string text = kRoom;
+  const size_t at = text.find("CHANNEL");
+  return text.substr(0, at) + std::to_string(channel) + text.substr(at + 7);
 }
 
 TEST(ZmTool, DesignsRoundTripAndRefusalsNameTheJsonPath) {
