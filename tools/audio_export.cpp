@@ -254,34 +254,50 @@ std::string AsUtf8(const std::string& bytes) {
   return out;
 }
 
-ExportResult WriteAudioAs(const std::string& path, const AudioData& audio,
-                          const ExportFormat& format, const AudioTags& tags) {
-  ExportResult result;
-  const Container* container = FindContainer(format.container);
-  if (container == nullptr) throw AudioFileError("unknown format \"" + format.container + "\"");
+namespace {
+
+// What a file of `format` holding `audio` becomes: libsndfile's major and
+// sub format, the encoding written, and whether WAV needs the extensible
+// header.
+struct FileLayout {
+  const Container* container = nullptr;
+  std::string encoding;
+  int major = 0;
+  int subformat = 0;
+  bool extensible = false;
+};
+
+// Chooses the layout, noting in `result` where the request had to change.
+FileLayout ChooseLayout(const std::string& path, const AudioData& audio, const ExportFormat& format,
+                        ExportResult& result) {
+  FileLayout layout;
+  layout.container = FindContainer(format.container);
+  if (layout.container == nullptr) {
+    throw AudioFileError("unknown format \"" + format.container + "\"");
+  }
   const int channels = int(audio.channels.size());
-  if (channels < 1) throw AudioFileError(path + ": no channels to write");
-  std::string encoding = format.encoding.empty() ? SourceEncoding(audio) : format.encoding;
+  std::string& encoding = layout.encoding;
+  encoding = format.encoding.empty() ? SourceEncoding(audio) : format.encoding;
   // ffmpeg cannot time a W64 file without the fact chunk that libsndfile
   // writes for float only; float holds 8- to 24-bit samples exactly.
-  if (format.encoding.empty() && container->format == SF_FORMAT_W64 && encoding != "pcm32" &&
+  if (format.encoding.empty() && layout.container->format == SF_FORMAT_W64 && encoding != "pcm32" &&
       encoding != "double") {
     encoding = "float";
   }
-  int major = container->format;
-  int subformat = 0;
+  int& major = layout.major;
+  major = layout.container->format;
   if (major == SF_FORMAT_FLAC &&
       (encoding == "pcm32" || encoding == "float" || encoding == "double")) {
     result.note = "FLAC holds at most 24-bit integers: written as PCM 24-bit";
     encoding = "pcm24";
   }
   if (major == SF_FORMAT_OGG) {
-    subformat = SF_FORMAT_VORBIS;
+    layout.subformat = SF_FORMAT_VORBIS;
   } else {
-    subformat = FindEncoding(encoding)->subformat;
+    layout.subformat = FindEncoding(encoding)->subformat;
     if (major != SF_FORMAT_WAV && major != SF_FORMAT_W64 && major != SF_FORMAT_RF64 &&
-        subformat == SF_FORMAT_PCM_U8) {
-      subformat = SF_FORMAT_PCM_S8;  // unsigned 8-bit is a WAV convention
+        layout.subformat == SF_FORMAT_PCM_U8) {
+      layout.subformat = SF_FORMAT_PCM_S8;  // unsigned 8-bit is a WAV convention
     }
   }
   const double bytes = double(audio.Frames()) * channels * FindEncoding(encoding)->bytes;
@@ -289,18 +305,73 @@ ExportResult WriteAudioAs(const std::string& path, const AudioData& audio,
     major = SF_FORMAT_RF64;
     result.note = "too long for WAV's 32-bit sizes: written as RF64";
   }
-  const bool extensible = major == SF_FORMAT_WAV && channels > 2;
-  if (extensible) major = SF_FORMAT_WAVEX;
+  layout.extensible = major == SF_FORMAT_WAV && channels > 2;
+  if (layout.extensible) major = SF_FORMAT_WAVEX;
 
   SF_INFO info{};
   info.samplerate = audio.sampleRate;
   info.channels = channels;
-  info.format = major | subformat;
+  info.format = major | layout.subformat;
   if (!sf_format_check(&info)) {
-    throw AudioFileError(path + ": " + container->description + " cannot hold " +
+    throw AudioFileError(path + ": " + layout.container->description + " cannot hold " +
                          std::to_string(channels) + " channels of " + encoding + " at " +
                          std::to_string(audio.sampleRate) + " Hz");
   }
+  return layout;
+}
+
+// The channel map and tags, then the samples interleaved block by block.
+void WriteSamples(SNDFILE* file, const std::string& path, const AudioData& audio,
+                  const AudioTags& tags) {
+  const int channels = int(audio.channels.size());
+  std::vector<int> map = ChannelMap(channels);
+  if (!map.empty()) {
+    sf_command(file, SFC_SET_CHANNEL_MAP_INFO, map.data(), int(map.size() * sizeof(int)));
+  }
+  // Containers without tags refuse them; the samples matter more.
+  if (!tags.title.empty()) sf_set_string(file, SF_STR_TITLE, tags.title.c_str());
+  if (!tags.comment.empty()) sf_set_string(file, SF_STR_COMMENT, tags.comment.c_str());
+  sf_set_string(file, SF_STR_SOFTWARE, "zm");
+  // Values are written as they are: a normalised source never exceeds full
+  // scale, and clipping (rather than wrapping) keeps any that do sane.
+  sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  std::vector<double> block;
+  const size_t frames = audio.Frames(), step = 4096;
+  for (size_t start = 0; start < frames; start += step) {
+    const size_t count = std::min(step, frames - start);
+    block.resize(count * size_t(channels));
+    for (size_t f = 0; f < count; ++f) {
+      for (int c = 0; c < channels; ++c)
+        block[f * size_t(channels) + size_t(c)] = audio.channels[size_t(c)][start + f];
+    }
+    if (sf_writef_double(file, block.data(), sf_count_t(count)) != sf_count_t(count)) {
+      throw AudioFileError(path + ": " + sf_strerror(file));
+    }
+  }
+}
+
+// "WAV (extensible, channel mask 0x3F), PCM 24-bit" and the like.
+std::string DescribeLayout(const FileLayout& layout, int channels) {
+  std::string description = layout.major == SF_FORMAT_RF64 ? "RF64" : layout.container->description;
+  if (layout.extensible || (layout.major == SF_FORMAT_RF64 && channels > 2)) {
+    char mask[48];
+    std::snprintf(mask, sizeof mask, " (extensible, channel mask 0x%X)", ChannelMask(channels));
+    description += mask;
+  }
+  return description + (layout.major == SF_FORMAT_OGG
+                            ? ", Vorbis"
+                            : ", " + std::string(FindEncoding(layout.encoding)->description));
+}
+
+}  // namespace
+
+ExportResult WriteAudioAs(const std::string& path, const AudioData& audio,
+                          const ExportFormat& format, const AudioTags& tags) {
+  const int channels = int(audio.channels.size());
+  if (channels < 1) throw AudioFileError(path + ": no channels to write");
+  ExportResult result;
+  const FileLayout layout = ChooseLayout(path, audio, format, result);
+
   // Written beside the output and renamed onto it when complete, so that a
   // failure leaves neither a broken file nor a truncated earlier one.
   const std::filesystem::path target(path);
@@ -313,48 +384,22 @@ ExportResult WriteAudioAs(const std::string& path, const AudioData& audio,
       std::filesystem::remove(path, ignored);
     }
   } cleanup{partial};
+  SF_INFO info{};
+  info.samplerate = audio.sampleRate;
+  info.channels = channels;
+  info.format = layout.major | layout.subformat;
   SndfilePtr file(sf_open(partial.c_str(), SFM_WRITE, &info));
   if (!file) throw AudioFileError(path + ": " + sf_strerror(nullptr));
-  std::vector<int> map = ChannelMap(channels);
-  if (!map.empty()) {
-    sf_command(file.get(), SFC_SET_CHANNEL_MAP_INFO, map.data(), int(map.size() * sizeof(int)));
-  }
-  // Containers without tags refuse them; the samples matter more.
-  if (!tags.title.empty()) sf_set_string(file.get(), SF_STR_TITLE, tags.title.c_str());
-  if (!tags.comment.empty()) sf_set_string(file.get(), SF_STR_COMMENT, tags.comment.c_str());
-  sf_set_string(file.get(), SF_STR_SOFTWARE, "zm");
-  // Values are written as they are: a normalised source never exceeds full
-  // scale, and clipping (rather than wrapping) keeps any that do sane.
-  sf_command(file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
-  std::vector<double> block;
-  const size_t frames = audio.Frames(), step = 4096;
-  for (size_t start = 0; start < frames; start += step) {
-    const size_t count = std::min(step, frames - start);
-    block.resize(count * size_t(channels));
-    for (size_t f = 0; f < count; ++f) {
-      for (int c = 0; c < channels; ++c)
-        block[f * size_t(channels) + size_t(c)] = audio.channels[size_t(c)][start + f];
-    }
-    if (sf_writef_double(file.get(), block.data(), sf_count_t(count)) != sf_count_t(count)) {
-      throw AudioFileError(path + ": " + sf_strerror(file.get()));
-    }
-  }
+  WriteSamples(file.get(), path, audio, tags);
   file.reset();
-  if (major == SF_FORMAT_WAV && (subformat == SF_FORMAT_FLOAT || subformat == SF_FORMAT_DOUBLE)) {
+  if (layout.major == SF_FORMAT_WAV &&
+      (layout.subformat == SF_FORMAT_FLOAT || layout.subformat == SF_FORMAT_DOUBLE)) {
     CompleteFloatFormatChunk(partial);
   }
   std::error_code error;
   std::filesystem::rename(partial, path, error);
   if (error) throw AudioFileError(path + ": " + error.message());
-
-  result.description = major == SF_FORMAT_RF64 ? "RF64" : container->description;
-  if (extensible || (major == SF_FORMAT_RF64 && channels > 2)) {
-    char mask[48];
-    std::snprintf(mask, sizeof mask, " (extensible, channel mask 0x%X)", ChannelMask(channels));
-    result.description += mask;
-  }
-  result.description +=
-      major == SF_FORMAT_OGG ? ", Vorbis" : ", " + std::string(FindEncoding(encoding)->description);
+  result.description = DescribeLayout(layout, channels);
   return result;
 }
 
