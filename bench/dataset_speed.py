@@ -26,7 +26,7 @@ from zm import dataset  # noqa: E402
 from zm._library import ErrorRecord, PROGRESS_CALLBACK, libraries  # noqa: E402
 
 
-def spec(cases):
+def rooms(cases):
     return {"seed": 1, "count": cases,
             "room": {"shape": "shoebox", "width": {"min": 4, "max": 12},
                      "depth": {"min": 3, "max": 9}, "material": "plaster-painted"},
@@ -42,7 +42,7 @@ def timed_generate(cases, **where):
         folder = tempfile.mkdtemp(prefix="zm-bench-")
         try:
             start = time.perf_counter()
-            dataset.generate(spec(cases), folder, progress=False, **where)
+            dataset.generate(rooms(cases), folder, progress=False, **where)
             return time.perf_counter() - start
         finally:
             shutil.rmtree(folder)
@@ -52,7 +52,7 @@ def timed_generate(cases, **where):
 def timed_direct(cases):
     """ZM_process alone on the same designs, into a discarded memory file."""
     records = [zm.Design.from_dict(dataset.design_of(c)).record
-               for c in dataset.cases(spec(cases))]
+               for c in dataset.cases(rooms(cases))]
     engine = libraries().zm
 
     def run():
@@ -72,7 +72,7 @@ def timed_serial(cases):
         folder = tempfile.mkdtemp(prefix="zm-bench-")
         try:
             start = time.perf_counter()
-            for case in dataset.cases(spec(cases)):
+            for case in dataset.cases(rooms(cases)):
                 dataset.run_case(folder, case)
             return time.perf_counter() - start
         finally:

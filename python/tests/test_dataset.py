@@ -10,7 +10,7 @@ import pytest
 
 from zm import dataset
 
-SPEC = {"seed": 3, "count": 4,
+ROOMS = {"seed": 3, "count": 4,
         "room": {"shape": ["shoebox", "l-shape"], "width": {"min": 4, "max": 9},
                  "depth": {"min": 3, "max": 7},
                  "material": {"choice": ["plaster-painted", "brick-unglazed"]}},
@@ -26,7 +26,7 @@ def contents(folder):
 @pytest.fixture(scope="module")
 def reference(tmp_path_factory):
     out = tmp_path_factory.mktemp("reference")
-    dataset.generate(SPEC, out, workers=2, progress=False)
+    dataset.generate(ROOMS, out, workers=2, progress=False)
     return contents(out)
 
 
@@ -39,7 +39,7 @@ def test_an_uninterrupted_run_gives_every_case_once(reference):
 
 def test_a_killed_run_rerun_gives_the_same_files_and_table(reference, tmp_path):
     spec = tmp_path / "spec.json"
-    spec.write_text(json.dumps(SPEC))
+    spec.write_text(json.dumps(ROOMS))
     out = tmp_path / "out"
     command = [sys.executable, "-m", "zm", "dataset", str(spec), str(out), "--workers", "1",
                "--quiet"]
@@ -76,13 +76,13 @@ def cluster():
 
 
 def test_dask_gives_the_same_files_as_the_local_pool(reference, cluster, tmp_path):
-    dataset.generate(SPEC, tmp_path, scheduler=cluster, progress=False)
+    dataset.generate(ROOMS, tmp_path, scheduler=cluster, progress=False)
     assert contents(tmp_path) == reference
 
 
 def test_a_worker_killed_mid_run_loses_and_duplicates_nothing(reference, cluster, tmp_path):
     pids = cluster.run(os.getpid)
-    worker = threading.Thread(target=dataset.generate, args=(SPEC, tmp_path),
+    worker = threading.Thread(target=dataset.generate, args=(ROOMS, tmp_path),
                               kwargs={"scheduler": cluster, "progress": False})
     worker.start()
     while not any(name.endswith(".json") and name.startswith("case")
