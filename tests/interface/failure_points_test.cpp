@@ -23,14 +23,6 @@ namespace fs = std::filesystem;
 using test::DesignBuilder;
 using test::ReadBytes;
 
-DesignBuilder SmallDesign() {
-  DesignBuilder b;
-  b->ImpulseLength = 0.02;
-  b.AddReceiver(3, -1, 3, 1, b.AddMaterial("Wall", 0.9));
-  b.AddEmitter(0, 0, 0, 8, 0.5);
-  return b;
-}
-
 // One job: writes the file at `path`, returns the error record.
 using Job = std::function<TErrorRecord(const std::string& path)>;
 
@@ -106,7 +98,7 @@ class FailurePoints : public test::ScratchFolder {
     EXPECT_GT(sweep.failures, 0);
   }
 
-  DesignBuilder design_ = SmallDesign();
+  DesignBuilder design_ = test::SmallDesign();
 };
 
 TEST_F(FailurePoints, SaveAndRenderAtEveryCall) {

@@ -28,15 +28,6 @@ namespace fs = std::filesystem;
 using test::DesignBuilder;
 using test::ReadBytes;
 
-DesignBuilder TitledDesign() {
-  DesignBuilder b;
-  b.Title("Hall");
-  b->ImpulseLength = 0.02;
-  b.AddReceiver(3, -1, 3, 1, b.AddMaterial("Wall", 0.9));
-  b.AddEmitter(0, 0, 0, 8, 0.5);
-  return b;
-}
-
 class Targets : public test::ScratchFolder {
  public:
   // Renders (32-bit, so without dither noise) or saves into `path`.
@@ -57,7 +48,7 @@ class Targets : public test::ScratchFolder {
     return ReadBytes(PathOf("expected"));
   }
 
-  DesignBuilder design_ = TitledDesign();
+  DesignBuilder design_ = test::SmallDesign();
 };
 
 TEST_F(Targets, HardLinksSeeTheNewContent) {
