@@ -17,7 +17,7 @@ sources() {
   shift
   for dir in "$@"; do
     [[ -d $dir ]] || continue
-    find "$dir" \( -name __pycache__ -o -name build -o -name '*.egg-info' -o -path python/tests \) \
+    find "$dir" \( -name __pycache__ -o -name build -o -name '*.egg-info' -o -path python/tests ! -path "$dir" \) \
       -prune -o -type f \( -name '*.c' -o -name '*.h' -o -name '*.cc' -o -name '*.cpp' \
       -o -name '*.hpp' -o -name '*.inc' -o -name '*.py' \) -printf "$kind\t%p\n"
   done
