@@ -1,7 +1,6 @@
 #include "impulse/accumulator.h"
 
 #include <algorithm>
-#include <climits>
 #include <system_error>
 
 #include "support/thread_count.h"
@@ -10,184 +9,146 @@ namespace zm {
 
 namespace {
 
-// Arrivals per batch: enough that most rows of the filter table serve
-// several arrivals of the batch, few enough that the taps of a batch (one
+// Arrivals per chunk: enough that most rows of the filter table serve
+// several arrivals of the chunk, few enough that the taps of a chunk (one
 // row of scratch per arrival) stay near the size of a cache.
 constexpr int32_t kScratchDoubles = 1 << 20;
-constexpr int32_t kMinBatch = 256;
-constexpr int32_t kMaxBatch = 4096;
+constexpr int32_t kMinChunk = 256;
+constexpr int32_t kMaxChunk = 4096;
 
-// Workers share the samples in interleaved slices of this many.
-constexpr int32_t kSliceSamples = 4096;
+// Groups per batch: a few hundred kilobytes in all slots, and a hand-over
+// every few hundred receiver hits.
+constexpr int32_t kGroupsPerBatch = 512;
 
-int32_t BatchSizeFor(int32_t tapsPerArrival) {
-  return std::clamp(kScratchDoubles / tapsPerArrival, kMinBatch, kMaxBatch);
+int32_t ChunkSizeFor(int32_t tapsPerArrival) {
+  return std::clamp(kScratchDoubles / tapsPerArrival, kMinChunk, kMaxChunk);
 }
 
 }  // namespace
 
-TAccumulator::TAccumulator(TImpulse& impulse, int32_t workers)
+TAccumulator::TAccumulator(TImpulse& impulse, bool background)
     : impulse_(impulse),
-      batchSize_(BatchSizeFor(impulse.TapsPerArrival())),
+      chunkSize_(ChunkSizeFor(impulse.TapsPerArrival())),
       tapStride_(impulse.TapsPerArrival()) {
-  for (TBatch& slot : slots_) slot.Arrivals.reserve(static_cast<size_t>(batchSize_));
+  chunk_.reserve(static_cast<size_t>(chunkSize_));
+  taps_.Reset(static_cast<size_t>(chunkSize_) * tapStride_, false);
+  adds_.assign(static_cast<size_t>(chunkSize_), 0);
+  phaseStarts_.assign(kFilterPhases + 1, 0);
+  byPhase_.assign(static_cast<size_t>(chunkSize_), 0);
+  // Without a worker one group at a time is expanded at once.
+  const size_t groups = background ? kGroupsPerBatch : 1;
+  for (TGroupBatch& slot : slots_) slot.Groups.resize(groups);
   filling_ = &slots_[0];
-  taps_.Reset(static_cast<size_t>(batchSize_) * tapStride_, false);
-  adds_.assign(static_cast<size_t>(batchSize_), 0);
-  orders_.resize(static_cast<size_t>(std::max(workers, 1)));
-  for (TPhaseOrder& order : orders_) {
-    order.Counts.assign(kFilterPhases + 1, 0);
-    order.Order.assign(static_cast<size_t>(batchSize_), 0);
+  if (!background) return;
+  try {
+    worker_ = std::thread(&TAccumulator::WorkerLoop, this);
+  } catch (const std::system_error&) {
+    // The system has no thread to spare: the caller does the work.
   }
-  for (int32_t w = 0; w < workers; ++w) {
-    try {
-      threads_.emplace_back(&TAccumulator::WorkerLoop, this, w);
-    } catch (const std::system_error&) {
-      break;  // the system has no thread to spare: fewer workers, or none
-    } catch (...) {
-      Stop();  // the started ones, before the failure goes on
-      throw;
-    }
-  }
-  std::lock_guard<std::mutex> lock(mutex_);
-  workers_ = static_cast<int32_t>(threads_.size());
 }
 
 TAccumulator::~TAccumulator() {
   Stop();
 }
 
+void TAccumulator::Commit() {
+  ++filling_->Count;
+  if (!OnWorker()) {
+    Expand(*filling_);
+    filling_->Count = 0;
+  } else if (filling_->Count == static_cast<int32_t>(filling_->Groups.size())) {
+    Publish();
+  }
+}
+
 void TAccumulator::Add(double time, double amplitude, const double* gains, int32_t channel) {
-  TPlacedArrival placed;
-  if (!impulse_.Place(time, amplitude, gains, channel, placed)) return;
-  filling_->Arrivals.push_back(placed);
-  if (static_cast<int32_t>(filling_->Arrivals.size()) == batchSize_) Publish();
+  TArrivalGroup& group = Claim();
+  group.Time = time;
+  group.Amplitude = amplitude;
+  std::copy(gains, gains + ZM_BAND_COUNT, group.Gains);
+  group.Channel = channel;
+  group.SpreadCount = 0;
+  Commit();
 }
 
 void TAccumulator::Finish() {
-  if (!filling_->Arrivals.empty()) Publish();
-  if (!threads_.empty()) {
+  if (OnWorker()) {
+    filling_->Last = true;
+    Publish();
     std::unique_lock<std::mutex> lock(mutex_);
-    slotFree_.wait(lock, [&] { return finished_ == published_; });
+    slotFree_.wait(lock, [&] { return expanded_ == published_; });
+  } else {
+    ApplyChunk();
   }
   Stop();
 }
 
 void TAccumulator::Publish() {
-  if (threads_.empty()) {
-    ComputeTaps(*filling_, 0, kFilterPhases, orders_[0]);
-    AddTaps(*filling_, 0, 1);
-    filling_->Arrivals.clear();
-    return;
-  }
   std::unique_lock<std::mutex> lock(mutex_);
   ++published_;
-  workReady_.notify_all();
-  // The next slot is free once fewer than all slots hold unfinished batches.
-  slotFree_.wait(lock, [&] { return published_ - finished_ < kSlots; });
+  workReady_.notify_one();
+  // The next slot is free once fewer than all slots hold unexpanded batches.
+  slotFree_.wait(lock, [&] { return published_ - expanded_ < kSlots; });
   filling_ = &slots_[published_ % kSlots];
-  filling_->Arrivals.clear();
+  filling_->Count = 0;
+  filling_->Last = false;
 }
 
-ZM_THREAD_ENTRY void TAccumulator::WorkerLoop(int32_t worker) {
+ZM_THREAD_ENTRY void TAccumulator::WorkerLoop() {
   for (int64_t next = 0;; ++next) {
-    int32_t workers;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      workReady_.wait(lock, [&] { return started_ > next || published_ > next || stopping_; });
-      // Once one worker started a batch all of them finish it, since they
-      // meet twice inside it; a stop takes effect between batches.
-      if (started_ <= next) {
-        if (stopping_) return;
-        started_ = next + 1;
-      }
-      workers = workers_;
+      workReady_.wait(lock, [&] { return published_ > next || stopping_; });
+      if (stopping_) return;
     }
-    if (worker >= workers) return;  // a later thread failed to start
-    ProcessBatch(slots_[next % kSlots], worker, workers, orders_[worker]);
+    const TGroupBatch& batch = slots_[next % kSlots];
+    Expand(batch);
+    if (batch.Last) ApplyChunk();
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++expanded_;
+    slotFree_.notify_one();
   }
 }
 
-void TAccumulator::ProcessBatch(const TBatch& batch, int32_t worker, int32_t workers,
-                                TPhaseOrder& order) {
-  const int32_t phaseFrom = kFilterPhases * worker / workers;
-  const int32_t phaseTo = kFilterPhases * (worker + 1) / workers;
-  ComputeTaps(batch, phaseFrom, phaseTo, order);
-  if (workers > 1) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    Rendezvous(lock, workers);
-  }
-  AddTaps(batch, worker, workers);
-  // The taps scratch and the slot are reused once every worker is done.
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (workers == 1 || Rendezvous(lock, workers)) {
-    ++finished_;
-    slotFree_.notify_all();
-  }
-}
-
-void TAccumulator::ComputeTaps(const TBatch& batch, int32_t phaseFrom, int32_t phaseTo,
-                               TPhaseOrder& order) {
-  // A counting sort of this worker's arrivals by phase; the taps of equal
-  // phases then come one after another while their two table rows are in
-  // the cache.
-  const std::vector<TPlacedArrival>& arrivals = batch.Arrivals;
-  const int32_t count = static_cast<int32_t>(arrivals.size());
-  std::fill(order.Counts.begin(), order.Counts.end(), 0);
-  int32_t mine = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    const int32_t phase = arrivals[i].Phase;
-    if (phase >= phaseFrom && phase < phaseTo) {
-      ++order.Counts[phase - phaseFrom + 1];
-      ++mine;
+void TAccumulator::Expand(const TGroupBatch& batch) {
+  double gains[ZM_BAND_COUNT];
+  for (int32_t g = 0; g < batch.Count; ++g) {
+    const TArrivalGroup& group = batch.Groups[g];
+    AddToChunk(group.Time, group.Amplitude, group.Gains, group.Channel);
+    for (int32_t j = 0; j < group.SpreadCount; ++j) {
+      double time, amplitude;
+      group.Spread(j, time, amplitude, gains);
+      AddToChunk(time, amplitude, gains, group.Channel);
     }
   }
-  for (int32_t p = phaseFrom; p < phaseTo; ++p) {
-    order.Counts[p - phaseFrom + 1] += order.Counts[p - phaseFrom];
-  }
-  for (int32_t i = 0; i < count; ++i) {
-    const int32_t phase = arrivals[i].Phase;
-    if (phase >= phaseFrom && phase < phaseTo) order.Order[order.Counts[phase - phaseFrom]++] = i;
-  }
-  for (int32_t k = 0; k < mine; ++k) {
-    const int32_t i = order.Order[k];
-    adds_[i] = impulse_.ComputeTaps(arrivals[i], taps_.get() + static_cast<size_t>(i) * tapStride_);
-  }
 }
 
-void TAccumulator::AddTaps(const TBatch& batch, int32_t worker, int32_t workers) {
-  const std::vector<TPlacedArrival>& arrivals = batch.Arrivals;
-  const int32_t count = static_cast<int32_t>(arrivals.size());
-  const int32_t n = impulse_.FilterTaps;
-  const int32_t guard = impulse_.HalfTaps;  // sample index -H is buffer position 0
+void TAccumulator::AddToChunk(double time, double amplitude, const double* gains, int32_t channel) {
+  TPlacedArrival placed;
+  if (!impulse_.Place(time, amplitude, gains, channel, placed)) return;
+  chunk_.push_back(placed);
+  if (static_cast<int32_t>(chunk_.size()) == chunkSize_) ApplyChunk();
+}
+
+void TAccumulator::ApplyChunk() {
+  // A counting sort by phase: the taps of equal phases then come one after
+  // another while their two table rows are in the cache.
+  const int32_t count = static_cast<int32_t>(chunk_.size());
+  std::fill(phaseStarts_.begin(), phaseStarts_.end(), 0);
+  for (const TPlacedArrival& arrival : chunk_) ++phaseStarts_[arrival.Phase + 1];
+  for (int32_t p = 0; p < kFilterPhases; ++p) phaseStarts_[p + 1] += phaseStarts_[p];
+  for (int32_t i = 0; i < count; ++i) byPhase_[phaseStarts_[chunk_[i].Phase]++] = i;
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t i = byPhase_[k];
+    adds_[i] = impulse_.ComputeTaps(chunk_[i], taps_.get() + static_cast<size_t>(i) * tapStride_);
+  }
   for (int32_t i = 0; i < count; ++i) {
     if (!adds_[i]) continue;
-    const TPlacedArrival& arrival = arrivals[i];
-    const double* taps = taps_.get() + static_cast<size_t>(i) * tapStride_;
-    if (workers == 1) {
-      impulse_.AddTaps(arrival, taps, INT32_MIN, INT32_MAX);
-      continue;
-    }
-    const int32_t end = arrival.Start + n;
-    for (int32_t slice = (arrival.Start + guard) / kSliceSamples;
-         slice * kSliceSamples - guard < end; ++slice) {
-      if (slice % workers != worker) continue;
-      const int32_t from = slice * kSliceSamples - guard;
-      impulse_.AddTaps(arrival, taps, from, from + kSliceSamples);
-    }
+    const TPlacedArrival& arrival = chunk_[i];
+    impulse_.AddTaps(arrival, taps_.get() + static_cast<size_t>(i) * tapStride_, arrival.Start,
+                     arrival.Start + impulse_.FilterTaps);
   }
-}
-
-bool TAccumulator::Rendezvous(std::unique_lock<std::mutex>& lock, int32_t workers) {
-  const int64_t round = rendezvousCount_;
-  if (++arrived_ == workers) {
-    arrived_ = 0;
-    ++rendezvousCount_;
-    rendezvous_.notify_all();
-    return true;
-  }
-  rendezvous_.wait(lock, [&] { return rendezvousCount_ != round; });
-  return false;
+  chunk_.clear();
 }
 
 void TAccumulator::Stop() {
@@ -195,9 +156,8 @@ void TAccumulator::Stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  workReady_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
-  threads_.clear();
+  workReady_.notify_one();
+  if (worker_.joinable()) worker_.join();
 }
 
 }  // namespace zm

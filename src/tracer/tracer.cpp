@@ -69,7 +69,7 @@ bool TTracer::Run(uint8_t* abortFlag, TProgressCallback progress, void* userData
 
   draws_ = TDrawAhead(*Random);
   auto ray = std::make_unique<TRayState>();
-  TAccumulator accumulator(*Impulse, Threads > 1 ? Threads : 0);
+  TAccumulator accumulator(*Impulse, Threads > 1);
   ray_ = ray.get();
   accumulator_ = &accumulator;
   struct ClearOnExit {
@@ -236,60 +236,89 @@ double TTracer::TAirBase::PowerOf(double e) const {
   return std::exp(e * Log);
 }
 
-TTracer::TAirPath TTracer::AirAlongPath(const TRayState& ray, double d) const {
-  TAirPath air;
+double TTracer::AirAlongPath(const TRayState& ray, double d, TArrivalGroup& group) const {
   const double e = (ray.Distance + d) * kAirUnitsPerMetre;
-  for (int b = 0; b < kBandCount; ++b) air.Band[b] = airBand_[b].PowerOf(e);
-  air.Broadband = airBroadband_.PowerOf(e);
-  for (int b = 0; b < kBandCount; ++b) air.Gains[b] = ray.BandGain[b] * air.Band[b];
-  return air;
+  for (int b = 0; b < kBandCount; ++b) group.Air[b] = airBand_[b].PowerOf(e);
+  const double broadband = airBroadband_.PowerOf(e);
+  for (int b = 0; b < kBandCount; ++b) group.Gains[b] = ray.BandGain[b] * group.Air[b];
+  return broadband;
 }
 
-bool TTracer::Emit(double time, double amplitude, const double* gains, int32_t channel) {
-  bool finite = std::isfinite(amplitude);
-  for (int b = 0; b < kBandCount; ++b) finite = finite && std::isfinite(gains[b]);
-  if (!finite) return false;
-  accumulator_->Add(time, amplitude, gains, channel);
-  return true;
+bool TTracer::Finite(const TArrivalGroup& group) {
+  bool finite = std::isfinite(group.Amplitude);
+  for (int b = 0; b < kBandCount; ++b) finite = finite && std::isfinite(group.Gains[b]);
+  return finite;
+}
+
+int32_t TTracer::FiniteSpreadCount(const TArrivalGroup& group) {
+  // With every factor at most 2^510 in size no blend can overflow, and a
+  // NaN fails the test: only a runaway material needs the arrivals checked
+  // one by one. (Their amplitudes are the group's scaled down, finite.)
+  bool moderate = true;
+  for (int b = 0; b < kBandCount; ++b) {
+    moderate = moderate && std::fabs(group.GainsBefore[b]) <= 0x1p510 &&
+               std::fabs(group.GainChange[b]) <= 0x1p510 && std::fabs(group.Air[b]) <= 0x1p510;
+  }
+  if (moderate) return group.SpreadDivisions;
+  for (int32_t j = 0; j < group.SpreadDivisions; ++j) {
+    double time, amplitude, gains[kBandCount];
+    group.Spread(j, time, amplitude, gains);
+    for (double gain : gains) {
+      if (!std::isfinite(gain)) return j;
+    }
+  }
+  return group.SpreadDivisions;
 }
 
 bool TTracer::RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt) {
   const double t = ray.Time + dt;
   if (Impulse->FirstDirectTime > t) Impulse->FirstDirectTime = t;
   if (Scene->Options->DirectSoundLevel == 0) return true;
-  const TAirPath air = AirAlongPath(ray, d);
+  TArrivalGroup& group = accumulator_->Claim();
+  const double air = AirAlongPath(ray, d, group);
   // The absolute value drops the ray's random sign so that all direct rays
   // add up in phase; the directivity may still turn the result negative.
-  const double amplitude = std::fabs(ray.Amplitude * wall.Gain * air.Broadband) *
-                           ray.Normalisation * ray.DirectivityFactor;
-  return Emit(t, amplitude, air.Gains, wall.Channel);
+  group.Amplitude =
+      std::fabs(ray.Amplitude * wall.Gain * air) * ray.Normalisation * ray.DirectivityFactor;
+  group.Time = t;
+  group.Channel = wall.Channel;
+  group.SpreadCount = 0;
+  if (!Finite(group)) return false;
+  accumulator_->Commit();
+  return true;
 }
 
 bool TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d, double dt) {
   const double t = ray.Time + dt;
   if (Impulse->FirstReflectionTime > t) Impulse->FirstReflectionTime = t;
-  const TAirPath air = AirAlongPath(ray, d);
-  const double amplitude = ray.Amplitude * wall.Gain * air.Broadband * ray.DirectivityFactor;
-  if (!Emit(t, amplitude, air.Gains, wall.Channel)) return false;
+  TArrivalGroup& group = accumulator_->Claim();
+  const double air = AirAlongPath(ray, d, group);
+  group.Amplitude = ray.Amplitude * wall.Gain * air * ray.DirectivityFactor;
+  group.Time = t;
+  group.Channel = wall.Channel;
+  group.SpreadCount = 0;
+  if (!Finite(group)) return false;
+  if (ray.Reflections <= 2) {
+    accumulator_->Commit();
+    return true;
+  }
 
   // From the third reflection on, spread diffuse arrivals along the last
   // segment so that the late tail becomes dense: growing with f, signs
   // alternating from minus, band gains blended from before to after the
-  // last wall hit.
-  if (ray.Reflections <= 2) return true;
-  const int32_t n = Scene->Options->SubArrivals;
-  double change[kBandCount];
-  for (int b = 0; b < kBandCount; ++b) change[b] = ray.BandGain[b] - ray.PreviousBandGain[b];
-  double gains[kBandCount];
-  for (int32_t j = 0; j < n; ++j) {
-    const double f = (j + 0.5) / n;
-    for (int b = 0; b < kBandCount; ++b) {
-      gains[b] = (change[b] * f + ray.PreviousBandGain[b]) * air.Band[b];
-    }
-    const double sign = (j % 2 == 0) ? -1.0 : 1.0;
-    if (!Emit(ray.Time + dt * f, amplitude * f * sign, gains, wall.Channel)) return false;
+  // last wall hit. A spread arrival that is not finite ends the ray, the
+  // ones before it still count.
+  group.SpreadDivisions = Scene->Options->SubArrivals;
+  group.SegmentStart = ray.Time;
+  group.SegmentDuration = dt;
+  for (int b = 0; b < kBandCount; ++b) {
+    group.GainsBefore[b] = ray.PreviousBandGain[b];
+    group.GainChange[b] = ray.BandGain[b] - ray.PreviousBandGain[b];
   }
-  return true;
+  group.SpreadCount = FiniteSpreadCount(group);
+  const bool finite = group.SpreadCount == group.SpreadDivisions;
+  accumulator_->Commit();
+  return finite;
 }
 
 }  // namespace zm

@@ -57,8 +57,8 @@ class TTracer {
   // traced. Emitters using the default ray count get it here, in every
   // group. Refuses, before any ray, a group whose ray total the progress
   // count cannot hold (THydra::GroupRayTotal). Progress calls come on the
-  // calling thread; the arrivals are applied to the impulse on Threads
-  // threads besides it when Threads is above 1, with the same result.
+  // calling thread; the arrivals are applied to the impulse on a worker
+  // thread beside it when Threads is above 1, with the same result.
   bool Run(uint8_t* abortFlag, TProgressCallback progress, void* userData);
 
   // One ray may meet walls for minutes (a tiny lossless room); a host that
@@ -94,17 +94,16 @@ class TTracer {
   // Both return false when an arrival was not finite: the ray ends there.
   bool RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt);
   bool RecordReflection(const TRayState& ray, const TWall& wall, double d, double dt);
-  // Hands an arrival to the impulse, or returns false when its amplitude or
-  // a band gain is not finite (an amplifying material ran away), dropping
-  // it.
-  bool Emit(double time, double amplitude, const double* gains, int32_t channel);
-  // The air over the whole path of a ray to a receiver `d` metres on.
-  struct TAirPath {
-    double Broadband;
-    double Band[kBandCount];
-    double Gains[kBandCount];  // the ray's band gains with the air applied
-  };
-  TAirPath AirAlongPath(const TRayState& ray, double d) const;
+  // The air over the whole path of a ray to a receiver `d` metres on: the
+  // band factors into group.Air, the ray's band gains with them into
+  // group.Gains; returns the broadband factor.
+  double AirAlongPath(const TRayState& ray, double d, TArrivalGroup& group) const;
+  // Whether the group's own arrival is finite; a runaway material can
+  // overflow it, and such an arrival ends the ray.
+  static bool Finite(const TArrivalGroup& group);
+  // How many of the group's spread arrivals come before the first one that
+  // is not finite.
+  static int32_t FiniteSpreadCount(const TArrivalGroup& group);
   // Power(AirBandBase[b] or AirBroadbandBase, e) with the logarithm of the
   // base taken once per run.
   struct TAirBase {

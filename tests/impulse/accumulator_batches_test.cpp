@@ -1,6 +1,6 @@
-// Arrivals applied in batches, on any number of workers and SIMD paths, leave
-// exactly the samples that AddArrival leaves one arrival at a time,
-// including the arrivals it drops.
+// Arrivals applied in chunks, on the caller's thread or a worker and on every
+// SIMD path, leave exactly the samples that AddArrival leaves one arrival at
+// a time, including the arrivals it drops.
 #include "impulse/accumulator.h"
 
 #include <gtest/gtest.h>
@@ -70,8 +70,8 @@ struct Impulse {
 };
 
 TEST(AccumulatorBatches, SameSamplesAsOneArrivalAtATime) {
-  // 6000 arrivals fill a batch and part of another; 300 taps cross the
-  // workers' slices of samples, 7 leave most of a block of taps empty.
+  // 6000 arrivals fill several batches and chunks; 7 taps leave most of a
+  // block of taps empty.
   const std::vector<Arrival> arrivals = RandomArrivals(6000);
   for (int32_t taps : {7, 32, 300}) {
     Impulse reference(taps);
@@ -80,13 +80,13 @@ TEST(AccumulatorBatches, SameSamplesAsOneArrivalAtATime) {
     }
     for (TSimdPath path : kSimdPaths) {
       if (!ForceSimdPath(path)) continue;
-      for (int32_t workers : {0, 1, 2, 4}) {
+      for (bool background : {false, true}) {
         Impulse batched(taps);
-        TAccumulator accumulator(*batched.impulse, workers);
+        TAccumulator accumulator(*batched.impulse, background);
         for (const Arrival& a : arrivals) accumulator.Add(a.time, a.amplitude, a.gains, a.channel);
         accumulator.Finish();
         EXPECT_TRUE(batched.SameAs(reference))
-            << taps << " taps, " << SimdPathName(path) << ", " << workers << " workers";
+            << taps << " taps, " << SimdPathName(path) << (background ? ", worker" : "");
       }
     }
   }
@@ -97,7 +97,7 @@ TEST(AccumulatorBatches, AnUnfinishedRunStopsItsWorkers) {
   // An aborted or failed run destroys the accumulator without Finish.
   const std::vector<Arrival> arrivals = RandomArrivals(9000);
   Impulse impulse(32);
-  TAccumulator accumulator(*impulse.impulse, 2);
+  TAccumulator accumulator(*impulse.impulse, true);
   for (const Arrival& a : arrivals) accumulator.Add(a.time, a.amplitude, a.gains, a.channel);
 }
 
