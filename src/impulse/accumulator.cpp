@@ -1,6 +1,7 @@
 #include "impulse/accumulator.h"
 
 #include <algorithm>
+#include <cmath>
 #include <system_error>
 
 #include "support/thread_count.h"
@@ -25,6 +26,26 @@ int32_t ChunkSizeFor(int32_t tapsPerArrival) {
 }
 
 }  // namespace
+
+int32_t TArrivalGroup::FiniteSpreadCount() const {
+  // With every factor at most 2^510 in size no blend can overflow, and a
+  // NaN fails the test: only a runaway material needs the arrivals checked
+  // one by one.
+  bool moderate = true;
+  for (int b = 0; b < ZM_BAND_COUNT; ++b) {
+    moderate = moderate && std::fabs(GainsBefore[b]) <= 0x1p510 &&
+               std::fabs(GainChange[b]) <= 0x1p510 && std::fabs(Air[b]) <= 0x1p510;
+  }
+  if (moderate) return SpreadDivisions;
+  for (int32_t j = 0; j < SpreadDivisions; ++j) {
+    double time, amplitude, gains[ZM_BAND_COUNT];
+    Spread(j, time, amplitude, gains);
+    for (double gain : gains) {
+      if (!std::isfinite(gain)) return j;
+    }
+  }
+  return SpreadDivisions;
+}
 
 TAccumulator::TAccumulator(TImpulse& impulse, bool background)
     : impulse_(impulse),

@@ -51,6 +51,9 @@ struct TArrivalGroup {
     time = SegmentStart + SegmentDuration * f;
     amplitude = Amplitude * f * sign;
   }
+  // How many spread arrivals (of SpreadDivisions) come before the first
+  // whose band gains are not all finite.
+  int32_t FiniteSpreadCount() const;
 };
 
 class TAccumulator {

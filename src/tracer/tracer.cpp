@@ -250,26 +250,6 @@ bool TTracer::Finite(const TArrivalGroup& group) {
   return finite;
 }
 
-int32_t TTracer::FiniteSpreadCount(const TArrivalGroup& group) {
-  // With every factor at most 2^510 in size no blend can overflow, and a
-  // NaN fails the test: only a runaway material needs the arrivals checked
-  // one by one. (Their amplitudes are the group's scaled down, finite.)
-  bool moderate = true;
-  for (int b = 0; b < kBandCount; ++b) {
-    moderate = moderate && std::fabs(group.GainsBefore[b]) <= 0x1p510 &&
-               std::fabs(group.GainChange[b]) <= 0x1p510 && std::fabs(group.Air[b]) <= 0x1p510;
-  }
-  if (moderate) return group.SpreadDivisions;
-  for (int32_t j = 0; j < group.SpreadDivisions; ++j) {
-    double time, amplitude, gains[kBandCount];
-    group.Spread(j, time, amplitude, gains);
-    for (double gain : gains) {
-      if (!std::isfinite(gain)) return j;
-    }
-  }
-  return group.SpreadDivisions;
-}
-
 bool TTracer::RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt) {
   const double t = ray.Time + dt;
   if (Impulse->FirstDirectTime > t) Impulse->FirstDirectTime = t;
@@ -306,8 +286,9 @@ bool TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d
   // From the third reflection on, spread diffuse arrivals along the last
   // segment so that the late tail becomes dense: growing with f, signs
   // alternating from minus, band gains blended from before to after the
-  // last wall hit. A spread arrival that is not finite ends the ray, the
-  // ones before it still count.
+  // last wall hit. A spread arrival whose band gains are not finite ends
+  // the ray (its amplitude, the group's scaled down, is finite); the ones
+  // before it still count.
   group.SpreadDivisions = Scene->Options->SubArrivals;
   group.SegmentStart = ray.Time;
   group.SegmentDuration = dt;
@@ -315,7 +296,7 @@ bool TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d
     group.GainsBefore[b] = ray.PreviousBandGain[b];
     group.GainChange[b] = ray.BandGain[b] - ray.PreviousBandGain[b];
   }
-  group.SpreadCount = FiniteSpreadCount(group);
+  group.SpreadCount = group.FiniteSpreadCount();
   const bool finite = group.SpreadCount == group.SpreadDivisions;
   accumulator_->Commit();
   return finite;

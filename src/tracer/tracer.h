@@ -101,9 +101,6 @@ class TTracer {
   // Whether the group's own arrival is finite; a runaway material can
   // overflow it, and such an arrival ends the ray.
   static bool Finite(const TArrivalGroup& group);
-  // How many of the group's spread arrivals come before the first one that
-  // is not finite.
-  static int32_t FiniteSpreadCount(const TArrivalGroup& group);
   // Power(AirBandBase[b] or AirBroadbandBase, e) with the logarithm of the
   // base taken once per run.
   struct TAirBase {

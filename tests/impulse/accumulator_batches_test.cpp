@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -93,7 +95,31 @@ TEST(AccumulatorBatches, SameSamplesAsOneArrivalAtATime) {
   ForceSimdPath(BestSimdPath());
 }
 
-TEST(AccumulatorBatches, AnUnfinishedRunStopsItsWorkers) {
+TEST(AccumulatorBatches, FiniteSpreadCountStopsAtTheFirstOverflow) {
+  // Factors on both sides of the quick test's bound, and NaN: the count must
+  // be the number of spread arrivals before the first one that overflows.
+  std::mt19937 random(5);
+  std::uniform_int_distribution<int> exponent(500, 513);
+  for (int trial = 0; trial < 2000; ++trial) {
+    TArrivalGroup group{};
+    group.SpreadDivisions = 1 + trial % 9;
+    for (int b = 0; b < 8; ++b) {
+      const double sign = random() % 2 ? 1.0 : -1.0;
+      group.GainsBefore[b] = sign * std::ldexp(1.0, exponent(random));
+      group.GainChange[b] = -2.5 * group.GainsBefore[b] * (random() % 3);
+      group.Air[b] = std::ldexp(1.0, exponent(random));
+    }
+    if (trial % 50 == 0) group.Air[trial % 8] = std::numeric_limits<double>::quiet_NaN();
+    int32_t expected = 0;
+    for (double t, a, gains[8]; expected < group.SpreadDivisions; ++expected) {
+      group.Spread(expected, t, a, gains);
+      if (!std::all_of(gains, gains + 8, [](double g) { return std::isfinite(g); })) break;
+    }
+    ASSERT_EQ(group.FiniteSpreadCount(), expected) << "trial " << trial;
+  }
+}
+
+TEST(AccumulatorBatches, AnUnfinishedRunStopsItsWorker) {
   // An aborted or failed run destroys the accumulator without Finish.
   const std::vector<Arrival> arrivals = RandomArrivals(9000);
   Impulse impulse(32);
