@@ -1,5 +1,6 @@
 #include "tracer/tracer.h"
 
+#include <bit>
 #include <cmath>
 
 #include "scene/emitter.h"
@@ -158,7 +159,7 @@ bool TTracer::TraceRay(TRayState& ray) {
   // The direction changes only where the ray reflects, not where it passes
   // through a wall.
   double cosine, sine;
-  DirectionOf(ray.Angle, cosine, sine);
+  directions_.Direction(ray.Angle, cosine, sine);
 
   for (;;) {
     if (minAmplitude > std::fabs(ray.Amplitude)) return true;
@@ -209,13 +210,36 @@ bool TTracer::TraceRay(TRayState& ray) {
     // worked out by the hit test while it looked for the wall.
     draws_.Take();
     ray.Angle = hit.NextAngle;
-    DirectionOf(ray.Angle, cosine, sine);
+    directions_.Direction(ray.Angle, cosine, sine);
   }
 }
 
 void TTracer::DirectionOf(double angle, double& cosine, double& sine) {
   cosine = std::cos(angle);
   sine = std::sin(angle);
+}
+
+TTracer::TDirectionMemory::TDirectionMemory() {
+  for (int i = 0; i < kEntries; ++i) {
+    angles_[i] = std::bit_cast<uint64_t>(0.0);
+    DirectionOf(0.0, cosines_[i], sines_[i]);
+  }
+}
+
+void TTracer::TDirectionMemory::Direction(double angle, double& cosine, double& sine) {
+  const uint64_t key = std::bit_cast<uint64_t>(angle);
+  for (int i = 0; i < kEntries; ++i) {
+    if (angles_[i] == key) {
+      cosine = cosines_[i];
+      sine = sines_[i];
+      return;
+    }
+  }
+  DirectionOf(angle, cosine, sine);
+  angles_[next_] = key;
+  cosines_[next_] = cosine;
+  sines_[next_] = sine;
+  next_ = (next_ + 1) % kEntries;
 }
 
 void TTracer::SetDirectivity(TRayState& ray, const TWall& wall) const {

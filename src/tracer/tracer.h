@@ -90,6 +90,24 @@ class TTracer {
   bool TraceRay(TRayState& ray);
   bool AbortRequested() const;
   static void DirectionOf(double angle, double& cosine, double& sine);
+
+  // Rays that reflect without scatter come back to the same few angles
+  // over and over (four in a rectangular room); their cosine and sine, a
+  // good part of the time a ray takes, are then looked up rather than
+  // computed again. Keyed by the angle's bits, so a lookup gives exactly
+  // what DirectionOf gives.
+  class TDirectionMemory {
+   public:
+    TDirectionMemory();
+    void Direction(double angle, double& cosine, double& sine);
+
+   private:
+    static constexpr int kEntries = 4;
+    uint64_t angles_[kEntries];
+    double cosines_[kEntries], sines_[kEntries];
+    int32_t next_ = 0;
+  };
+  TDirectionMemory directions_;
   void SetDirectivity(TRayState& ray, const TWall& wall) const;
   // Both return false when an arrival was not finite: the ray ends there.
   bool RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt);
