@@ -5,10 +5,14 @@
 // that the ray cannot cross. Alongside, the vector paths compute
 // ReflectAngle off every wall they test, so that the direction after the hit
 // is ready the moment the wall is known: on a ray each segment waits for the
-// last, so the time from one hit test to the next is what counts.
+// last, so the time from one hit test to the next is what counts. In rooms
+// of many walls a grid over the table (wall_grid.h) picks the few walls a
+// ray can meet, and the same kernels test those.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "support/simd_path.h"
@@ -26,6 +30,23 @@ struct TWallLanes {
   std::vector<int32_t> Index;          // the wall's entry in the wall table
 
   int32_t Count() const { return static_cast<int32_t>(Index.size()); }
+
+  void Append(const TWallLanes& from, int32_t lane) {
+    X1.push_back(from.X1[lane]);
+    Y1.push_back(from.Y1[lane]);
+    DX.push_back(from.DX[lane]);
+    DY.push_back(from.DY[lane]);
+    Angle.push_back(from.Angle[lane]);
+    Scatter.push_back(from.Scatter[lane]);
+    Index.push_back(from.Index[lane]);
+  }
+
+  // A padding lane: a wall of no extent is parallel to every ray (den = 0),
+  // so it is never met.
+  void AppendNever() {
+    for (std::vector<double>* field : {&X1, &Y1, &DX, &DY, &Angle, &Scatter}) field->push_back(0.0);
+    Index.push_back(-1);
+  }
 };
 
 // The ray as the hit test sees it: origin and the direction vector D of
@@ -36,10 +57,18 @@ struct TScanRay {
   double DirX, DirY;
   double Angle;
   double Draw;
+
+  // FindNearestHit's distance from the origin to (x, y).
+  double DistanceTo(double x, double y) const {
+    const double ex = X - x;
+    const double ey = Y - y;
+    return std::sqrt(ex * ex + ey * ey);
+  }
 };
 
 // The best hit so far: the smallest distance, and of equal distances the
-// earliest wall of the table; NextAngle is ReflectAngle off that wall.
+// earliest wall of the table (whatever the order the walls are tested in);
+// NextAngle is ReflectAngle off that wall.
 struct TScanBest {
   double Distance;  // valid when HasDistance
   double X, Y;
@@ -48,19 +77,30 @@ struct TScanBest {
   bool HasDistance = false;
 };
 
-// Tests every lane of `walls`, in lane order, and keeps the better of each
-// accepted crossing and `best`. The wall with table index `excluded` is
-// skipped.
-using TScanKernel = void (*)(const TWallLanes& walls, const TScanRay& ray, int32_t excluded,
-                             TScanBest& best);
+// Tests block firstBlock + k of `walls` (its kLaneBlock lanes) for each bit
+// k set in `blocks`, in that order, and keeps the better of each accepted
+// crossing and `best`. The wall with table index `excluded` is skipped.
+using TScanKernel = void (*)(const TWallLanes& walls, int32_t firstBlock, uint64_t blocks,
+                             const TScanRay& ray, int32_t excluded, TScanBest& best);
 
 TScanKernel ScanKernelFor(TSimdPath path);
+
+class TWallGrid;
+
+// Whether the scan goes through a grid: by the wall count, or forced either
+// way (a test hook; a forced grid still gives way where a room's numbers do
+// not suit one).
+enum class TScanMode { ByWallCount, Plain, Grid };
 
 class TWallScan {
  public:
   // Lays out `table`, whose entries refer to walls of a scene with their
   // materials, for the kernel of the active SIMD path.
-  explicit TWallScan(const std::vector<TWallSegment>& table);
+  explicit TWallScan(const std::vector<TWallSegment>& table,
+                     TScanMode mode = TScanMode::ByWallCount);
+  ~TWallScan();
+
+  bool UsesGrid() const { return grid_ != nullptr; }
 
   // FindNearestHit for the ray leaving (originX, originY) at `angle`, whose
   // cosine and sine are given, skipping table entry `excluded` (none when
@@ -72,6 +112,7 @@ class TWallScan {
  private:
   TWallLanes lanes_;
   TScanKernel kernel_;
+  std::unique_ptr<const TWallGrid> grid_;  // none: every ray scans all lanes
 };
 
 }  // namespace zm

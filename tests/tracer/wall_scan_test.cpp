@@ -77,34 +77,40 @@ TEST(WallScan, FindsWhatTheLinearScanFinds) {
       rays.push_back({w.X1, w.Y1, w.Wall->Angle, -1});
       rays.push_back({w.X1, w.Y1, w.Wall->Angle + kPi, index});
       rays.push_back({w.X2, w.Y2, std::atan2(other.Y1 - w.Y2, other.X1 - w.X2), index});
+      rays.push_back({w.X2, w.Y2, (random() % 4) * kPi / 2, -1});
+      rays.push_back({x, y, w.Wall->Angle + (random() % 2) * kPi, -1});
     }
 
     for (TSimdPath path : kSimdPaths) {
       if (!ForceSimdPath(path)) continue;
-      std::printf("[ path     ] %s, %d walls\n", SimdPathName(path), walls);
-      TWallScan scan(table);
-      int hits = 0;
-      for (const Ray& r : rays) {
-        THit expected;
-        const TWall* excluded = r.excluded < 0 ? nullptr : table[r.excluded].Wall;
-        const bool found = FindNearestHit(r.x, r.y, r.angle, table.data(),
-                                          static_cast<int32_t>(table.size()), excluded, expected);
-        const double draw = unit(random);
-        TScanBest best;
-        ASSERT_EQ(scan.Find(r.x, r.y, r.angle, std::cos(r.angle), std::sin(r.angle), r.excluded,
-                            draw, best),
-                  found)
-            << SimdPathName(path) << " ray from " << r.x << "," << r.y << " at " << r.angle;
-        if (!found) continue;
-        ++hits;
-        const TWall& wall = *table[best.Index].Wall;
-        ASSERT_EQ(&wall, expected.Wall) << SimdPathName(path);
-        ASSERT_EQ(best.X, expected.X);
-        ASSERT_EQ(best.Y, expected.Y);
-        const double next = ReflectAngle(r.angle, wall.Angle, wall.Material->Scatter, draw);
-        ASSERT_EQ(std::bit_cast<uint64_t>(best.NextAngle), std::bit_cast<uint64_t>(next));
+      for (TScanMode mode : {TScanMode::Plain, TScanMode::Grid}) {
+        std::printf("[ path     ] %s, %d walls, %s\n", SimdPathName(path), walls,
+                    mode == TScanMode::Grid ? "grid" : "plain");
+        TWallScan scan(table, mode);
+        ASSERT_EQ(scan.UsesGrid(), mode == TScanMode::Grid);
+        int hits = 0;
+        for (const Ray& r : rays) {
+          THit expected;
+          const TWall* excluded = r.excluded < 0 ? nullptr : table[r.excluded].Wall;
+          const bool found = FindNearestHit(r.x, r.y, r.angle, table.data(),
+                                            static_cast<int32_t>(table.size()), excluded, expected);
+          const double draw = unit(random);
+          TScanBest best;
+          ASSERT_EQ(scan.Find(r.x, r.y, r.angle, std::cos(r.angle), std::sin(r.angle), r.excluded,
+                              draw, best),
+                    found)
+              << SimdPathName(path) << " ray from " << r.x << "," << r.y << " at " << r.angle;
+          if (!found) continue;
+          ++hits;
+          const TWall& wall = *table[best.Index].Wall;
+          ASSERT_EQ(&wall, expected.Wall) << SimdPathName(path);
+          ASSERT_EQ(best.X, expected.X);
+          ASSERT_EQ(best.Y, expected.Y);
+          const double next = ReflectAngle(r.angle, wall.Angle, wall.Material->Scatter, draw);
+          ASSERT_EQ(std::bit_cast<uint64_t>(best.NextAngle), std::bit_cast<uint64_t>(next));
+        }
+        EXPECT_GT(hits, 200);
       }
-      EXPECT_GT(hits, 200);
     }
   }
   ForceSimdPath(BestSimdPath());
