@@ -14,6 +14,7 @@
 #include "scene/hydra.h"
 #include "tracer/geometry.h"
 #include "tracer/tracer.h"
+#include "tracer/wall_scan.h"
 
 namespace zm {
 namespace {
@@ -69,6 +70,41 @@ void FindNearestHitBench(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(FindNearestHitBench)->Arg(4)->Arg(150);
+
+// The tracer's hit test in a star-shaped room of `range(0)` walls, whole
+// table (range(1) = 0) or through clusters (1), on rays that reflect from
+// wall to wall as in a trace: each test waits for the one before.
+void WallScanBench(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  test::DesignBuilder design;
+  const int material = design.AddMaterial("wall", 0.9, 0.1);
+  for (int i = 0; i < count; ++i) {
+    const double a0 = 2 * kPi * i / count, a1 = 2 * kPi * (i + 1) / count;
+    const double r0 = 9 * (1 + 0.25 * std::sin(5 * a0)), r1 = 9 * (1 + 0.25 * std::sin(5 * a1));
+    design.AddWall(r0 * std::cos(a0), r0 * std::sin(a0), r1 * std::cos(a1), r1 * std::sin(a1),
+                   material);
+  }
+  THydra scene(design.Record());
+  TTracer tracer(scene, 0);
+  const TWallScan scan(tracer.WallTable,
+                       state.range(1) != 0 ? TScanMode::Clusters : TScanMode::Plain);
+  double x = -3, y = 1, angle = 0.3, draw = 0.25;
+  int32_t last = -1;
+  TScanBest hit;
+  for (auto _ : state) {
+    if (scan.Find(x, y, angle, std::cos(angle), std::sin(angle), last, draw, hit)) {
+      x = hit.X;
+      y = hit.Y;
+      last = hit.Index;
+      angle = std::remainder(hit.NextAngle, 2 * kPi);
+    } else {  // lost through a corner: start again
+      x = -3, y = 1, last = -1;
+    }
+    draw = draw * 3.7 - std::floor(draw * 3.7);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(WallScanBench)->ArgsProduct({{8, 32, 64, 140}, {0, 1}});
 
 void FilterTableBench(benchmark::State& state) {
   test::DesignBuilder design;

@@ -134,7 +134,7 @@ void OrderIntoClusters(const TWallLanes& walls, std::vector<int32_t>& lanes, siz
 
 }  // namespace
 
-std::unique_ptr<const TWallGrid> TWallGrid::Build(const TWallLanes& walls, TSimdPath path) {
+std::unique_ptr<const TWallClusters> TWallClusters::Build(const TWallLanes& walls, TSimdPath path) {
   // The walls that can be met: table entries of some extent.
   std::vector<int32_t> lanes;
   double minX = std::numeric_limits<double>::infinity(), maxX = -minX;
@@ -155,8 +155,8 @@ std::unique_ptr<const TWallGrid> TWallGrid::Build(const TWallLanes& walls, TSimd
   const double scale = std::max({extent, -minX, maxX, -minY, maxY});
   if (!(extent >= kMinExtent && scale <= kMaxCoordinate)) return nullptr;
 
-  std::unique_ptr<TWallGrid> grid(new TWallGrid());
-  TWallGrid& g = *grid;
+  std::unique_ptr<TWallClusters> clusters(new TWallClusters());
+  TWallClusters& g = *clusters;
   g.reach_ = 2.0 * scale;
   const double margin = scale * kMarginScale;
   OrderIntoClusters(walls, lanes, 0, lanes.size());
@@ -179,7 +179,6 @@ std::unique_ptr<const TWallGrid> TWallGrid::Build(const TWallLanes& walls, TSimd
     g.boxes_.CentreY.push_back(0.5 * (boxMinY + boxMaxY));
     g.boxes_.HalfX.push_back(0.5 * (boxMaxX - boxMinX) + margin);
     g.boxes_.HalfY.push_back(0.5 * (boxMaxY - boxMinY) + margin);
-    ++g.clusters_;
   }
   // Padding boxes of negative size: no line crosses them.
   while (g.boxes_.CentreX.size() % kBoxGroup != 0) {
@@ -189,11 +188,11 @@ std::unique_ptr<const TWallGrid> TWallGrid::Build(const TWallLanes& walls, TSimd
     g.boxes_.HalfY.push_back(-1.0);
   }
   g.boxTest_ = BoxTestFor(path);
-  return grid;
+  return clusters;
 }
 
-bool TWallGrid::Find(const TScanRay& ray, double cosine, double sine, int32_t excluded,
-                     TScanKernel kernel, TScanBest& best) const {
+bool TWallClusters::Find(const TScanRay& ray, double cosine, double sine, int32_t excluded,
+                         TScanKernel kernel, TScanBest& best) const {
   if (!(std::fabs(cosine * cosine + sine * sine - 1.0) <= kUnitSlack)) return false;
   if (!(std::fabs(ray.X) <= reach_ && std::fabs(ray.Y) <= reach_)) return false;
   const TBoxLine line{ray.X, ray.Y, cosine, sine, std::fabs(cosine), std::fabs(sine)};

@@ -38,13 +38,13 @@ struct TBoxLine {
 using TBoxTest = uint64_t (*)(const TClusterBoxes& boxes, int32_t first, int32_t count,
                               const TBoxLine& line);
 
-class TWallGrid {
+class TWallClusters {
  public:
   // Clusters of the walls of `walls` (padding lanes left out), laid out for
   // `path`'s kernels. None when the room's numbers do not suit them: a
-  // coordinate that is not finite, an extent below a millimetre or beyond
-  // 100 km.
-  static std::unique_ptr<const TWallGrid> Build(const TWallLanes& walls, TSimdPath path);
+  // coordinate that is not finite or beyond 100 km, or a room less than a
+  // millimetre across.
+  static std::unique_ptr<const TWallClusters> Build(const TWallLanes& walls, TSimdPath path);
 
   // What the whole-table scan of `ray` with `kernel` leaves in `best`
   // (which starts empty). (cosine, sine) is the ray's direction. Returns
@@ -55,10 +55,9 @@ class TWallGrid {
             TScanBest& best) const;
 
  private:
-  TWallGrid() = default;
+  TWallClusters() = default;
 
   double reach_ = 0.0;  // rays leave from within this of (0, 0) in x and y
-  int32_t clusters_ = 0;
   TClusterBoxes boxes_;  // padded to whole groups of 8
   TWallLanes lanes_;     // cluster c: lanes [c * kClusterSize, (c + 1) * kClusterSize)
   TBoxTest boxTest_ = nullptr;

@@ -28,8 +28,20 @@ constexpr double kPi = std::numbers::pi;
 // most blocks hold no other lane and need no division at all.
 constexpr double kPrefilterSlack = 0x1.0p-20;
 
-// From this many walls on, a grid beats scanning the whole table.
-constexpr size_t kGridMinWalls = 64;
+// From how many walls on the clusters beat scanning the whole table, by
+// path: the wider the kernel, the later (measured on a star-shaped room).
+size_t ClusterMinWalls(TSimdPath path) {
+  switch (path) {
+    case TSimdPath::Sse2:
+      return 32;
+    case TSimdPath::Avx2:
+      return 56;
+    case TSimdPath::Avx512:
+      return 72;
+    default:
+      return 24;
+  }
+}
 
 void AddLane(TWallLanes& lanes, const TWallSegment& wall, double angle, double scatter,
              int32_t index) {
@@ -44,7 +56,7 @@ void AddLane(TWallLanes& lanes, const TWallSegment& wall, double angle, double s
 
 // Keeps the crossing (x, y) of lane `lane`, with the angle `next` after
 // reflecting off it, when it beats `best`: nearer, or as near and earlier in
-// the table (FindNearestHit's tie rule, also when a grid hands the walls over
+// the table (FindNearestHit's tie rule, also when clusters hand the walls over
 // out of table order or a wall twice). Distances are taken only when two
 // crossings compete: most rays cross one wall.
 inline void Consider(const TWallLanes& walls, int32_t lane, double x, double y, double next,
@@ -327,9 +339,10 @@ TWallScan::TWallScan(const std::vector<TWallSegment>& table, TScanMode mode)
             static_cast<int32_t>(i));
   }
   while (lanes_.Count() % kLaneBlock != 0) lanes_.AppendNever();
-  const bool wantGrid =
-      mode == TScanMode::Grid || (mode == TScanMode::ByWallCount && table.size() >= kGridMinWalls);
-  if (wantGrid) grid_ = TWallGrid::Build(lanes_, ActiveSimdPath());
+  const TSimdPath path = ActiveSimdPath();
+  const bool wantClusters = mode == TScanMode::Clusters || (mode == TScanMode::ByWallCount &&
+                                                            table.size() >= ClusterMinWalls(path));
+  if (wantClusters) clusters_ = TWallClusters::Build(lanes_, path);
 }
 
 TWallScan::~TWallScan() = default;
@@ -341,7 +354,7 @@ bool TWallScan::Find(double originX, double originY, double angle, double cosine
   const double endY = originY + sine * kRayLength;
   const TScanRay ray{originX, originY, endX - originX, endY - originY, angle, draw};
   best = TScanBest{};
-  if (grid_ == nullptr || !grid_->Find(ray, cosine, sine, excluded, kernel_, best)) {
+  if (clusters_ == nullptr || !clusters_->Find(ray, cosine, sine, excluded, kernel_, best)) {
     const int32_t blocks = lanes_.Count() / kLaneBlock;
     for (int32_t first = 0; first < blocks; first += 64) {
       const int32_t count = std::min(64, blocks - first);

@@ -6,8 +6,8 @@
 // ReflectAngle off every wall they test, so that the direction after the hit
 // is ready the moment the wall is known: on a ray each segment waits for the
 // last, so the time from one hit test to the next is what counts. In rooms
-// of many walls a grid over the table (wall_grid.h) picks the few walls a
-// ray can meet, and the same kernels test those.
+// of many walls, bounding boxes of clusters of walls (wall_grid.h) pick the
+// few walls a ray can meet, and the same kernels test those.
 #pragma once
 
 #include <cmath>
@@ -85,12 +85,12 @@ using TScanKernel = void (*)(const TWallLanes& walls, int32_t firstBlock, uint64
 
 TScanKernel ScanKernelFor(TSimdPath path);
 
-class TWallGrid;
+class TWallClusters;
 
-// Whether the scan goes through a grid: by the wall count, or forced either
-// way (a test hook; a forced grid still gives way where a room's numbers do
-// not suit one).
-enum class TScanMode { ByWallCount, Plain, Grid };
+// Whether the scan goes through clusters: by the wall count, or forced
+// either way (a test hook; forced clusters still give way where a room's
+// numbers do not suit them).
+enum class TScanMode { ByWallCount, Plain, Clusters };
 
 class TWallScan {
  public:
@@ -100,7 +100,7 @@ class TWallScan {
                      TScanMode mode = TScanMode::ByWallCount);
   ~TWallScan();
 
-  bool UsesGrid() const { return grid_ != nullptr; }
+  bool UsesClusters() const { return clusters_ != nullptr; }
 
   // FindNearestHit for the ray leaving (originX, originY) at `angle`, whose
   // cosine and sine are given, skipping table entry `excluded` (none when
@@ -112,7 +112,7 @@ class TWallScan {
  private:
   TWallLanes lanes_;
   TScanKernel kernel_;
-  std::unique_ptr<const TWallGrid> grid_;  // none: every ray scans all lanes
+  std::unique_ptr<const TWallClusters> clusters_;  // none: every ray scans all lanes
 };
 
 }  // namespace zm

@@ -83,11 +83,11 @@ TEST(WallScan, FindsWhatTheLinearScanFinds) {
 
     for (TSimdPath path : kSimdPaths) {
       if (!ForceSimdPath(path)) continue;
-      for (TScanMode mode : {TScanMode::Plain, TScanMode::Grid}) {
+      for (TScanMode mode : {TScanMode::Plain, TScanMode::Clusters}) {
         std::printf("[ path     ] %s, %d walls, %s\n", SimdPathName(path), walls,
-                    mode == TScanMode::Grid ? "grid" : "plain");
+                    mode == TScanMode::Clusters ? "clusters" : "plain");
         TWallScan scan(table, mode);
-        ASSERT_EQ(scan.UsesGrid(), mode == TScanMode::Grid);
+        ASSERT_EQ(scan.UsesClusters(), mode == TScanMode::Clusters);
         int hits = 0;
         for (const Ray& r : rays) {
           THit expected;
