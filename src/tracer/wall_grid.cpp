@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numeric>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -25,12 +24,14 @@ constexpr double kMaxCoordinate = 1.0e5;
 constexpr double kMinExtent = 1.0e-3;
 
 // Boxes are widened by this fraction of the room's largest coordinate or
-// extent S. Rays leave from within 2 S of the origin, so a hit test's
+// extent S. The rays taken leave from within 2 S of (0, 0), so a hit test's
 // rounding stays below 2^-45 S and the margin lies some 2^25 times above it
 // (at 2^-20 S, 10 micrometres in a 10 m room, it costs nothing).
 constexpr double kMarginScale = 0x1.0p-20;
 
-// Rays whose (cosine, sine) is a unit vector to this much.
+// The rays taken have a (cosine, sine) of unit length to this much: then the
+// hit test's direction, taken from the far end 10^6 m away, is theirs to far
+// below the margin.
 constexpr double kUnitSlack = 0x1.0p-40;
 
 // An infinite line crosses a box exactly when the box's projection onto the
@@ -156,8 +157,8 @@ std::unique_ptr<const TWallClusters> TWallClusters::Build(const TWallLanes& wall
   if (!(extent >= kMinExtent && scale <= kMaxCoordinate)) return nullptr;
 
   std::unique_ptr<TWallClusters> clusters(new TWallClusters());
-  TWallClusters& g = *clusters;
-  g.reach_ = 2.0 * scale;
+  TWallClusters& built = *clusters;
+  built.reach_ = 2.0 * scale;
   const double margin = scale * kMarginScale;
   OrderIntoClusters(walls, lanes, 0, lanes.size());
   for (size_t first = 0; first < lanes.size(); first += kClusterSize) {
@@ -172,22 +173,22 @@ std::unique_ptr<const TWallClusters> TWallClusters::Build(const TWallLanes& wall
       boxMaxX = std::max({boxMaxX, x1, x2});
       boxMinY = std::min({boxMinY, y1, y2});
       boxMaxY = std::max({boxMaxY, y1, y2});
-      g.lanes_.Append(walls, lane);
+      built.lanes_.Append(walls, lane);
     }
-    while (g.lanes_.Count() % kClusterSize != 0) g.lanes_.AppendNever();
-    g.boxes_.CentreX.push_back(0.5 * (boxMinX + boxMaxX));
-    g.boxes_.CentreY.push_back(0.5 * (boxMinY + boxMaxY));
-    g.boxes_.HalfX.push_back(0.5 * (boxMaxX - boxMinX) + margin);
-    g.boxes_.HalfY.push_back(0.5 * (boxMaxY - boxMinY) + margin);
+    while (built.lanes_.Count() % kClusterSize != 0) built.lanes_.AppendNever();
+    built.boxes_.CentreX.push_back(0.5 * (boxMinX + boxMaxX));
+    built.boxes_.CentreY.push_back(0.5 * (boxMinY + boxMaxY));
+    built.boxes_.HalfX.push_back(0.5 * (boxMaxX - boxMinX) + margin);
+    built.boxes_.HalfY.push_back(0.5 * (boxMaxY - boxMinY) + margin);
   }
   // Padding boxes of negative size: no line crosses them.
-  while (g.boxes_.CentreX.size() % kBoxGroup != 0) {
-    g.boxes_.CentreX.push_back(0.0);
-    g.boxes_.CentreY.push_back(0.0);
-    g.boxes_.HalfX.push_back(-1.0);
-    g.boxes_.HalfY.push_back(-1.0);
+  while (built.boxes_.CentreX.size() % kBoxGroup != 0) {
+    built.boxes_.CentreX.push_back(0.0);
+    built.boxes_.CentreY.push_back(0.0);
+    built.boxes_.HalfX.push_back(-1.0);
+    built.boxes_.HalfY.push_back(-1.0);
   }
-  g.boxTest_ = BoxTestFor(path);
+  built.boxTest_ = BoxTestFor(path);
   return clusters;
 }
 
