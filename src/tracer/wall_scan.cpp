@@ -7,7 +7,7 @@
 
 #include "scene/material_list.h"
 #include "scene/wall.h"
-#include "tracer/wall_grid.h"
+#include "tracer/wall_clusters.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

@@ -6,7 +6,7 @@
 // ReflectAngle off every wall they test, so that the direction after the hit
 // is ready the moment the wall is known: on a ray each segment waits for the
 // last, so the time from one hit test to the next is what counts. In rooms
-// of many walls, bounding boxes of clusters of walls (wall_grid.h) pick the
+// of many walls, bounding boxes of clusters of walls (wall_clusters.h) pick the
 // few walls a ray can meet, and the same kernels test those.
 #pragma once
 

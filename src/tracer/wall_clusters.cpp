@@ -1,4 +1,4 @@
-#include "tracer/wall_grid.h"
+#include "tracer/wall_clusters.h"
 
 #include <algorithm>
 #include <cmath>
