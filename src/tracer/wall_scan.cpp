@@ -302,10 +302,13 @@ __attribute__((target("avx512f"))) void Avx512Scan(const TWallLanes& walls, int3
               0xFF, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&walls.Index[i]))),
           skip);
       // Side by side rather than one masking the next, for a shorter path.
-      const __mmask8 maybe =
-          _mm512_cmp_pd_mask(den, zero, _CMP_NEQ_UQ) & _mm512_cmp_pd_mask(su, lo, _CMP_NLT_UQ) &
-          _mm512_cmp_pd_mask(su, hi, _CMP_NGT_UQ) & _mm512_cmp_pd_mask(sv, lo, _CMP_NLT_UQ) &
-          _mm512_cmp_pd_mask(sv, hi, _CMP_NGT_UQ) & others;
+      const __mmask16 uMaybe = _kand_mask16(_mm512_cmp_pd_mask(su, lo, _CMP_NLT_UQ),
+                                            _mm512_cmp_pd_mask(su, hi, _CMP_NGT_UQ));
+      const __mmask16 vMaybe = _kand_mask16(_mm512_cmp_pd_mask(sv, lo, _CMP_NLT_UQ),
+                                            _mm512_cmp_pd_mask(sv, hi, _CMP_NGT_UQ));
+      const __mmask8 maybe = static_cast<__mmask8>(
+          _kand_mask16(_kand_mask16(uMaybe, vMaybe),
+                       _kand_mask16(_mm512_cmp_pd_mask(den, zero, _CMP_NEQ_UQ), others)));
       if (maybe == 0) continue;
 
       const __m512d next = Avx512Reflect(angle, _mm512_loadu_pd(&walls.Angle[i]),
@@ -313,10 +316,13 @@ __attribute__((target("avx512f"))) void Avx512Scan(const TWallLanes& walls, int3
       const __m512d u = _mm512_div_pd(numU, den), v = _mm512_div_pd(numV, den);
       // The exact test alone decides: it never accepts what the prefilter
       // rejected, and leaving the prefilter out keeps it off the path.
-      const __mmask8 mask =
-          _mm512_cmp_pd_mask(den, zero, _CMP_NEQ_UQ) & _mm512_cmp_pd_mask(u, zero, _CMP_GE_OQ) &
-          _mm512_cmp_pd_mask(u, one, _CMP_LE_OQ) & _mm512_cmp_pd_mask(v, zero, _CMP_GE_OQ) &
-          _mm512_cmp_pd_mask(v, one, _CMP_LE_OQ) & others;
+      const __mmask16 uIn = _kand_mask16(_mm512_cmp_pd_mask(u, zero, _CMP_GE_OQ),
+                                         _mm512_cmp_pd_mask(u, one, _CMP_LE_OQ));
+      const __mmask16 vIn = _kand_mask16(_mm512_cmp_pd_mask(v, zero, _CMP_GE_OQ),
+                                         _mm512_cmp_pd_mask(v, one, _CMP_LE_OQ));
+      const __mmask8 mask = static_cast<__mmask8>(
+          _kand_mask16(_kand_mask16(uIn, vIn),
+                       _kand_mask16(_mm512_cmp_pd_mask(den, zero, _CMP_NEQ_UQ), others)));
       if (mask == 0) continue;
       double x[8], y[8], nexts[8];
       _mm512_storeu_pd(x, _mm512_add_pd(x1, _mm512_mul_pd(dx, u)));
