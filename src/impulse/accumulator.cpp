@@ -77,9 +77,14 @@ void TAccumulator::Commit() {
   if (!OnWorker()) {
     Expand(*filling_);
     filling_->Count = 0;
-  } else if (filling_->Count == static_cast<int32_t>(filling_->Groups.size())) {
-    Publish();
+    return;
   }
+  if (filling_->Count == static_cast<int32_t>(filling_->Groups.size())) Publish();
+  // The worker's core read the next group's memory last; asking for it now
+  // spares the tracer the wait when it fills the group.
+  const char* next = reinterpret_cast<const char*>(&Claim());
+  for (size_t line = 0; line < sizeof(TArrivalGroup); line += 64)
+    __builtin_prefetch(next + line, 1);
 }
 
 void TAccumulator::Add(double time, double amplitude, const double* gains, int32_t channel) {

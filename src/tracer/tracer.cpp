@@ -261,10 +261,16 @@ double TTracer::TAirBase::PowerOf(double e) const {
 }
 
 double TTracer::AirAlongPath(const TRayState& ray, double d, TArrivalGroup& group) const {
+  // Worked out in locals and then stored: the group's memory was last read
+  // by the worker's core, and reading it back would wait for it.
   const double e = (ray.Distance + d) * kAirUnitsPerMetre;
-  for (int b = 0; b < kBandCount; ++b) group.Air[b] = airBand_[b].PowerOf(e);
+  double air[kBandCount];
+  for (int b = 0; b < kBandCount; ++b) air[b] = airBand_[b].PowerOf(e);
   const double broadband = airBroadband_.PowerOf(e);
-  for (int b = 0; b < kBandCount; ++b) group.Gains[b] = ray.BandGain[b] * group.Air[b];
+  for (int b = 0; b < kBandCount; ++b) {
+    group.Air[b] = air[b];
+    group.Gains[b] = ray.BandGain[b] * air[b];
+  }
   return broadband;
 }
 
