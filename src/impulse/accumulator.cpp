@@ -72,29 +72,30 @@ TAccumulator::~TAccumulator() {
   Stop();
 }
 
-void TAccumulator::Commit() {
-  ++filling_->Count;
+void TAccumulator::Add(const TArrivalGroup& group) {
+  TGroupBatch& batch = *filling_;
+  batch.Groups[batch.Count++] = group;
   if (!OnWorker()) {
-    Expand(*filling_);
-    filling_->Count = 0;
+    Expand(batch);
+    batch.Count = 0;
     return;
   }
-  if (filling_->Count == static_cast<int32_t>(filling_->Groups.size())) Publish();
+  if (batch.Count == static_cast<int32_t>(batch.Groups.size())) Publish();
   // The worker's core read the next group's memory last; asking for it now
-  // spares the tracer the wait when it fills the group.
-  const char* next = reinterpret_cast<const char*>(&Claim());
+  // spares the tracer the wait when it stores the group.
+  const char* next = reinterpret_cast<const char*>(&filling_->Groups[filling_->Count]);
   for (size_t line = 0; line < sizeof(TArrivalGroup); line += 64)
     __builtin_prefetch(next + line, 1);
 }
 
 void TAccumulator::Add(double time, double amplitude, const double* gains, int32_t channel) {
-  TArrivalGroup& group = Claim();
+  TArrivalGroup group{};
   group.Time = time;
   group.Amplitude = amplitude;
   std::copy(gains, gains + ZM_BAND_COUNT, group.Gains);
   group.Channel = channel;
   group.SpreadCount = 0;
-  Commit();
+  Add(group);
 }
 
 void TAccumulator::Finish() {

@@ -69,10 +69,9 @@ class TAccumulator {
   TAccumulator(const TAccumulator&) = delete;
   TAccumulator& operator=(const TAccumulator&) = delete;
 
-  // The group to fill next; it takes effect with Commit. Each arrival is
-  // placed (TImpulse::Place, its observer included) in order, on the worker.
-  TArrivalGroup& Claim() { return filling_->Groups[filling_->Count]; }
-  void Commit();
+  // Hands one group on. Each arrival is placed (TImpulse::Place, its
+  // observer included) in order, on the worker.
+  void Add(const TArrivalGroup& group);
   // One arrival with the contract of TImpulse::AddArrival, as a group.
   void Add(double time, double amplitude, const double* gains, int32_t channel);
 

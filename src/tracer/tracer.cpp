@@ -261,16 +261,10 @@ double TTracer::TAirBase::PowerOf(double e) const {
 }
 
 double TTracer::AirAlongPath(const TRayState& ray, double d, TArrivalGroup& group) const {
-  // Worked out in locals and then stored: the group's memory was last read
-  // by the worker's core, and reading it back would wait for it.
   const double e = (ray.Distance + d) * kAirUnitsPerMetre;
-  double air[kBandCount];
-  for (int b = 0; b < kBandCount; ++b) air[b] = airBand_[b].PowerOf(e);
+  for (int b = 0; b < kBandCount; ++b) group.Air[b] = airBand_[b].PowerOf(e);
   const double broadband = airBroadband_.PowerOf(e);
-  for (int b = 0; b < kBandCount; ++b) {
-    group.Air[b] = air[b];
-    group.Gains[b] = ray.BandGain[b] * air[b];
-  }
+  for (int b = 0; b < kBandCount; ++b) group.Gains[b] = ray.BandGain[b] * group.Air[b];
   return broadband;
 }
 
@@ -284,7 +278,7 @@ bool TTracer::RecordDirect(const TRayState& ray, const TWall& wall, double d, do
   const double t = ray.Time + dt;
   if (Impulse->FirstDirectTime > t) Impulse->FirstDirectTime = t;
   if (Scene->Options->DirectSoundLevel == 0) return true;
-  TArrivalGroup& group = accumulator_->Claim();
+  TArrivalGroup group{};
   const double air = AirAlongPath(ray, d, group);
   // The absolute value drops the ray's random sign so that all direct rays
   // add up in phase; the directivity may still turn the result negative.
@@ -294,14 +288,14 @@ bool TTracer::RecordDirect(const TRayState& ray, const TWall& wall, double d, do
   group.Channel = wall.Channel;
   group.SpreadCount = 0;
   if (!Finite(group)) return false;
-  accumulator_->Commit();
+  accumulator_->Add(group);
   return true;
 }
 
 bool TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d, double dt) {
   const double t = ray.Time + dt;
   if (Impulse->FirstReflectionTime > t) Impulse->FirstReflectionTime = t;
-  TArrivalGroup& group = accumulator_->Claim();
+  TArrivalGroup group{};
   const double air = AirAlongPath(ray, d, group);
   group.Amplitude = ray.Amplitude * wall.Gain * air * ray.DirectivityFactor;
   group.Time = t;
@@ -309,7 +303,7 @@ bool TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d
   group.SpreadCount = 0;
   if (!Finite(group)) return false;
   if (ray.Reflections <= 2) {
-    accumulator_->Commit();
+    accumulator_->Add(group);
     return true;
   }
 
@@ -328,7 +322,7 @@ bool TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d
   }
   group.SpreadCount = group.FiniteSpreadCount();
   const bool finite = group.SpreadCount == group.SpreadDivisions;
-  accumulator_->Commit();
+  accumulator_->Add(group);
   return finite;
 }
 
