@@ -38,10 +38,10 @@ def test_an_uninterrupted_run_gives_every_case_once(reference):
 
 
 def test_a_killed_run_rerun_gives_the_same_files_and_table(reference, tmp_path):
-    spec = tmp_path / "spec.json"
-    spec.write_text(json.dumps(ROOMS))
+    description = tmp_path / "rooms.json"
+    description.write_text(json.dumps(ROOMS))
     out = tmp_path / "out"
-    command = [sys.executable, "-m", "zm", "dataset", str(spec), str(out), "--workers", "1",
+    command = [sys.executable, "-m", "zm", "dataset", str(description), str(out), "--workers", "1",
                "--quiet"]
     run = subprocess.Popen(command, start_new_session=True)
     while not (out / "case-000002.json").exists() and run.poll() is None:
@@ -56,7 +56,7 @@ def test_a_killed_run_rerun_gives_the_same_files_and_table(reference, tmp_path):
     assert contents(out) == reference
 
 
-def test_a_spec_that_cannot_be_used_is_refused_before_any_work(tmp_path):
+def test_a_description_that_cannot_be_used_is_refused_before_any_work(tmp_path):
     for bad, key in (({"room": {"material": "no-such"}}, "room.material"),
                      ({"room": {"shape": "round"}}, "room.shape"),
                      ({"rooms": {}}, "rooms"),

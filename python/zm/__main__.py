@@ -1,4 +1,4 @@
-"""python3 -m zm dataset SPEC.json OUT/ [--scheduler tcp://HOST:8786] [--workers N]"""
+"""python3 -m zm dataset ROOMS.json OUT/ [--scheduler tcp://HOST:8786] [--workers N]"""
 
 import argparse
 import sys
@@ -10,15 +10,15 @@ from .errors import ZmError
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="python3 -m zm")
     commands = parser.add_subparsers(dest="command", required=True)
-    make = commands.add_parser("dataset", help="render every case of a dataset spec")
-    make.add_argument("spec", help="the dataset spec (JSON)")
+    make = commands.add_parser("dataset", help="render every case of a room-set description")
+    make.add_argument("rooms", help="the room-set description (JSON)")
     make.add_argument("out", help="folder of the audio files and the table")
     make.add_argument("--scheduler", help="Dask scheduler address, e.g. tcp://HOST:8786")
     make.add_argument("--workers", type=int, help="local processes (default: one per core)")
     make.add_argument("--quiet", action="store_true", help="no progress bar")
     args = parser.parse_args(argv)
     try:
-        table = dataset.generate(args.spec, args.out, scheduler=args.scheduler,
+        table = dataset.generate(args.rooms, args.out, scheduler=args.scheduler,
                                  workers=args.workers, progress=not args.quiet)
     except (ZmError, ValueError, OSError) as e:
         print(f"zm: {e}", file=sys.stderr)
