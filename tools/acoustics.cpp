@@ -22,6 +22,12 @@ std::string FormatLevel(double db) {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+std::string Printf(const char* format, auto... args) {
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, format, args...);
+  return buffer;
+}
+
 // One second-order section, direct form II transposed.
 struct Biquad {
   double b0, b1, b2, a1, a2;
@@ -179,6 +185,21 @@ double DynamicRange(const std::vector<double>& samples, size_t onset, int sample
   return noiseLevel > 0 ? Db(earlyLevel / noiseLevel) : std::numeric_limits<double>::infinity();
 }
 
+// True when every sample is 0, 1 or 2 steps of the smallest magnitude in
+// the channel: the dither an integer file holds where nothing sounded.
+bool OnlyQuantisationNoise(const std::vector<double>& samples) {
+  double step = HUGE_VAL;
+  for (double v : samples) {
+    if (v != 0) step = std::min(step, std::fabs(v));
+  }
+  if (!std::isfinite(step)) return false;
+  for (double v : samples) {
+    const double steps = std::fabs(v) / step;
+    if (steps > 2.5 || std::fabs(steps - std::round(steps)) > 1e-6) return false;
+  }
+  return true;
+}
+
 // EDT, T20 and T30. A decay fit counts only when the bottom of its range
 // lies at least 10 dB above the noise floor: the local energy where the
 // curve crosses its lower limit is compared with the floor. An impulse
@@ -197,8 +218,17 @@ void MeasureDecayTimes(const std::vector<double>& samples, size_t onset, int sam
     DecayFit fit = FitDecay(edc, sampleRate, upper, lower);
     if (fit.valid && !(localLevel(onset + fit.lastIndex) >= 10.0 * noiseLevel)) {
       fit.valid = false;
-      fit.failure = "the noise floor is too high: the decay reaches " + FormatLevel(lower) +
-                    " less than 10 dB above the level of the file's last tenth";
+      // A file that ends less than the fit's depth and 10 dB more below its
+      // start was cut (or sank into noise) too early; say so, and where.
+      if (p.dynamicRange < -lower + 10.0) {
+        fit.failure = Printf(
+            "the response is cut at %.2f s, only %.0f dB below its start, "
+            "before it decays by %.0f dB",
+            double(samples.size()) / sampleRate, p.dynamicRange, -lower);
+      } else {
+        fit.failure = "the noise floor is too high: the decay reaches " + FormatLevel(lower) +
+                      " less than 10 dB above the level of the file's last tenth";
+      }
     }
     if (fit.valid) {
       target = fit.Reverberation();
@@ -284,15 +314,20 @@ ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel
   c.channel = channel;
   for (double v : samples) c.peak = std::max(c.peak, std::fabs(v));
   c.onset = FindOnset(samples);
-  c.silent = c.onset >= samples.size();
-  BandParameters broadband = AnalyseBand(samples, c.onset, sampleRate);
-  // A channel whose start is hardly louder than its end holds no impulse
-  // (dither or noise only); its numbers would mean nothing.
-  if (!c.silent && broadband.dynamicRange < 3.0) {
-    c.silent = true;
-    broadband = AnalyseBand({}, 0, sampleRate);
+  // Silent means no sound: every sample zero, or nothing but the dither of
+  // an integer file's unused channel. A response that has hardly decayed by
+  // the end of the file is not silent; its decay times say why they are
+  // missing.
+  std::string silence;
+  if (c.onset >= samples.size()) {
+    silence = "the channel holds no sound (every sample is zero)";
+  } else if (OnlyQuantisationNoise(samples)) {
+    silence = "the channel holds no sound (only quantisation noise, one or two steps)";
   }
-  if (c.silent) broadband.NoteAll("the channel holds no impulse response (silence or noise only)");
+  c.silent = !silence.empty();
+  BandParameters broadband =
+      AnalyseBand(c.silent ? std::vector<double>{} : samples, c.onset, sampleRate);
+  if (c.silent) broadband.NoteAll(silence);
   broadband.band = "broadband";
   c.bands.push_back(broadband);
   for (double centre : kOctaveCentres) {
@@ -303,8 +338,10 @@ ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel
     } else {
       band = AnalyseBand({}, 0, sampleRate);
       band.available = false;
-      band.NoteAll(c.silent ? broadband.notes.begin()->second
-                            : "the band reaches above the file's frequency range");
+      band.NoteAll(c.silent ? silence
+                            : Printf("the band reaches above the file's frequency range "
+                                     "(half its sample rate is %g Hz)",
+                                     0.5 * sampleRate));
     }
     band.band = BandName(centre);
     band.centre = centre;
@@ -340,12 +377,6 @@ constexpr ReportRow kReportRows[] = {
     {"d50", "D50", "%", &BandParameters::d50, "%.0f", 100.0},
     {"ts", "Ts", "ms", &BandParameters::ts, "%.0f", 1000.0},
 };
-
-std::string Printf(const char* format, auto... args) {
-  char buffer[512];
-  std::snprintf(buffer, sizeof buffer, format, args...);
-  return buffer;
-}
 
 // One table per channel: a column per band, a row per parameter. An "n/a"
 // carries a letter that the lines below the table explain.

@@ -74,6 +74,16 @@ TEST(Acoustics, TooLittleDecayRangeIsNotMeasured) {
 TEST(Acoustics, SilenceAndLowRatesAreReportedNotGuessed) {
   const ChannelParameters silent = AnalyseChannel(std::vector<double>(1000, 0.0), 0, 44100);
   EXPECT_TRUE(silent.silent);
+  // An integer file's unused channel: dither of one step either way.
+  std::vector<double> dither(44100);
+  for (size_t i = 0; i < dither.size(); ++i) dither[i] = double(int(i * 7 % 3) - 1) / 32768;
+  EXPECT_TRUE(AnalyseChannel(dither, 0, 44100).silent);
+  // A long decay cut early sounds: its clarity is measured, its decay time
+  // is missing because of the cut.
+  const ChannelParameters cut = AnalyseChannel(DecayingNoise(15.0, 44100, 0.5, 0.0), 0, 44100);
+  EXPECT_FALSE(cut.silent);
+  EXPECT_FALSE(std::isnan(cut.bands.at(0).c50));
+  EXPECT_EQ(cut.bands.at(0).notes.at("t30").rfind("the response is cut at 0.50 s", 0), 0u);
   // At 16 kHz the 8 kHz octave lies beyond the Nyquist frequency.
   const ChannelParameters low = AnalyseChannel(DecayingNoise(0.4, 16000, 1.2, 0.0), 0, 16000);
   EXPECT_FALSE(low.bands.back().available);
