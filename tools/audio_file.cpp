@@ -78,6 +78,9 @@ void WriteAudioFile(const std::string& path, const AudioData& data, int bits) {
                                               : SF_FORMAT_FLOAT);
   SndfilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));
   if (!file) throw AudioFileError(path + ": " + sf_strerror(nullptr));
+  // The peak chunk of a float file carries the time of writing; without it
+  // the same samples give the same bytes.
+  sf_command(file.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
   const size_t channels = data.channels.size();
   std::vector<double> frames(data.Frames() * channels);
   for (size_t f = 0; f < data.Frames(); ++f) {

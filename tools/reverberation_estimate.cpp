@@ -49,6 +49,7 @@ ReverberationEstimate EstimateReverberation(const TDesignRecord& r, const Plan& 
     return out;
   }
   out.meanFreePath = std::numbers::pi * out.area / out.perimeter;
+  out.hitsPerSecond = kSpeedOfSound / out.meanFreePath;
   // Energy falls by 10^-6 in T60: e^(-k T60) = 10^-6.
   const double sixtyDb = 6 * std::numbers::ln10;
   for (double centre : kOctaveCentres) {
@@ -62,10 +63,10 @@ ReverberationEstimate EstimateReverberation(const TDesignRecord& r, const Plan& 
     }
     band.absorption = absorbed / out.perimeter;
     const double air = kSpeedOfSound * AirEnergyLossPerMetre(r, centre);
-    const double hitsPerSecond = kSpeedOfSound / out.meanFreePath;
-    const double sabineRate = hitsPerSecond * band.absorption + air;
+    band.otherLoss = air;
+    const double sabineRate = out.hitsPerSecond * band.absorption + air;
     const double eyringRate = band.absorption < 1
-                                  ? hitsPerSecond * -std::log(1 - band.absorption) + air
+                                  ? out.hitsPerSecond * -std::log(1 - band.absorption) + air
                                   : std::numeric_limits<double>::infinity();
     band.sabine = sabineRate > 0 ? sixtyDb / sabineRate : std::numeric_limits<double>::infinity();
     band.eyring = eyringRate > 0 ? sixtyDb / eyringRate : std::numeric_limits<double>::infinity();

@@ -19,6 +19,7 @@ struct ReverberationBand {
   double absorption = 0;  // mean energy absorption of the faces, 0..1
   double sabine = 0;      // s; infinite when nothing absorbs
   double eyring = 0;      // s
+  double otherLoss = 0;   // 1/s of energy decay that is not the walls' (the air's)
 };
 
 struct ReverberationEstimate {
@@ -27,6 +28,7 @@ struct ReverberationEstimate {
   double area = 0;                       // m²
   double perimeter = 0;                  // m of wall faces; a wall inside the room counts twice
   double meanFreePath = 0;               // m
+  double hitsPerSecond = 0;              // wall faces a ray meets per second
   std::vector<ReverberationBand> bands;  // the octaves the analysis reports
 };
 

@@ -4,6 +4,7 @@
 #include "zmtool.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -16,7 +17,10 @@
 #include "auralise.h"
 #include "check_report.h"
 #include "design_io.h"
+#include "design_summary.h"
 #include "materials.h"
+#include "reverberation_estimate.h"
+#include "room_geometry.h"
 
 namespace zm::cli {
 namespace {
@@ -108,6 +112,10 @@ Json LoweredJson(const char* jsonText, const char* baseFolder) {
                               }};
   LowerMaterialForms(json, context);
   return json;
+}
+
+Json FiniteOrNull(double value) {
+  return std::isfinite(value) ? Json(value) : Json(nullptr);
 }
 
 }  // namespace
@@ -244,6 +252,100 @@ int zmtool_auralise(const double* dry, size_t dryFrames, int dryChannels, int dr
     *outputFrames = heard.output.Frames();
     *outputChannels = int(heard.output.channels.size());
     if (appliedGainDb != nullptr) *appliedGainDb = heard.gainDb;
+  });
+}
+
+int zmtool_resample(const double* samples, size_t frames, int channels, int fromRate, int toRate,
+                    double** output, size_t* outputFrames, char* message, size_t messageSize) {
+  return Guarded(message, messageSize, [&] {
+    Require(output, "output");
+    Require(outputFrames, "outputFrames");
+    if (toRate <= 0) throw ToolError("toRate: the sample rate must be positive");
+    AudioData audio = Deinterleave(samples, frames, channels, fromRate, "samples");
+    if (toRate != fromRate) {
+      for (std::vector<double>& channel : audio.channels) {
+        channel = Resample(channel, fromRate, toRate);
+      }
+      audio.sampleRate = toRate;
+    }
+    *output = Interleave(audio);
+    *outputFrames = audio.Frames();
+  });
+}
+
+int zmtool_write_audio(const char* path, const double* samples, size_t frames, int channels,
+                       int sampleRate, char* message, size_t messageSize) {
+  return Guarded(message, messageSize, [&] {
+    Require(path, "path");
+    WriteAudioFile(path, Deinterleave(samples, frames, channels, sampleRate, "samples"), 32);
+  });
+}
+
+int zmtool_direct_level(const TDesignRecord* design, int group, char** json, char* message,
+                        size_t messageSize) {
+  return Guarded(message, messageSize, [&] {
+    Require(design, "design");
+    Require(json, "json");
+    if (group < 0 || group >= ZM_GROUP_SLOTS) {
+      throw ToolError("group " + std::to_string(group) + " is outside 0 to 63");
+    }
+    const Plan plan = PlanOf(*design);
+    const auto choice = ChooseDirectLevel(plan, group);
+    Json out = Json::object();
+    out["level"] = choice ? Json(choice->level) : Json(nullptr);
+    if (!choice)
+      out["reason"] = "no receiver is reached directly in group " + std::to_string(group);
+    Json pairs = Json::array();
+    for (const PlanSource& source : plan.emitters) {
+      if (source.group != group) continue;
+      for (int w = 0; w < int(plan.walls.size()); ++w) {
+        if (!plan.walls[size_t(w)].receiver) continue;
+        const auto reach = DirectReachOf(plan, source, w);
+        if (!reach) continue;
+        // Each level step is 3 dB of direct energy.
+        pairs.push_back(
+            {{"emitter", source.slot},
+             {"receiver", plan.walls[size_t(w)].slot},
+             {"distance", reach->distance},
+             {"rays", reach->rays},
+             {"physicalLevel", reach->level},
+             {"errorDb", choice ? Json(3.0 * (choice->level - reach->level)) : Json(nullptr)},
+             {"designErrorDb", 3.0 * (design->DirectSoundLevel - reach->level)}});
+      }
+    }
+    out["pairs"] = pairs;
+    *json = CopyText(out.dump());
+  });
+}
+
+int zmtool_reverberation_estimate(const TDesignRecord* design, char** json, char* message,
+                                  size_t messageSize) {
+  return Guarded(message, messageSize, [&] {
+    Require(design, "design");
+    Require(json, "json");
+    const Plan plan = PlanOf(*design);
+    const ReverberationEstimate estimate =
+        EstimateReverberation(*design, plan, EnclosureGrid(plan));
+    Json out = {{"available", estimate.available}};
+    if (!estimate.available) {
+      out["reason"] = estimate.reason;
+      *json = CopyText(out.dump());
+      return;
+    }
+    out["area"] = estimate.area;
+    out["perimeter"] = estimate.perimeter;
+    out["meanFreePath"] = estimate.meanFreePath;
+    out["hitsPerSecond"] = estimate.hitsPerSecond;
+    Json bands = Json::array();
+    for (const ReverberationBand& band : estimate.bands) {
+      bands.push_back({{"centreHz", band.centre},
+                       {"absorption", band.absorption},
+                       {"otherLoss", FiniteOrNull(band.otherLoss)},
+                       {"sabine", FiniteOrNull(band.sabine)},
+                       {"eyring", FiniteOrNull(band.eyring)}});
+    }
+    out["bands"] = bands;
+    *json = CopyText(out.dump());
   });
 }
 

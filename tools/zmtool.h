@@ -78,6 +78,38 @@ ZMTOOL_API int zmtool_auralise(const double* dry, size_t dryFrames, int dryChann
                                int* outputChannels, double* appliedGainDb, char* message,
                                size_t messageSize);
 
+/* `samples` (frames x channels) at `fromRate` resampled to `toRate` by
+ * soxr's band-limited interpolation: sample values are kept, so a steady
+ * signal keeps its level (an impulse's sum of samples scales by
+ * toRate / fromRate). */
+ZMTOOL_API int zmtool_resample(const double* samples, size_t frames, int channels, int fromRate,
+                               int toRate, double** output, size_t* outputFrames, char* message,
+                               size_t messageSize);
+
+/* Writes `samples` as a WAVE file of 32-bit floats; the same samples give
+ * the same bytes. */
+ZMTOOL_API int zmtool_write_audio(const char* path, const double* samples, size_t frames,
+                                  int channels, int sampleRate, char* message, size_t messageSize);
+
+/* The direct sound's physical level for emitter group `group`, as JSON:
+ * {"level": the DirectSoundLevel `zm render --physical-direct` uses, or null
+ * with "reason"; "pairs": per emitter of the group and receiver wall it
+ * reaches directly, {"emitter", "receiver" (slots), "distance" (m), "rays",
+ * "physicalLevel" (not rounded), "errorDb" (of "level"), "designErrorDb" (of
+ * the design's own level)}}: each level step is 3 dB of direct energy. */
+ZMTOOL_API int zmtool_direct_level(const TDesignRecord* design, int group, char** json,
+                                   char* message, size_t messageSize);
+
+/* The diffuse-field reverberation estimate of `zm info`, as JSON:
+ * {"available", "reason", "area" (m²), "perimeter" (m), "meanFreePath" (m),
+ * "hitsPerSecond" (wall faces met per second), "bands": [{"centreHz",
+ * "absorption" (mean of the faces), "otherLoss" (1/s of energy decay
+ * besides the walls), "sabine", "eyring" (s; null when infinite)}]}. In
+ * each band, Eyring's decay rate is hitsPerSecond * -ln(1 - absorption) +
+ * otherLoss, and T60 = 6 ln(10) / rate. */
+ZMTOOL_API int zmtool_reverberation_estimate(const TDesignRecord* design, char** json,
+                                             char* message, size_t messageSize);
+
 /* Releases what the functions above allocated; null is ignored. */
 ZMTOOL_API void zmtool_free(void* pointer);
 
