@@ -6,15 +6,19 @@ import sys
 import threading
 import time
 
+import numpy as np
 import pytest
 
+import zm
 from zm import dataset
 
+# At 16 kHz the engine renders at 44.1 kHz and the files are resampled; a
+# quarter of a second cuts most of these rooms' decay short.
 ROOMS = {"seed": 3, "count": 4,
-        "room": {"shape": ["shoebox", "l-shape"], "width": {"min": 4, "max": 9},
-                 "depth": {"min": 3, "max": 7},
-                 "material": {"choice": ["plaster-painted", "brick-unglazed"]}},
-        "render": {"rayCount": 400, "impulseLength": 0.25}}
+         "room": {"shape": ["shoebox", "l-shape"], "width": {"min": 4, "max": 9},
+                  "depth": {"min": 3, "max": 7},
+                  "material": {"choice": ["plaster-painted", "brick-unglazed"]}},
+         "render": {"rayCount": 400, "impulseLength": 0.25, "sampleRate": 16000}}
 
 
 def contents(folder):
@@ -37,6 +41,75 @@ def test_an_uninterrupted_run_gives_every_case_once(reference):
     assert all(r["file"] in reference and r["seed"] > 0 and "d50_1000" in r for r in rows)
 
 
+def test_rows_say_what_their_files_hold_and_why_a_value_is_missing(reference, tmp_path):
+    rows = [json.loads(line) for line in reference["metadata.jsonl"].splitlines()]
+    for row in rows:
+        audio = tmp_path / row["file"]
+        audio.write_bytes(reference[row["file"]])
+        samples, fs = zm.read_audio(audio)
+        assert fs == row["sampleRate"] == 16000 and row["renderSampleRate"] == 44100
+        # One receiver, one channel, and it sounds.
+        assert samples.shape[1] == row["channels"] == 1 and np.abs(samples).max() > 0
+        assert all(row[f"{figure}_{band}"] is not None
+                   for figure in ("c50", "d50") for band in ("broadband", "1000"))
+        # The physical level is one 3 dB step: within half a step.
+        assert row["directSoundLevel"] > 1 and abs(row["directSoundErrorDb"][0]) <= 1.5
+        missing = {key for key, value in row.items() if value is None}
+        assert missing == set(row["reasons"])
+        assert "half its sample rate is 8000 Hz" in row["reasons"]["t30_8000"]
+    # 0.25 s is too short for these rooms: said, not taken for silence.
+    assert any("cut at 0.25 s" in why for row in rows for why in row["reasons"].values())
+    assert not any("no sound" in why for row in rows for why in row["reasons"].values())
+
+
+def test_a_response_cut_before_it_decays_is_analysed_not_called_silent():
+    rate = 48000
+    rng = np.random.default_rng(1)
+    t = np.arange(rate // 2) / rate
+    # A 15 s reverberation cut at half a second: 2 dB of decay.
+    cut = rng.standard_normal(t.size) * 10 ** (-3 * t / 15)
+    cut[0] = 20.0
+    channel = zm.analyze(cut, rate)["channels"][0]
+    assert not channel["silent"]
+    broadband = channel["bands"][0]
+    assert broadband["c50"] is not None and broadband["d50"] is not None
+    assert broadband["t30"] is None
+    assert broadband["notApplicable"]["t30"].startswith("the response is cut at 0.50 s")
+    assert zm.analyze(np.zeros(1000), rate)["channels"][0]["silent"]
+
+
+def test_auto_length_and_direct_sound_follow_the_room(tmp_path):
+    base = {"seed": 5, "room": {"width": 6, "depth": 4, "scattering": 0.3},
+            "render": {"rayCount": 1000, "sampleRate": 8000}}
+    ring = dict(base, room={**base["room"], "t60": [0.4, 30.0]})
+    short, long = (dataset.run_case(str(tmp_path), case) for case in dataset.cases(ring))
+    assert 0 < long["absorption"] < short["absorption"] < 1
+    travel = np.hypot(short["source_x"] - short["receiver_x"],
+                      short["source_y"] - short["receiver_y"]) / 344
+    assert short["impulseLength"] == pytest.approx(1.2 * short["estimatedT60"] + travel, abs=2e-3)
+    assert not short["impulseLengthCapped"] and short["t30_1000"] is not None
+    assert long["impulseLength"] == dataset.MAX_IMPULSE_LENGTH and long["impulseLengthCapped"]
+    designed = dict(base, render={**base["render"], "directSound": "design",
+                                  "impulseLength": 0.2})
+    (tmp_path / "designed").mkdir()
+    row = dataset.run_case(str(tmp_path / "designed"), dataset.cases(designed)[0])
+    assert row["directSoundLevel"] == 1 and row["directSoundErrorDb"][0] < -6
+
+
+def test_a_t60_is_met_by_the_solved_absorption_or_refused_with_its_case():
+    rooms = {"count": 3, "room": {"width": {"min": 5, "max": 12}, "depth": 5, "t60": 1.5}}
+    for case in dataset.cases(rooms):
+        estimate = dataset._estimate(dataset.design_of(case))
+        assert dataset._band(estimate, 1000)["eyring"] == pytest.approx(1.5, rel=2e-3)
+    with pytest.raises(dataset.RoomsError, match=r"case-000000: room.t60 0.02 s needs a wall "
+                                                 r"absorption of [0-9.]+ .*0 to 1"):
+        dataset.cases({"room": {"t60": 0.02}})
+    with pytest.raises(dataset.RoomsError, match="case-000001: .*300 s .*air"):
+        dataset.cases({"room": {"t60": [1, 300]}})
+    with pytest.raises(dataset.RoomsError, match="give one"):
+        dataset.cases({"room": {"t60": 1, "material": "brick-unglazed"}})
+
+
 def test_a_killed_run_rerun_gives_the_same_files_and_table(reference, tmp_path):
     description = tmp_path / "rooms.json"
     description.write_text(json.dumps(ROOMS))
@@ -46,9 +119,10 @@ def test_a_killed_run_rerun_gives_the_same_files_and_table(reference, tmp_path):
     run = subprocess.Popen(command, start_new_session=True)
     while not (out / "case-000002.json").exists() and run.poll() is None:
         time.sleep(0.01)
-    if run.poll() is None:
-        os.killpg(run.pid, signal.SIGKILL)
+    # The parent alone is killed: its worker must notice and end.
+    run.kill()
     run.wait()
+    assert group_ends(run.pid)
     # A half-written case: audio without metadata, and a stray temporary.
     (out / "case-000005.wav").write_bytes(b"RIFF")
     (out / "..case-000006.123.wav.part.zmtmp-1-0").write_bytes(b"RIFF")
@@ -56,12 +130,53 @@ def test_a_killed_run_rerun_gives_the_same_files_and_table(reference, tmp_path):
     assert contents(out) == reference
 
 
+def group_ends(group, seconds=5):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        try:
+            os.killpg(group, 0)
+        except ProcessLookupError:
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def test_ctrl_c_and_a_second_run_into_the_same_folder(tmp_path):
+    many = dict(ROOMS, count=50)  # more than a moment's work
+    description = tmp_path / "rooms.json"
+    description.write_text(json.dumps(many))
+    out = tmp_path / "out"
+    run = subprocess.Popen([sys.executable, "-m", "zm", "dataset", str(description), str(out),
+                            "--workers", "2", "--quiet"], start_new_session=True,
+                           stderr=subprocess.PIPE, text=True)
+    while not (out / "case-000000.json").exists() and run.poll() is None:
+        time.sleep(0.01)
+    with pytest.raises(dataset.FolderInUse, match="in use by another dataset run"):
+        dataset.generate(many, out, progress=False)
+    # As a terminal's Ctrl-C: to the whole process group.
+    os.killpg(run.pid, signal.SIGINT)
+    _, errors = run.communicate(timeout=30)
+    assert run.returncode == 130 and "interrupted" in errors and "Traceback" not in errors
+    assert group_ends(run.pid)
+    assert not [name for name in os.listdir(out) if name.endswith(".part")]
+
+
+def test_a_folder_made_under_the_old_name_resumes(reference, tmp_path):
+    for name, data in reference.items():
+        if name not in ("metadata.jsonl", "case-000004.json", "case-000004.wav"):
+            (tmp_path / ("spec.json" if name == "rooms.json" else name)).write_bytes(data)
+    dataset.generate(ROOMS, tmp_path, workers=1, progress=False)
+    assert contents(tmp_path) == reference
+
+
 def test_a_description_that_cannot_be_used_is_refused_before_any_work(tmp_path):
     for bad, key in (({"room": {"material": "no-such"}}, "room.material"),
                      ({"room": {"shape": "round"}}, "room.shape"),
                      ({"rooms": {}}, "rooms"),
-                     ({"room": {"width": {"min": 5, "max": 1}}}, "room.width")):
-        with pytest.raises(dataset.SpecError, match=key):
+                     ({"room": {"width": {"min": 5, "max": 1}}}, "room.width"),
+                     ({"render": {"sampleRate": 4000}}, "render.sampleRate"),
+                     ({"render": {"directSound": "loud"}}, "render.directSound")):
+        with pytest.raises(dataset.RoomsError, match=key):
             dataset.generate(bad, tmp_path / "out", progress=False)
     assert not (tmp_path / "out").exists()
 

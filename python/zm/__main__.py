@@ -23,6 +23,9 @@ def main(argv=None):
     except (ZmError, ValueError, OSError) as e:
         print(f"zm: {e}", file=sys.stderr)
         return 1
+    except KeyboardInterrupt:
+        print("zm: interrupted; finished cases are kept, run again to go on", file=sys.stderr)
+        return 130
     print(table)
     return 0
 
