@@ -174,6 +174,16 @@ double NoiseLevel(const std::vector<double>& samples) {
   return double(EnergySum(samples, tailStart, samples.size()) / (samples.size() - tailStart));
 }
 
+// True when the last tenth of the signal is more than 2 dB below the tenth
+// before it: the signal ends while it still decays.
+bool StillDecaying(const std::vector<double>& samples) {
+  const size_t tenth = samples.size() / 10;
+  if (tenth == 0) return false;
+  const size_t last = samples.size() - tenth;
+  return EnergySum(samples, last - tenth, last) >
+         std::pow(10.0, 0.2) * EnergySum(samples, last, samples.size());
+}
+
 // The level of the first 10 ms after the onset against the noise floor.
 double DynamicRange(const std::vector<double>& samples, size_t onset, int sampleRate,
                     double noiseLevel) {
@@ -218,13 +228,14 @@ void MeasureDecayTimes(const std::vector<double>& samples, size_t onset, int sam
     DecayFit fit = FitDecay(edc, sampleRate, upper, lower);
     if (fit.valid && !(localLevel(onset + fit.lastIndex) >= 10.0 * noiseLevel)) {
       fit.valid = false;
-      // A file that ends less than the fit's depth and 10 dB more below its
-      // start was cut (or sank into noise) too early; say so, and where.
-      if (p.dynamicRange < -lower + 10.0) {
+      // A noise floor is steady and lies well below the start; a response
+      // cut too early is still falling when the file ends, or has hardly
+      // fallen at all. Say which, and where the cut is.
+      if (StillDecaying(samples) || p.dynamicRange < -lower + 10.0) {
         fit.failure = Printf(
-            "the response is cut at %.2f s, only %.0f dB below its start, "
-            "before it decays by %.0f dB",
-            double(samples.size()) / sampleRate, p.dynamicRange, -lower);
+            "the response is cut at %.2f s, still decaying, before it decays by "
+            "%.0f dB",
+            double(samples.size()) / sampleRate, -lower);
       } else {
         fit.failure = "the noise floor is too high: the decay reaches " + FormatLevel(lower) +
                       " less than 10 dB above the level of the file's last tenth";
