@@ -80,7 +80,7 @@ OLD_DESCRIPTION = "spec.json"
 LOCK = ".lock"
 # The engine's seeds run from 0 to 932541999.
 SEED_LIMIT = 932541999
-MIN_SAMPLE_RATE = 8000
+LOWEST_SAMPLE_RATE = 8000
 # "auto" impulse lengths stop here: a room of painted plaster can ring for
 # tens of seconds in a plan without floor and ceiling, which no dataset
 # wants to store. A capped row says so.
@@ -146,9 +146,9 @@ def _check_values(key, values, value):
     if key == "room.t60" and not all(_number(v) and v > 0 for v in values):
         raise RoomsError("room.t60: expected seconds above 0")
     if key == "render.sampleRate" and (_is_range(value) or not all(
-            isinstance(v, int) and v >= MIN_SAMPLE_RATE for v in values)):
+            isinstance(v, int) and v >= LOWEST_SAMPLE_RATE for v in values)):
         raise RoomsError(f"render.sampleRate: expected whole numbers of Hz from "
-                         f"{MIN_SAMPLE_RATE} (a fixed value, a list or a choice)")
+                         f"{LOWEST_SAMPLE_RATE} (a fixed value, a list or a choice)")
     if key == "render.impulseLength" and not all(
             v == "auto" or (_number(v) and v > 0) for v in values):
         raise RoomsError("render.impulseLength: expected \"auto\" or seconds above 0")
@@ -530,10 +530,12 @@ class _FolderLock:
             return self
         try:
             fcntl.flock(self.file, fcntl.LOCK_EX | fcntl.LOCK_NB)
-        except OSError:
+        except BlockingIOError:
             self.file.close()
             raise FolderInUse(f"{os.path.dirname(self.path)} is in use by another dataset run; "
                               "wait for it to end or choose another folder") from None
+        except OSError:  # a file system without locks: runs are not guarded
+            pass
         return self
 
     def __exit__(self, *exc):
