@@ -119,10 +119,9 @@ def test_a_killed_run_rerun_gives_the_same_files_and_table(reference, tmp_path):
     run = subprocess.Popen(command, start_new_session=True)
     while not (out / "case-000002.json").exists() and run.poll() is None:
         time.sleep(0.01)
-    # The parent alone is killed: its worker must notice and end.
-    run.kill()
+    if run.poll() is None:
+        os.killpg(run.pid, signal.SIGKILL)
     run.wait()
-    assert group_ends(run.pid)
     # A half-written case: audio without metadata, and a stray temporary.
     (out / "case-000005.wav").write_bytes(b"RIFF")
     (out / "..case-000006.123.wav.part.zmtmp-1-0").write_bytes(b"RIFF")
@@ -141,16 +140,22 @@ def group_ends(group, seconds=5):
     return False
 
 
-def test_ctrl_c_and_a_second_run_into_the_same_folder(tmp_path):
+def test_ctrl_c_a_second_run_and_a_killed_parent(tmp_path):
     many = dict(ROOMS, count=50)  # more than a moment's work
     description = tmp_path / "rooms.json"
     description.write_text(json.dumps(many))
     out = tmp_path / "out"
-    run = subprocess.Popen([sys.executable, "-m", "zm", "dataset", str(description), str(out),
-                            "--workers", "2", "--quiet"], start_new_session=True,
-                           stderr=subprocess.PIPE, text=True)
-    while not (out / "case-000000.json").exists() and run.poll() is None:
-        time.sleep(0.01)
+
+    def start():
+        run = subprocess.Popen([sys.executable, "-m", "zm", "dataset", str(description), str(out),
+                                "--workers", "2", "--quiet"], start_new_session=True,
+                               stderr=subprocess.PIPE, text=True)
+        finished = len(os.listdir(out)) if out.exists() else 0
+        while (not out.exists() or len(os.listdir(out)) <= finished + 2) and run.poll() is None:
+            time.sleep(0.01)
+        return run
+
+    run = start()
     with pytest.raises(dataset.FolderInUse, match="in use by another dataset run"):
         dataset.generate(many, out, progress=False)
     # As a terminal's Ctrl-C: to the whole process group.
@@ -159,6 +164,11 @@ def test_ctrl_c_and_a_second_run_into_the_same_folder(tmp_path):
     assert run.returncode == 130 and "interrupted" in errors and "Traceback" not in errors
     assert group_ends(run.pid)
     assert not [name for name in os.listdir(out) if name.endswith(".part")]
+    # The parent alone killed: its workers notice and end.
+    run = start()
+    run.kill()
+    run.communicate()
+    assert group_ends(run.pid)
 
 
 def test_a_folder_made_under_the_old_name_resumes(reference, tmp_path):
