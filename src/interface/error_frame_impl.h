@@ -5,15 +5,28 @@
 
 #include "support/exception.h"
 
+// libstdc++ unwinds a thread that is cancelled or calls pthread_exit with
+// this exception; it must pass through, or the process aborts.
+#if defined(__GLIBCXX__) && !defined(_WIN32)
+#include <cxxabi.h>
+#define ZM_HAS_FORCED_UNWIND 1
+#else
+#define ZM_HAS_FORCED_UNWIND 0
+#endif
+
 namespace zm {
 
 template <typename Job>
-void RunInErrorFrame(TErrorRecord* error, Job&& job) noexcept {
+void RunInErrorFrame(TErrorRecord* error, Job&& job) {
   // Without a record there is nowhere to report to; do nothing at all.
   if (error == nullptr) return;
   try {
     job();
     error->Failed = 0;
+#if ZM_HAS_FORCED_UNWIND
+  } catch (const abi::__forced_unwind&) {
+    throw;
+#endif
   } catch (const Exception& e) {
     ReportFailure(*error, e.Message());
   } catch (const std::bad_alloc&) {

@@ -5,6 +5,9 @@
 
 #include <cmath>
 #include <cstring>
+#if defined(__GLIBC__)
+#include <pthread.h>
+#endif
 
 #include "design_builder.h"
 #include "scratch_folder.h"
@@ -122,6 +125,40 @@ TEST_F(Process, AbortWritesNothingReportsSuccessAndKeepsAnExistingFile) {
   EXPECT_EQ(Get("keep.wav"), "precious bytes");
   EXPECT_EQ(Listing(), std::set<std::string>{"keep.wav"});
 }
+
+#if defined(__GLIBC__)
+// What an interpreter does to a thread that wants its lock while it shuts
+// down: the thread ends inside the callback, unwound through the export.
+void ZM_CALLBACK EndThisThread(int32_t, int32_t, void*) {
+  pthread_exit(nullptr);
+}
+
+void* ProcessEndingInTheCallback(void* design) {
+  TErrorRecord error{};
+  uint8_t abortFlag = 0;
+  ZM_process(static_cast<const TDesignRecord*>(design), "unused.wav", &error, &abortFlag,
+             EndThisThread, nullptr, 0);
+  return design;
+}
+
+TEST_F(Process, ThreadEndedInTheCallbackIsUnwoundThroughTheExport) {
+  // Swallowed by the error frame, the unwind would abort the process; let
+  // through, it releases the job's objects (the tracer's helper thread too).
+  const DesignBuilder b = DirectDesign(3.44, 0, 1000);
+  EXPECT_EXIT(
+      {
+        pthread_t thread;
+        void* result = &thread;
+        const void* design = &b.Record();
+        if (pthread_create(&thread, nullptr, ProcessEndingInTheCallback,
+                           const_cast<void*>(design)) == 0) {
+          pthread_join(thread, &result);
+        }
+        std::exit(result == nullptr ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 TEST_F(Process, IntegerRendersDifferOnlyByTheirDither) {
   DesignBuilder b = DirectDesign(4.0, 0, 200);
