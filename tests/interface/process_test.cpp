@@ -144,6 +144,9 @@ void* ProcessEndingInTheCallback(void* design) {
 TEST_F(Process, ThreadEndedInTheCallbackIsUnwoundThroughTheExport) {
   // Swallowed by the error frame, the unwind would abort the process; let
   // through, it releases the job's objects (the tracer's helper thread too).
+  // The child runs afresh rather than forked: sanitizers keep threads of
+  // their own.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   const DesignBuilder b = DirectDesign(3.44, 0, 1000);
   EXPECT_EXIT(
       {
