@@ -10,14 +10,18 @@
 #if defined(__GLIBCXX__) && !defined(_WIN32)
 #include <cxxabi.h>
 #define ZM_HAS_FORCED_UNWIND 1
+// It carries no exception object, which the sanitizer's null check of the
+// handler's reference would report.
+#define ZM_CATCHES_FORCED_UNWIND __attribute__((no_sanitize("null")))
 #else
 #define ZM_HAS_FORCED_UNWIND 0
+#define ZM_CATCHES_FORCED_UNWIND
 #endif
 
 namespace zm {
 
 template <typename Job>
-void RunInErrorFrame(TErrorRecord* error, Job&& job) {
+ZM_CATCHES_FORCED_UNWIND void RunInErrorFrame(TErrorRecord* error, Job&& job) {
   // Without a record there is nowhere to report to; do nothing at all.
   if (error == nullptr) return;
   try {
