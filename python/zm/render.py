@@ -11,12 +11,10 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from ._calls import tool_call, tool_text
-from ._library import PROGRESS_CALLBACK, ErrorRecord, libraries
+from ._library import GROUP_COUNT, LEAD_IN_FRAMES, PROGRESS_CALLBACK, ErrorRecord, libraries
 from .design import as_design
 from .errors import ZmError
 
-GROUP_COUNT = 64
-LEAD_IN_FRAMES = 512
 # A sound starts where the signal first reaches this fraction of the file's
 # peak (-20 dB): the rule of the zm tool's render summary.
 ONSET_FRACTION = 0.1
