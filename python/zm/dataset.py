@@ -61,11 +61,11 @@ import os
 import random
 import signal
 import threading
-import uuid
 
 import numpy as np
 
 from ._calls import tool_call, tool_text
+from ._files import temporary_beside, write_replacing
 from ._library import libraries
 from .design import Design, catalogue
 from .errors import ZmError
@@ -374,17 +374,6 @@ def _figures(report):
     return row, reasons
 
 
-def _write_replacing(path, text):
-    temporary = f"{os.path.dirname(path)}/.{os.path.basename(path)}.{uuid.uuid4().hex}.part"
-    try:
-        with open(temporary, "w", encoding="utf-8") as file:
-            file.write(text)
-        os.replace(temporary, path)
-    finally:
-        if os.path.exists(temporary):
-            os.remove(temporary)
-
-
 def _receiver_channels(design_document, channels):
     used = sorted({w.get("channel", 0) for w in design_document["walls"] if w.get("receiver")})
     return [c for c in used if c < channels]
@@ -435,8 +424,7 @@ def run_case(out_dir, case):
     row.update(notes)
     document = design_of(case, direct_level=level, impulse_length=length)
     audio = os.path.join(out_dir, name + ".wav")
-    rendered = os.path.join(out_dir, f".{name}.{uuid.uuid4().hex}.engine.wav.part")
-    written = os.path.join(out_dir, f".{name}.{uuid.uuid4().hex}.wav.part")
+    rendered, written = temporary_beside(audio), temporary_beside(audio)
     try:
         # The rooms are built here, closed and valid: no probe rays needed.
         render_file(document, rendered, check=False)
@@ -459,7 +447,7 @@ def run_case(out_dir, case):
     figures, missing = _figures(analyze(samples[:, :1], fs))
     row.update(file=name + ".wav", channels=samples.shape[1], **figures)
     row["reasons"] = {**reasons, **missing}
-    _write_replacing(sidecar, json.dumps(row, sort_keys=True) + "\n")
+    write_replacing(sidecar, json.dumps(row, sort_keys=True) + "\n")
     return row
 
 
@@ -550,7 +538,7 @@ def _keep_description(out_dir, rooms):
     old = os.path.join(out_dir, OLD_DESCRIPTION)
     stored = path if os.path.exists(path) else old if os.path.exists(old) else None
     if stored is None:
-        _write_replacing(path, text)
+        write_replacing(path, text)
         return
     with open(stored, encoding="utf-8") as file:
         if file.read() != text:
@@ -608,5 +596,5 @@ def write_table(out_dir, all_cases):
         with open(os.path.join(out_dir, case["case"] + ".json"), encoding="utf-8") as file:
             lines.append(file.read().strip())
     path = os.path.join(out_dir, TABLE)
-    _write_replacing(path, "\n".join(lines) + "\n")
+    write_replacing(path, "\n".join(lines) + "\n")
     return path
