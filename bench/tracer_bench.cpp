@@ -72,10 +72,17 @@ void FindNearestHitBench(benchmark::State& state) {
 BENCHMARK(FindNearestHitBench)->Arg(4)->Arg(150);
 
 // The tracer's hit test in a star-shaped room of `range(0)` walls, whole
-// table (range(1) = 0) or through clusters (1), on rays that reflect from
-// wall to wall as in a trace: each test waits for the one before.
+// table (range(1) = 0) or through clusters (1), on the SIMD path range(2),
+// on rays that reflect from wall to wall as in a trace: each test waits for
+// the one before.
 void WallScanBench(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
+  const auto path = static_cast<TSimdPath>(state.range(2));
+  if (!ForceSimdPath(path)) {
+    state.SkipWithError("path not available");
+    return;
+  }
+  state.SetLabel(SimdPathName(path));
   test::DesignBuilder design;
   const int material = design.AddMaterial("wall", 0.9, 0.1);
   for (int i = 0; i < count; ++i) {
@@ -103,8 +110,9 @@ void WallScanBench(benchmark::State& state) {
     draw = draw * 3.7 - std::floor(draw * 3.7);
   }
   state.SetItemsProcessed(state.iterations());
+  ForceSimdPath(BestSimdPath());
 }
-BENCHMARK(WallScanBench)->ArgsProduct({{8, 32, 64, 140}, {0, 1}});
+BENCHMARK(WallScanBench)->ArgsProduct({{4, 8, 12, 16, 24, 32, 64, 140}, {0, 1}, {0, 1, 2, 3}});
 
 void FilterTableBench(benchmark::State& state) {
   test::DesignBuilder design;
