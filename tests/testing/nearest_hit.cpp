@@ -1,4 +1,4 @@
-#include "tracer/geometry.h"
+#include "nearest_hit.h"
 
 #include <cmath>
 
