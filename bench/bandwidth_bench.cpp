@@ -16,6 +16,7 @@
 #include <numbers>
 #include <vector>
 
+#include "arrivals.h"
 #include "design_builder.h"
 #include "impulse/accumulator.h"
 #include "impulse/impulse.h"
@@ -97,7 +98,8 @@ void AccumulateD(benchmark::State& state) {
   TImpulse impulse(scene);
   for (auto _ : state) {
     TAccumulator accumulator(impulse, state.range(0) != 0);
-    for (const Arrival& a : arrivals) accumulator.Add(a.time, a.amplitude, a.gains, a.channel);
+    for (const Arrival& a : arrivals)
+      AddArrival(accumulator, a.time, a.amplitude, a.gains, a.channel);
     accumulator.Finish();
   }
   const double tableBytes = 2.0 * kTapValues * impulse.FilterTaps * sizeof(double);

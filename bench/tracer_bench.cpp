@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "arrivals.h"
 #include "design_builder.h"
 #include "impulse/impulse.h"
+#include "nearest_hit.h"
 #include "scene/hydra.h"
 #include "tracer/geometry.h"
 #include "tracer/tracer.h"
@@ -34,7 +36,7 @@ void AddArrivalBench(benchmark::State& state) {
   const double gains[8] = {1.0, 0.95, 0.9, 0.8, 0.7, 0.6, 0.5, 0.4};
   size_t i = 0;
   for (auto _ : state) {
-    impulse.AddArrival(times[i & 4095], 0.01, gains, static_cast<int32_t>(i & 1));
+    AddArrival(impulse, times[i & 4095], 0.01, gains, static_cast<int32_t>(i & 1));
     ++i;
   }
   state.SetItemsProcessed(state.iterations());
@@ -72,10 +74,17 @@ void FindNearestHitBench(benchmark::State& state) {
 BENCHMARK(FindNearestHitBench)->Arg(4)->Arg(150);
 
 // The tracer's hit test in a star-shaped room of `range(0)` walls, whole
-// table (range(1) = 0) or through clusters (1), on rays that reflect from
-// wall to wall as in a trace: each test waits for the one before.
+// table (range(1) = 0) or through clusters (1), on the SIMD path range(2),
+// on rays that reflect from wall to wall as in a trace: each test waits for
+// the one before.
 void WallScanBench(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
+  const auto path = static_cast<TSimdPath>(state.range(2));
+  if (!ForceSimdPath(path)) {
+    state.SkipWithError("path not available");
+    return;
+  }
+  state.SetLabel(SimdPathName(path));
   test::DesignBuilder design;
   const int material = design.AddMaterial("wall", 0.9, 0.1);
   for (int i = 0; i < count; ++i) {
@@ -103,8 +112,9 @@ void WallScanBench(benchmark::State& state) {
     draw = draw * 3.7 - std::floor(draw * 3.7);
   }
   state.SetItemsProcessed(state.iterations());
+  ForceSimdPath(BestSimdPath());
 }
-BENCHMARK(WallScanBench)->ArgsProduct({{8, 32, 64, 140}, {0, 1}});
+BENCHMARK(WallScanBench)->ArgsProduct({{4, 8, 12, 16, 24, 32, 64, 140}, {0, 1}, {0, 1, 2, 3}});
 
 void FilterTableBench(benchmark::State& state) {
   test::DesignBuilder design;

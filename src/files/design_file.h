@@ -11,10 +11,8 @@
 namespace zm {
 
 namespace msg::zm {
-inline constexpr MessageText sInvalidSignature{"zm.sinvalidsignature",
-                                               "Invalid signature present in the specified file"};
+inline constexpr MessageText sInvalidSignature{"Invalid signature present in the specified file"};
 inline constexpr MessageText sDesignBlockTooShort{
-    "zm.sdesignblocktooshort",
     "Design block of %d bytes is shorter than its layout of %d bytes (\"%s\")"};
 }  // namespace msg::zm
 

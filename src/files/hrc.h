@@ -36,11 +36,9 @@ class EHRCDataCorrupt : public EDataFormatError {
 
 namespace msg::hrc {
 inline constexpr MessageText sHrcDataBlockNotFound{
-    "hrc.shrcdatablocknotfound", "HRC block not found in resource \"%s\" at pos %d"};
-inline constexpr MessageText sHrcDataCorrupt{"hrc.shrcdatacorrupt",
-                                             "Corrupt HRC block in resource \"%s\" at pos %d"};
+    "HRC block not found in resource \"%s\" at pos %d"};
+inline constexpr MessageText sHrcDataCorrupt{"Corrupt HRC block in resource \"%s\" at pos %d"};
 inline constexpr MessageText sHrcDestinationTooSmall{
-    "hrc.shrcdestinationtoosmall",
     "HRC block of %d bytes in resource \"%s\" at pos %d does not fit a buffer of %d bytes"};
 }  // namespace msg::hrc
 

@@ -130,45 +130,29 @@ class ERscClosed : public Exception {
 };
 
 namespace msg::rscopen {
-inline constexpr MessageText sRscNotFound{"rscopen.srscnotfound", "Resource \"%s\" not found"};
+inline constexpr MessageText sRscNotFound{"Resource \"%s\" not found"};
 }  // namespace msg::rscopen
 
 namespace msg::rsc {
-inline constexpr MessageText sRscErased{"rsc.srscerased",
-                                        "Cannot work with erased resource \"%s\""};
-inline constexpr MessageText sRscFileOpenFailed{"rsc.srscfileopenfailed",
-                                                "File open error (\"%s\", mode %d)"};
-inline constexpr MessageText sRscInvalidMode{"rsc.srscinvalidmode",
-                                             "Invalid resource open mode (\"%s\", mode %d)"};
-inline constexpr MessageText sRscReadPastEnd{"rsc.srscreadpastend",
-                                             "Read past end of resource \"%s\""};
-inline constexpr MessageText sRscReadDenied{"rsc.srscreaddenied", "Resource \"%s\" cannot be read"};
-inline constexpr MessageText sRscWriteDenied{"rsc.srscwritedenied",
-                                             "Resource \"%s\" cannot be written"};
-inline constexpr MessageText sRscFileReadError{"rsc.srscfilereaderror", "File read error (\"%s\")"};
-inline constexpr MessageText sRscFileWriteError{"rsc.srscfilewriteerror",
-                                                "File write error (\"%s\")"};
-inline constexpr MessageText sRscFileEraseError{"rsc.srscfileeraseerror",
-                                                "File erase error (\"%s\")"};
-inline constexpr MessageText sRscFileFlushError{"rsc.srscfileflusherror",
-                                                "File flush error (\"%s\")"};
-inline constexpr MessageText sRscSetFilePosError{"rsc.srscsetfileposerror",
-                                                 "File position %d set error (\"%s\")"};
-inline constexpr MessageText sRscGetFilePosError{"rsc.srscgetfileposerror",
-                                                 "File position get error (\"%s\")"};
-inline constexpr MessageText sRscSetFileSizeError{"rsc.srscsetfilesizeerror",
-                                                  "Error setting file length to %d (\"%s\")"};
-inline constexpr MessageText sRscGetFileSizeError{"rsc.srscgetfilesizeerror",
-                                                  "Error getting file length (\"%s\")"};
-inline constexpr MessageText sRscDiskFull{"rsc.srscdiskfull",
-                                          "Disk full writing %d bytes to \"%s\""};
-inline constexpr MessageText sRscInvalidPosition{"rsc.srscinvalidposition",
-                                                 "Invalid seek position %d (\"%s\")"};
-inline constexpr MessageText sRscInvalidLength{"rsc.srscinvalidlength",
-                                               "Invalid new length %d (\"%s\")"};
-inline constexpr MessageText sRscInvalidCount{"rsc.srscinvalidcount",
-                                              "Invalid data count %d (\"%s\")"};
-inline constexpr MessageText sRscClosed{"rsc.srscclosed", "Resource \"%s\" is closed"};
+inline constexpr MessageText sRscErased{"Cannot work with erased resource \"%s\""};
+inline constexpr MessageText sRscFileOpenFailed{"File open error (\"%s\", mode %d)"};
+inline constexpr MessageText sRscInvalidMode{"Invalid resource open mode (\"%s\", mode %d)"};
+inline constexpr MessageText sRscReadPastEnd{"Read past end of resource \"%s\""};
+inline constexpr MessageText sRscReadDenied{"Resource \"%s\" cannot be read"};
+inline constexpr MessageText sRscWriteDenied{"Resource \"%s\" cannot be written"};
+inline constexpr MessageText sRscFileReadError{"File read error (\"%s\")"};
+inline constexpr MessageText sRscFileWriteError{"File write error (\"%s\")"};
+inline constexpr MessageText sRscFileEraseError{"File erase error (\"%s\")"};
+inline constexpr MessageText sRscFileFlushError{"File flush error (\"%s\")"};
+inline constexpr MessageText sRscSetFilePosError{"File position %d set error (\"%s\")"};
+inline constexpr MessageText sRscGetFilePosError{"File position get error (\"%s\")"};
+inline constexpr MessageText sRscSetFileSizeError{"Error setting file length to %d (\"%s\")"};
+inline constexpr MessageText sRscGetFileSizeError{"Error getting file length (\"%s\")"};
+inline constexpr MessageText sRscDiskFull{"Disk full writing %d bytes to \"%s\""};
+inline constexpr MessageText sRscInvalidPosition{"Invalid seek position %d (\"%s\")"};
+inline constexpr MessageText sRscInvalidLength{"Invalid new length %d (\"%s\")"};
+inline constexpr MessageText sRscInvalidCount{"Invalid data count %d (\"%s\")"};
+inline constexpr MessageText sRscClosed{"Resource \"%s\" is closed"};
 }  // namespace msg::rsc
 
 }  // namespace zm

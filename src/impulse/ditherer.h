@@ -16,9 +16,8 @@
 namespace zm {
 
 namespace msg::dither {
-inline constexpr MessageText sBadBits{"dither.sbadbits", "No sample format for %d bits per sample"};
-inline constexpr MessageText sBadChannel{"dither.sbadchannel",
-                                         "Channel %d is outside a frame of %d channels"};
+inline constexpr MessageText sBadBits{"No sample format for %d bits per sample"};
+inline constexpr MessageText sBadChannel{"Channel %d is outside a frame of %d channels"};
 }  // namespace msg::dither
 
 // The largest absolute value among `count` samples, never below 1e-15 (also

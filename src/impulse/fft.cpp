@@ -8,7 +8,7 @@
 namespace zm {
 
 namespace msg::fft {
-inline constexpr MessageText sFftSize{"fft.sfftsize", "Transform size 2^%d is outside 2^2 to 2^24"};
+inline constexpr MessageText sFftSize{"Transform size 2^%d is outside 2^2 to 2^24"};
 }  // namespace msg::fft
 
 TFastFourierTransform::TFastFourierTransform(int32_t log2Size) {

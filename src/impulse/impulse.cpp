@@ -72,7 +72,6 @@ TImpulse::TImpulse(const THydra& scene, int32_t threads) : Scene(&scene) {
 
   BuildFilterTable(options.WindowType, threads);
   TapKernel_ = TapKernelFor(ActiveSimdPath());
-  taps_.Reset(static_cast<size_t>(TapsPerArrival()), false);
 
   FirstDirectTime = kNoArrivalTime;
   FirstReflectionTime = kNoArrivalTime;
@@ -163,13 +162,6 @@ void TImpulse::BuildPhases(int32_t from, int32_t to, int32_t windowType) {
       for (int v = 0; v < kTapValues; ++v) lane[v * kTapBlock] = values[v];
     }
   }
-}
-
-void TImpulse::AddArrival(double time, double amplitude, const double* gains, int32_t channel) {
-  TPlacedArrival placed;
-  if (!Place(time, amplitude, gains, channel, placed)) return;
-  if (!ComputeTaps(placed, taps_.get())) return;
-  AddTaps(placed, taps_.get(), placed.Start, placed.Start + FilterTaps);
 }
 
 bool TImpulse::Place(double time, double amplitude, const double* gains, int32_t channel,

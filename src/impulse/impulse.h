@@ -59,8 +59,7 @@ struct TPlacedArrival {
   int32_t Channel;
 };
 
-// Sees every arrival exactly as handed to AddArrival or Place, before any
-// check.
+// Sees every arrival exactly as handed to Place, before any check.
 // Meant for tests and diagnostics; an impulse without one pays one branch.
 class TArrivalObserver {
  public:
@@ -79,13 +78,11 @@ class TImpulse {
   TImpulse(const TImpulse&) = delete;
   TImpulse& operator=(const TImpulse&) = delete;
 
-  // Adds one arrival: time in seconds from emission, signed amplitude, the
-  // linear gains at the eight band frequencies, output channel 0..7.
-  // Arrivals that Place drops, or whose taps overflow the double range, add
-  // nothing. The same as Place, ComputeTaps and AddTaps over all samples.
-  void AddArrival(double time, double amplitude, const double* gains, int32_t channel);
+  // An arrival (time in seconds from emission, signed amplitude, the linear
+  // gains at the eight band frequencies, output channel 0..7) is added in
+  // three steps: Place, ComputeTaps, AddTaps.
 
-  // The first half of AddArrival: decides where the arrival lands, or drops
+  // Decides where the arrival lands, or drops
   // it silently (false) when its time is negative, not finite or past the
   // kept range, its channel lies outside 0..7, or its amplitude or a band
   // gain is not finite. An accepted arrival marks its channel used and
@@ -161,8 +158,6 @@ class TImpulse {
   double SampleRate_ = 44100.0;
   TArrivalObserver* Observer = nullptr;
   TTapKernel TapKernel_ = nullptr;
-  // AddArrival's taps, so that it allocates nothing per arrival.
-  TAlignedDoubles taps_;
 };
 
 }  // namespace zm

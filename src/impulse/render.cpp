@@ -18,9 +18,9 @@ namespace zm {
 
 namespace msg::render {
 inline constexpr MessageText sFixedGainZero{
-    "render.sfixedgainzero", "Fixed gain needs emitters with a nonzero level and ray count"};
+    "Fixed gain needs emitters with a nonzero level and ray count"};
 inline constexpr MessageText sBufferTooShort{
-    "render.sbuffertooshort", "Impulse buffer of %d samples cannot hold written end %d"};
+    "Impulse buffer of %d samples cannot hold written end %d"};
 }  // namespace msg::render
 
 namespace {

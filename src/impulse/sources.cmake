@@ -2,6 +2,7 @@ list(APPEND ZM_SOURCES
   # Accumulating arrivals.
   ${CMAKE_CURRENT_LIST_DIR}/impulse.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tap_kernels.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tap_applier.cpp
   ${CMAKE_CURRENT_LIST_DIR}/accumulator.cpp
   # Rendering them to the output file.
   ${CMAKE_CURRENT_LIST_DIR}/fft.cpp

@@ -12,7 +12,7 @@ namespace zm {
 
 namespace msg::wave {
 inline constexpr MessageText sTooLarge{
-    "wave.stoolarge", "The output of %d frames of %d channels is too large for a wave file"};
+    "The output of %d frames of %d channels is too large for a wave file"};
 }  // namespace msg::wave
 
 // Writes the whole file through `stream`, which must be fresh and at

@@ -7,8 +7,7 @@
 namespace zm {
 
 namespace msg::zm {
-inline constexpr MessageText sNullArgument{"zm.snullargument",
-                                           "Argument \"%s\" must not be a null pointer"};
+inline constexpr MessageText sNullArgument{"Argument \"%s\" must not be a null pointer"};
 }  // namespace msg::zm
 
 void RequireArgument(const void* pointer, const char* argumentName) {

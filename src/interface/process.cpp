@@ -11,8 +11,7 @@
 namespace zm {
 
 namespace msg::process {
-inline constexpr MessageText sGroupOutOfRange{"process.sgroupoutofrange",
-                                              "Emitter group %d is outside 0 to 63"};
+inline constexpr MessageText sGroupOutOfRange{"Emitter group %d is outside 0 to 63"};
 }  // namespace msg::process
 
 namespace {

@@ -47,53 +47,33 @@ inline constexpr int32_t kMaxSubArrivals = 1000;
 inline constexpr int32_t kMaxDirectSoundLevel = 2000;
 
 namespace msg::scene {
-inline constexpr MessageText sWallStartPoint{"scene.swallstartpoint",
-                                             "Wall %d: start point %d is outside 0 to 199"};
-inline constexpr MessageText sWallEndPoint{"scene.swallendpoint",
-                                           "Wall %d: end point %d is outside 0 to 199"};
-inline constexpr MessageText sWallMaterial{"scene.swallmaterial",
-                                           "Wall %d: material %d is outside 0 to 19"};
-inline constexpr MessageText sWallChannel{"scene.swallchannel",
-                                          "Wall %d: channel %d is outside 0 to 7"};
-inline constexpr MessageText sWallGain{"scene.swallgain", "Wall %d: gain is not a finite number"};
-inline constexpr MessageText sWallTooLong{"scene.swalltoolong",
-                                          "Wall %d: end points are too far apart"};
-inline constexpr MessageText sEmitterPoint{"scene.semitterpoint",
-                                           "Emitter %d: point %d is outside 0 to 199"};
-inline constexpr MessageText sEmitterDirection{"scene.semitterdirection",
-                                               "Emitter %d: direction is not a finite number"};
-inline constexpr MessageText sEmitterSpread{"scene.semitterspread",
-                                            "Emitter %d: spread is not a finite number"};
-inline constexpr MessageText sEmitterLevel{"scene.semitterlevel",
-                                           "Emitter %d: level is not a finite number"};
-inline constexpr MessageText sPointNotFinite{"scene.spointnotfinite",
-                                             "Point %d: coordinates are not finite numbers"};
+inline constexpr MessageText sWallStartPoint{"Wall %d: start point %d is outside 0 to 199"};
+inline constexpr MessageText sWallEndPoint{"Wall %d: end point %d is outside 0 to 199"};
+inline constexpr MessageText sWallMaterial{"Wall %d: material %d is outside 0 to 19"};
+inline constexpr MessageText sWallChannel{"Wall %d: channel %d is outside 0 to 7"};
+inline constexpr MessageText sWallGain{"Wall %d: gain is not a finite number"};
+inline constexpr MessageText sWallTooLong{"Wall %d: end points are too far apart"};
+inline constexpr MessageText sEmitterPoint{"Emitter %d: point %d is outside 0 to 199"};
+inline constexpr MessageText sEmitterDirection{"Emitter %d: direction is not a finite number"};
+inline constexpr MessageText sEmitterSpread{"Emitter %d: spread is not a finite number"};
+inline constexpr MessageText sEmitterLevel{"Emitter %d: level is not a finite number"};
+inline constexpr MessageText sPointNotFinite{"Point %d: coordinates are not finite numbers"};
 inline constexpr MessageText sPointOutOfRange{
-    "scene.spointoutofrange", "Point %d: coordinates times the coordinate scale are out of range"};
-inline constexpr MessageText sCoordinateScale{"scene.scoordinatescale",
-                                              "Coordinate scale is not a finite number"};
-inline constexpr MessageText sMaterialReflection{"scene.smaterialreflection",
-                                                 "Material %d: reflection is not a finite number"};
-inline constexpr MessageText sMaterialScatter{"scene.smaterialscatter",
-                                              "Material %d: scatter is not a finite number"};
+    "Point %d: coordinates times the coordinate scale are out of range"};
+inline constexpr MessageText sCoordinateScale{"Coordinate scale is not a finite number"};
+inline constexpr MessageText sMaterialReflection{"Material %d: reflection is not a finite number"};
+inline constexpr MessageText sMaterialScatter{"Material %d: scatter is not a finite number"};
 inline constexpr MessageText sMaterialBandFactor{
-    "scene.smaterialbandfactor", "Material %d: band factor %d is not a finite number"};
-inline constexpr MessageText sOptionNotFinite{"scene.soptionnotfinite",
-                                              "%s is not a finite number"};
-inline constexpr MessageText sSampleRate{"scene.ssamplerate", "Sample rate %d is above %d"};
-inline constexpr MessageText sBitsPerSample{"scene.sbitspersample",
-                                            "Bits per sample %d is not 8, 16, 24 or 32"};
-inline constexpr MessageText sFilterLength{"scene.sfilterlength",
-                                           "Filter length %d is outside %d to %d"};
-inline constexpr MessageText sImpulseTooLong{"scene.simpulsetoolong",
-                                             "Impulse length gives more than %d samples at %d Hz"};
-inline constexpr MessageText sSubArrivals{"scene.ssubarrivals", "Sub-arrivals %d is above %d"};
-inline constexpr MessageText sDirectSoundLevel{"scene.sdirectsoundlevel",
-                                               "Direct sound level %d is above %d"};
-inline constexpr MessageText sFixedGainTooLarge{"scene.sfixedgaintoolarge",
-                                                "Fixed gain is too large"};
-inline constexpr MessageText sGroupRayTotal{"scene.sgroupraytotal",
-                                            "Group %d: total ray count exceeds 2147483647"};
+    "Material %d: band factor %d is not a finite number"};
+inline constexpr MessageText sOptionNotFinite{"%s is not a finite number"};
+inline constexpr MessageText sSampleRate{"Sample rate %d is above %d"};
+inline constexpr MessageText sBitsPerSample{"Bits per sample %d is not 8, 16, 24 or 32"};
+inline constexpr MessageText sFilterLength{"Filter length %d is outside %d to %d"};
+inline constexpr MessageText sImpulseTooLong{"Impulse length gives more than %d samples at %d Hz"};
+inline constexpr MessageText sSubArrivals{"Sub-arrivals %d is above %d"};
+inline constexpr MessageText sDirectSoundLevel{"Direct sound level %d is above %d"};
+inline constexpr MessageText sFixedGainTooLarge{"Fixed gain is too large"};
+inline constexpr MessageText sGroupRayTotal{"Group %d: total ray count exceeds 2147483647"};
 }  // namespace msg::scene
 
 // A design the engine cannot work with safely.

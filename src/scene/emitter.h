@@ -14,7 +14,7 @@ class TEmitter {
 
   double X, Y;
   double Direction;
-  int32_t RayCount;  // the tracer may replace it by DefaultRayCount
+  int32_t RayCount;  // DefaultRayCount where UseDefaultRayCount (the scene sets it)
   double Spread;
   bool RandomDirections;
   double Level;

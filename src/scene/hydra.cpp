@@ -72,6 +72,10 @@ THydra::THydra(const TDesignRecord& design) {
   }
 
   Options = std::make_unique<TOptions>(design);
+  // Settled once here, so that the checks and the tracer count the same rays.
+  for (auto& emitter : Emitters) {
+    if (emitter->UseDefaultRayCount) emitter->RayCount = Options->DefaultRayCount;
+  }
   CheckOptionsInScene();
   guard.Done();
 }
@@ -121,7 +125,7 @@ void THydra::CheckGroup(int32_t group) const {
   for (int32_t e = 0; e < EmitterCount; ++e) {
     const TEmitter& emitter = *Emitters[e];
     // An emitter without rays never reads its fan.
-    if (emitter.Group != group || RaysOf(emitter) <= 0) continue;
+    if (emitter.Group != group || emitter.RayCount <= 0) continue;
     if (!IsFinite(emitter.Direction)) {
       RefuseDesign(msg::scene::sEmitterDirection, {emitterSlots_[e]});
     }
@@ -144,15 +148,10 @@ void THydra::Release() {
   for (auto& group : Groups) group.reset();
 }
 
-int32_t THydra::RaysOf(const TEmitter& emitter) const {
-  if (!emitter.UseDefaultRayCount) return emitter.RayCount;
-  return Options ? Options->DefaultRayCount : 0;
-}
-
 int32_t THydra::GroupRayTotal(int32_t group) const {
   int64_t total = 0;
   for (const auto& emitter : Emitters) {
-    const int32_t count = RaysOf(*emitter);
+    const int32_t count = emitter->RayCount;
     if (emitter->Group == group && count > 0) total += count;
   }
   // The progress callback counts rays in an int32.

@@ -57,9 +57,6 @@ class THydra {
   // of the air, which the tracer always reads. `slots` gives each used
   // material's record slot, for the messages.
   void CheckMaterials(const std::vector<std::pair<const TMaterial*, int>>& slots) const;
-  // The rays `emitter` will send: DefaultRayCount for one that uses it (the
-  // tracer sets that when it starts); zero or less sends none.
-  int32_t RaysOf(const TEmitter& emitter) const;
   // Refuses option values whose use depends on other parts of the scene.
   void CheckOptionsInScene() const;
 

@@ -30,11 +30,10 @@ class ENotFound : public Exception {
 };
 
 namespace msg::bbtree {
-inline constexpr MessageText sDuplicateItem{"bbtree.sduplicateitem", "Duplicate BBTree item"};
+inline constexpr MessageText sDuplicateItem{"Duplicate BBTree item"};
 }  // namespace msg::bbtree
 namespace msg::material {
-inline constexpr MessageText sMaterialNotFound{"material.smaterialnotfound",
-                                               "Material \"%s\" not found"};
+inline constexpr MessageText sMaterialNotFound{"Material \"%s\" not found"};
 }  // namespace msg::material
 
 // Owns one material; the list's element.

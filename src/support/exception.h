@@ -11,10 +11,9 @@
 
 namespace zm {
 
-// One entry of a module's message table: the key under which the text is
-// known (module.sname) and the text with its "%s"/"%d" placeholders.
+// One entry of a module's message table: the text with its "%s"/"%d"
+// placeholders.
 struct MessageText {
-  std::string_view key;
   std::string_view text;
 };
 
@@ -72,10 +71,10 @@ class EDataFormatError : public Exception {
 
 // Messages of the runtime itself.
 namespace msg::runtime {
-inline constexpr MessageText sInvalidOp{"sysconst.sinvalidop", "Invalid floating point operation"};
-inline constexpr MessageText sOutOfMemory{"sysconst.soutofmemory", "Out of memory"};
+inline constexpr MessageText sInvalidOp{"Invalid floating point operation"};
+inline constexpr MessageText sOutOfMemory{"Out of memory"};
 // Something was thrown that carries no message at all.
-inline constexpr MessageText sUnknownFailure{"sysconst.sunknownfailure", "Unknown failure"};
+inline constexpr MessageText sUnknownFailure{"Unknown failure"};
 }  // namespace msg::runtime
 
 }  // namespace zm

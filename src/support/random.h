@@ -14,7 +14,7 @@ namespace zm {
 
 namespace msg::random {
 inline constexpr MessageText sParametersOutOfRange{
-    "random.sparametersoutofrange", "Random number generator parameters out of range"};
+    "Random number generator parameters out of range"};
 }  // namespace msg::random
 
 class TRandomNumberGenerator {

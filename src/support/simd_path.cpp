@@ -14,7 +14,7 @@ bool SimdPathAvailable(TSimdPath path) {
   switch (path) {
     case TSimdPath::Portable:
       return true;
-#if defined(__x86_64__) || defined(__i386__)
+#if ZM_X86
     // The 32-bit builds are compiled for SSE2, so it is there whenever the
     // library runs at all. The wider sets also need the operating system to
     // save their registers, which __builtin_cpu_supports checks as well.

@@ -7,6 +7,13 @@
 
 #include <cstdint>
 
+// Whether this build targets x86, whose vector paths it then compiles.
+#if defined(__x86_64__) || defined(__i386__)
+#define ZM_X86 1
+#else
+#define ZM_X86 0
+#endif
+
 namespace zm {
 
 enum class TSimdPath : int32_t {
@@ -35,5 +42,34 @@ TSimdPath ActiveSimdPath();
 bool ForceSimdPath(TSimdPath path);
 
 const char* SimdPathName(TSimdPath path);
+
+// One kernel compiled for each path (the vector ones absent from builds
+// for other processors): the one place that maps a path to its kernel.
+template <class TKernel>
+struct TPathKernels {
+  TKernel Portable = nullptr;
+  TKernel Sse2 = nullptr;
+  TKernel Avx2 = nullptr;
+  TKernel Avx512 = nullptr;
+
+  // The kernel of `path`, or the portable one where this build has none.
+  TKernel For(TSimdPath path) const {
+    TKernel kernel = nullptr;
+    switch (path) {
+      case TSimdPath::Sse2:
+        kernel = Sse2;
+        break;
+      case TSimdPath::Avx2:
+        kernel = Avx2;
+        break;
+      case TSimdPath::Avx512:
+        kernel = Avx512;
+        break;
+      default:
+        break;
+    }
+    return kernel != nullptr ? kernel : Portable;
+  }
+};
 
 }  // namespace zm

@@ -1,5 +1,5 @@
-// Plan geometry of the tracer: the wall table, the nearest wall a ray meets
-// and the direction of a ray after it reflects. Positions are (x, y) pairs in
+// Plan geometry of the tracer: the wall table and the direction of a ray
+// after it reflects. Positions are (x, y) pairs in
 // metres, directions single angles in radians counter-clockwise from +x.
 #pragma once
 
@@ -19,25 +19,10 @@ struct TWallSegment {
   const TWall* Wall;
 };
 
-struct THit {
-  double X = 0.0;
-  double Y = 0.0;
-  const TWall* Wall = nullptr;
-};
-
 inline constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 // Rays are traced as segments of this length; farther walls are never met.
 inline constexpr double kRayLength = 1000000.0;
-
-// The nearest wall that a ray leaving (originX, originY) at `angle` meets,
-// skipping the entry whose Wall is `excludedWall` (none when null). A wall's
-// end points belong to it, a crossing at the origin itself counts, a wall
-// parallel to the ray is never met, and of two walls at the same distance
-// the earlier table entry wins. Returns false when no wall is met (`hit` is
-// then unspecified).
-bool FindNearestHit(double originX, double originY, double angle, const TWallSegment* table,
-                    int32_t count, const TWall* excludedWall, THit& hit);
 
 // The least angle between a reflected ray and its wall (radians). A ray
 // leaving exactly along the wall may, through the rounding of its angle,

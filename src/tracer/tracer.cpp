@@ -56,50 +56,29 @@ TTracer::TTracer(THydra& scene, int32_t groupIndex) : GroupIndex(groupIndex) {
 TTracer::~TTracer() = default;
 
 bool TTracer::Run(uint8_t* abortFlag, TProgressCallback progress, void* userData) {
-  const TOptions& options = *Scene->Options;
-  for (int32_t e = 0; e < Scene->EmitterCount; ++e) {
-    TEmitter& emitter = *Scene->Emitters[e];
-    if (emitter.UseDefaultRayCount) emitter.RayCount = options.DefaultRayCount;
-  }
-  total_ = Scene->GroupRayTotal(GroupIndex);
-  done_ = 0;
+  const int32_t total = Scene->GroupRayTotal(GroupIndex);
   SegmentCount = 0;
-  abortFlag_ = abortFlag;
-  progress_ = progress;
-  userData_ = userData;
-
-  draws_ = TDrawAhead(*Random);
-  auto ray = std::make_unique<TRayState>();
   TAccumulator accumulator(*Impulse, Threads > 1);
-  ray_ = ray.get();
-  accumulator_ = &accumulator;
-  struct ClearOnExit {
-    TTracer& tracer;
-    ~ClearOnExit() {
-      tracer.ray_ = nullptr;
-      tracer.accumulator_ = nullptr;
-    }
-  } clear{*this};
-
+  TRun run(accumulator, *Random, abortFlag, progress, userData, total);
   for (int32_t e = 0; e < Scene->EmitterCount; ++e) {
     TEmitter& emitter = *Scene->Emitters[e];
     if (emitter.Group != GroupIndex) continue;
-    if (!TraceEmitter(emitter)) return false;
+    if (!TraceEmitter(run, emitter)) return false;
   }
   accumulator.Finish();
   return true;
 }
 
-bool TTracer::AbortRequested() const {
+bool TTracer::AbortRequested(const TRun& run) {
   // The host may set the byte from another thread at any time.
-  return abortFlag_ != nullptr && __atomic_load_n(abortFlag_, __ATOMIC_RELAXED) != 0;
+  return run.AbortFlag != nullptr && __atomic_load_n(run.AbortFlag, __ATOMIC_RELAXED) != 0;
 }
 
-bool TTracer::TraceEmitter(TEmitter& emitter) {
+bool TTracer::TraceEmitter(TRun& run, TEmitter& emitter) {
   const int32_t n = emitter.RayCount;
   if (n <= 0) return true;
   const TOptions& options = *Scene->Options;
-  TRayState& ray = *ray_;
+  TRayState& ray = run.Ray;
   // The same for every ray of the emitter: each doubling of the ray count
   // lowers the direct sound by 10^0.15, each level step raises it as much.
   const double log2n = std::log(static_cast<double>(n)) / std::log(2.0);
@@ -107,23 +86,23 @@ bool TTracer::TraceEmitter(TEmitter& emitter) {
       Power(10.0, -0.15 * (log2n - static_cast<double>(options.DirectSoundLevel)));
 
   for (int32_t i = 0; i < n; ++i) {
-    if (done_ % kProgressInterval == 0) {
-      if (progress_ != nullptr) {
-        progress_(static_cast<int32_t>(done_), total_, userData_);
+    if (run.Done % kProgressInterval == 0) {
+      if (run.Progress != nullptr) {
+        run.Progress(static_cast<int32_t>(run.Done), run.Total, run.UserData);
       }
-      if (AbortRequested()) return false;
+      if (AbortRequested(run)) return false;
     }
 
     double theta;
     if (emitter.RandomDirections) {
-      theta = (draws_.Take() - 0.5) * emitter.Spread + emitter.Direction;
+      theta = (run.Draws.Take() - 0.5) * emitter.Spread + emitter.Direction;
     } else {
       // A single evenly spaced ray takes the middle of the fan rather than
       // dividing zero by zero.
       const double u = n == 1 ? 0.5 : static_cast<double>(i) / static_cast<double>(n - 1);
       theta = (u - 0.5) * emitter.Spread + emitter.Direction;
     }
-    ray.Amplitude = draws_.Take() < 0.5 ? 1.0 : -1.0;
+    ray.Amplitude = run.Draws.Take() < 0.5 ? 1.0 : -1.0;
     ray.X = emitter.X;
     ray.Y = emitter.Y;
     if (theta < 0.0) {
@@ -140,13 +119,14 @@ bool TTracer::TraceEmitter(TEmitter& emitter) {
     ray.Normalisation = normalisation;
     for (double& gain : ray.BandGain) gain = 1.0;
 
-    if (!TraceRay(ray)) return false;
-    ++done_;
+    if (!TraceRay(run)) return false;
+    ++run.Done;
   }
   return true;
 }
 
-bool TTracer::TraceRay(TRayState& ray) {
+bool TTracer::TraceRay(TRun& run) {
+  TRayState& ray = run.Ray;
   const TOptions& options = *Scene->Options;
   const double minAmplitude = options.MinAmplitude;
   const double impulseLength = options.ImpulseLength;
@@ -159,17 +139,17 @@ bool TTracer::TraceRay(TRayState& ray) {
   // The direction changes only where the ray reflects, not where it passes
   // through a wall.
   double cosine, sine;
-  directions_.Direction(ray.Angle, cosine, sine);
+  run.Directions.Direction(ray.Angle, cosine, sine);
 
   for (;;) {
     if (minAmplitude > std::fabs(ray.Amplitude)) return true;
-    if (!walls.Find(ray.X, ray.Y, ray.Angle, cosine, sine, lastWall, draws_.Peek(), hit)) {
+    if (!walls.Find(ray.X, ray.Y, ray.Angle, cosine, sine, lastWall, run.Draws.Peek(), hit)) {
       return true;
     }
     const TWall& wall = *WallTable[hit.Index].Wall;
     ++SegmentCount;
     if (--hitsToAbortCheck == 0) {
-      if (AbortRequested()) return false;
+      if (AbortRequested(run)) return false;
       hitsToAbortCheck = kAbortCheckHits;
     }
     // Timed to the wall's midpoint, not to the hit point.
@@ -187,8 +167,8 @@ bool TTracer::TraceRay(TRayState& ray) {
 
     if (wall.Receiver) {
       SetDirectivity(ray, wall);
-      const bool finite = ray.Reflections == 0 ? RecordDirect(ray, wall, d, dt)
-                                               : RecordReflection(ray, wall, d, dt);
+      const bool finite = ray.Reflections == 0 ? RecordDirect(run, wall, d, dt)
+                                               : RecordReflection(run, wall, d, dt);
       if (!finite) return true;
     }
 
@@ -208,9 +188,9 @@ bool TTracer::TraceRay(TRayState& ray) {
     ++ray.Reflections;
     // ReflectAngle(ray.Angle, wall.Angle, material.Scatter, this draw),
     // worked out by the hit test while it looked for the wall.
-    draws_.Take();
+    run.Draws.Take();
     ray.Angle = hit.NextAngle;
-    directions_.Direction(ray.Angle, cosine, sine);
+    run.Directions.Direction(ray.Angle, cosine, sine);
   }
 }
 
@@ -274,7 +254,8 @@ bool TTracer::Finite(const TArrivalGroup& group) {
   return finite;
 }
 
-bool TTracer::RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt) {
+bool TTracer::RecordDirect(TRun& run, const TWall& wall, double d, double dt) {
+  const TRayState& ray = run.Ray;
   const double t = ray.Time + dt;
   if (Impulse->FirstDirectTime > t) Impulse->FirstDirectTime = t;
   if (Scene->Options->DirectSoundLevel == 0) return true;
@@ -288,11 +269,12 @@ bool TTracer::RecordDirect(const TRayState& ray, const TWall& wall, double d, do
   group.Channel = wall.Channel;
   group.SpreadCount = 0;
   if (!Finite(group)) return false;
-  accumulator_->Add(group);
+  run.Accumulator.Add(group);
   return true;
 }
 
-bool TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d, double dt) {
+bool TTracer::RecordReflection(TRun& run, const TWall& wall, double d, double dt) {
+  const TRayState& ray = run.Ray;
   const double t = ray.Time + dt;
   if (Impulse->FirstReflectionTime > t) Impulse->FirstReflectionTime = t;
   TArrivalGroup group{};
@@ -303,7 +285,7 @@ bool TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d
   group.SpreadCount = 0;
   if (!Finite(group)) return false;
   if (ray.Reflections <= 2) {
-    accumulator_->Add(group);
+    run.Accumulator.Add(group);
     return true;
   }
 
@@ -322,7 +304,7 @@ bool TTracer::RecordReflection(const TRayState& ray, const TWall& wall, double d
   }
   group.SpreadCount = group.FiniteSpreadCount();
   const bool finite = group.SpreadCount == group.SpreadDivisions;
-  accumulator_->Add(group);
+  run.Accumulator.Add(group);
   return finite;
 }
 

@@ -54,8 +54,7 @@ class TTracer {
   // (0, 512, ...) calls `progress` (skipped when null) and then reads the
   // abort byte, which it also reads every kAbortCheckHits wall hits of a
   // ray; returns false as soon as it is nonzero, true when every ray was
-  // traced. Emitters using the default ray count get it here, in every
-  // group. Refuses, before any ray, a group whose ray total the progress
+  // traced. Refuses, before any ray, a group whose ray total the progress
   // count cannot hold (THydra::GroupRayTotal). Progress calls come on the
   // calling thread; the arrivals are applied to the impulse on a worker
   // thread beside it when Threads is above 1, with the same result.
@@ -85,10 +84,11 @@ class TTracer {
   int64_t SegmentCount = 0;
 
  private:
-  bool TraceEmitter(TEmitter& emitter);
+  struct TRun;
+  bool TraceEmitter(TRun& run, TEmitter& emitter);
   // False when the host asked to stop during the ray.
-  bool TraceRay(TRayState& ray);
-  bool AbortRequested() const;
+  bool TraceRay(TRun& run);
+  static bool AbortRequested(const TRun& run);
   static void DirectionOf(double angle, double& cosine, double& sine);
 
   // Rays that reflect without scatter come back to the same few angles
@@ -107,11 +107,10 @@ class TTracer {
     double cosines_[kEntries], sines_[kEntries];
     int32_t next_ = 0;
   };
-  TDirectionMemory directions_;
   void SetDirectivity(TRayState& ray, const TWall& wall) const;
   // Both return false when an arrival was not finite: the ray ends there.
-  bool RecordDirect(const TRayState& ray, const TWall& wall, double d, double dt);
-  bool RecordReflection(const TRayState& ray, const TWall& wall, double d, double dt);
+  bool RecordDirect(TRun& run, const TWall& wall, double d, double dt);
+  bool RecordReflection(TRun& run, const TWall& wall, double d, double dt);
   // The air over the whole path of a ray to a receiver `d` metres on: the
   // band factors into group.Air, the ray's band gains with them into
   // group.Gains; returns the broadband factor.
@@ -147,16 +146,30 @@ class TTracer {
     TRandomNumberGenerator* random_ = nullptr;
     double next_ = 0.0;
   };
-  TDrawAhead draws_;
 
-  // Progress state shared by Run and TraceEmitter.
-  int64_t done_ = 0;
-  int32_t total_ = 0;
-  const uint8_t* abortFlag_ = nullptr;
-  TProgressCallback progress_ = nullptr;
-  void* userData_ = nullptr;
-  TRayState* ray_ = nullptr;
-  TAccumulator* accumulator_ = nullptr;
+  // Everything one Run works with, made afresh by each Run and passed down
+  // to every step of it.
+  struct TRun {
+    TRun(TAccumulator& accumulator, TRandomNumberGenerator& random, const uint8_t* abortFlag,
+         TProgressCallback progress, void* userData, int32_t total)
+        : Accumulator(accumulator),
+          Draws(random),
+          AbortFlag(abortFlag),
+          Progress(progress),
+          UserData(userData),
+          Total(total) {}
+
+    TAccumulator& Accumulator;
+    TDrawAhead Draws;
+    TDirectionMemory Directions;
+    TRayState Ray = {};
+    const uint8_t* AbortFlag;
+    TProgressCallback Progress;
+    void* UserData;
+    int32_t Total;     // rays of the group
+    int64_t Done = 0;  // rays traced so far
+  };
+
   std::unique_ptr<TWallScan> wallScan_;
 };
 

@@ -4,11 +4,6 @@
 #include <cmath>
 #include <limits>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define ZM_X86 1
-#endif
-
 namespace zm {
 
 namespace {
@@ -33,78 +28,6 @@ constexpr double kMarginScale = 0x1.0p-20;
 // hit test's direction, taken from the far end 10^6 m away, is theirs to far
 // below the margin.
 constexpr double kUnitSlack = 0x1.0p-40;
-
-// An infinite line crosses a box exactly when the box's projection onto the
-// line's normal covers the line's: when the centre lies within the box's
-// half-width across the line.
-uint64_t PortableBoxTest(const TClusterBoxes& boxes, int32_t first, int32_t count,
-                         const TBoxLine& line) {
-  uint64_t bits = 0;
-  for (int32_t k = 0; k < count; ++k) {
-    const int32_t i = first + k;
-    const double across =
-        (boxes.CentreX[i] - line.X) * line.Sine - (boxes.CentreY[i] - line.Y) * line.Cosine;
-    const double halfWidth = boxes.HalfX[i] * line.AbsSine + boxes.HalfY[i] * line.AbsCosine;
-    if (std::fabs(across) <= halfWidth) bits |= uint64_t{1} << k;
-  }
-  return bits;
-}
-
-#if ZM_X86
-
-__attribute__((target("avx2"))) uint64_t Avx2BoxTest(const TClusterBoxes& boxes, int32_t first,
-                                                     int32_t count, const TBoxLine& line) {
-  const __m256d x = _mm256_set1_pd(line.X), y = _mm256_set1_pd(line.Y);
-  const __m256d c = _mm256_set1_pd(line.Cosine), s = _mm256_set1_pd(line.Sine);
-  const __m256d ac = _mm256_set1_pd(line.AbsCosine), as = _mm256_set1_pd(line.AbsSine);
-  const __m256d sign = _mm256_set1_pd(-0.0);
-  uint64_t bits = 0;
-  for (int32_t k = 0; k < count; k += 4) {
-    const int32_t i = first + k;
-    const __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(&boxes.CentreX[i]), x);
-    const __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(&boxes.CentreY[i]), y);
-    const __m256d across = _mm256_sub_pd(_mm256_mul_pd(dx, s), _mm256_mul_pd(dy, c));
-    const __m256d halfWidth = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(&boxes.HalfX[i]), as),
-                                            _mm256_mul_pd(_mm256_loadu_pd(&boxes.HalfY[i]), ac));
-    const __m256d inside = _mm256_cmp_pd(_mm256_andnot_pd(sign, across), halfWidth, _CMP_LE_OQ);
-    bits |= static_cast<uint64_t>(_mm256_movemask_pd(inside)) << k;
-  }
-  return bits;
-}
-
-__attribute__((target("avx512f"))) uint64_t Avx512BoxTest(const TClusterBoxes& boxes, int32_t first,
-                                                          int32_t count, const TBoxLine& line) {
-  const __m512d x = _mm512_set1_pd(line.X), y = _mm512_set1_pd(line.Y);
-  const __m512d c = _mm512_set1_pd(line.Cosine), s = _mm512_set1_pd(line.Sine);
-  const __m512d ac = _mm512_set1_pd(line.AbsCosine), as = _mm512_set1_pd(line.AbsSine);
-  uint64_t bits = 0;
-  for (int32_t k = 0; k < count; k += 8) {
-    const int32_t i = first + k;
-    const __m512d dx = _mm512_sub_pd(_mm512_loadu_pd(&boxes.CentreX[i]), x);
-    const __m512d dy = _mm512_sub_pd(_mm512_loadu_pd(&boxes.CentreY[i]), y);
-    const __m512d across = _mm512_sub_pd(_mm512_mul_pd(dx, s), _mm512_mul_pd(dy, c));
-    const __m512d halfWidth = _mm512_add_pd(_mm512_mul_pd(_mm512_loadu_pd(&boxes.HalfX[i]), as),
-                                            _mm512_mul_pd(_mm512_loadu_pd(&boxes.HalfY[i]), ac));
-    const uint64_t inside = _mm512_cmp_pd_mask(_mm512_abs_pd(across), halfWidth, _CMP_LE_OQ);
-    bits |= inside << k;
-  }
-  return bits;
-}
-
-#endif
-
-TBoxTest BoxTestFor(TSimdPath path) {
-  switch (path) {
-#if ZM_X86
-    case TSimdPath::Avx2:
-      return Avx2BoxTest;
-    case TSimdPath::Avx512:
-      return Avx512BoxTest;
-#endif
-    default:
-      return PortableBoxTest;
-  }
-}
 
 // Orders lanes [begin, end) so that each run of kClusterSize holds near
 // neighbours: halves along the longer side of their midpoints' spread, the

@@ -38,6 +38,9 @@ struct TBoxLine {
 using TBoxTest = uint64_t (*)(const TClusterBoxes& boxes, int32_t first, int32_t count,
                               const TBoxLine& line);
 
+// The box test of `path`, which must be available (SimdPathAvailable).
+TBoxTest BoxTestFor(TSimdPath path);
+
 class TWallClusters {
  public:
   // Clusters of the walls of `walls` (padding lanes left out), laid out for
@@ -57,7 +60,7 @@ class TWallClusters {
  private:
   TWallClusters() = default;
 
-  double reach_ = 0.0;  // rays leave from within this of (0, 0) in x and y
+  double reach_ = 0.0;   // rays leave from within this of (0, 0) in x and y
   TClusterBoxes boxes_;  // padded to whole groups of 8
   TWallLanes lanes_;     // cluster c: lanes [c * kClusterSize, (c + 1) * kClusterSize)
   TBoxTest boxTest_ = nullptr;

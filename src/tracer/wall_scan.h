@@ -1,5 +1,6 @@
 // The tracer's nearest-hit search: exactly the wall, hit point and tie rule
-// of FindNearestHit's linear scan, found faster. Every wall is tested with
+// of a plain linear scan (FindNearestHit, the tests' reference in
+// tests/testing), found faster. Every wall is tested with
 // the same arithmetic as there, several walls per vector instruction, and
 // a division-free prefilter spares the divisions for the blocks of walls
 // that the ray cannot cross. Alongside, the vector paths compute

@@ -13,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "arrivals.h"
 #include "design_builder.h"
 #include "scene/hydra.h"
 
@@ -78,14 +79,15 @@ TEST(AccumulatorBatches, SameSamplesAsOneArrivalAtATime) {
   for (int32_t taps : {7, 32, 300}) {
     Impulse reference(taps);
     for (const Arrival& a : arrivals) {
-      reference.impulse->AddArrival(a.time, a.amplitude, a.gains, a.channel);
+      AddArrival(*reference.impulse, a.time, a.amplitude, a.gains, a.channel);
     }
     for (TSimdPath path : kSimdPaths) {
       if (!ForceSimdPath(path)) continue;
       for (bool background : {false, true}) {
         Impulse batched(taps);
         TAccumulator accumulator(*batched.impulse, background);
-        for (const Arrival& a : arrivals) accumulator.Add(a.time, a.amplitude, a.gains, a.channel);
+        for (const Arrival& a : arrivals)
+          AddArrival(accumulator, a.time, a.amplitude, a.gains, a.channel);
         accumulator.Finish();
         EXPECT_TRUE(batched.SameAs(reference))
             << taps << " taps, " << SimdPathName(path) << (background ? ", worker" : "");
@@ -124,7 +126,8 @@ TEST(AccumulatorBatches, AnUnfinishedRunStopsItsWorker) {
   const std::vector<Arrival> arrivals = RandomArrivals(9000);
   Impulse impulse(32);
   TAccumulator accumulator(*impulse.impulse, true);
-  for (const Arrival& a : arrivals) accumulator.Add(a.time, a.amplitude, a.gains, a.channel);
+  for (const Arrival& a : arrivals)
+    AddArrival(accumulator, a.time, a.amplitude, a.gains, a.channel);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <numbers>
 #include <vector>
 
+#include "arrivals.h"
 #include "design_builder.h"
 #include "impulse/impulse.h"
 #include "scene/hydra.h"
@@ -48,7 +49,7 @@ TEST(ImpulseAccumulator, FlatArrivalOnExactSampleHitsOneSampleForEveryWindow) {
   for (int n : {32, 33}) {
     for (int window : {0, 1, 2, 3, 4, 5, 6, -1}) {
       Accumulator acc(n, window);
-      acc.impulse->AddArrival(0.5, -2.0, gains, 3);
+      AddArrival(*acc.impulse, 0.5, -2.0, gains, 3);
       // Centred on sample 32768; an odd filter lands one sample later.
       const int first = 32768 - acc.H() + 1;
       for (int i = first; i < first + n; ++i) {
@@ -83,7 +84,7 @@ TEST(ImpulseAccumulator, MagnitudeResponseFollowsTheGainCurve) {
   const double gains[8] = {1.0, 0.9, 0.7, 0.5, 0.8, 0.3, 0.2, 0.1};
   Accumulator acc(n, 0, 0, 1.0, 44100);
   // A time between table phases exercises the interpolation too.
-  acc.impulse->AddArrival(0.25 + 0.3716 / rate, amplitude, gains, 0);
+  AddArrival(*acc.impulse, 0.25 + 0.3716 / rate, amplitude, gains, 0);
   const double* bands = acc.scene->Options->BandFrequencies;
   const int first = acc.impulse->WrittenEnd - n;
   int checked = 0;
@@ -108,7 +109,7 @@ TEST(ImpulseAccumulator, ArrivalsAtTheEdgesOfTheBuffers) {
     const int h = acc.H(), length = acc.impulse->LengthSamples;
     ASSERT_EQ(length, 65537);
     // Time zero writes into the front guard, all but its first sample.
-    acc.impulse->AddArrival(0.0, 1.0, kBands, 1);
+    AddArrival(*acc.impulse, 0.0, 1.0, kBands, 1);
     EXPECT_EQ(acc.impulse->WrittenEnd, -h + 1 + n);
     EXPECT_EQ(acc.At(1, -h), 0.0);
     EXPECT_NE(acc.At(1, -h + 1), 0.0);
@@ -116,7 +117,7 @@ TEST(ImpulseAccumulator, ArrivalsAtTheEdgesOfTheBuffers) {
     // reads (up to WrittenEnd inclusive) is inside the buffer, its last
     // sample still silence.
     const double halfStep = 0.5 / 65536;
-    acc.impulse->AddArrival((length - 2 + h) / 65536.0 + halfStep, 1.0, kFlat, 0);
+    AddArrival(*acc.impulse, (length - 2 + h) / 65536.0 + halfStep, 1.0, kFlat, 0);
     EXPECT_EQ(acc.impulse->WrittenEnd, length - 1 + n);
     ASSERT_LE(acc.impulse->WrittenEnd + h, acc.impulse->BufferSamples - 1);
     EXPECT_EQ(acc.At(0, acc.impulse->WrittenEnd), 0.0);
@@ -127,10 +128,10 @@ TEST(ImpulseAccumulator, ArrivalsAtTheEdgesOfTheBuffers) {
     const double inf = HUGE_VAL;
     for (double time :
          {(length - 1 + h) / 65536.0 + halfStep, std::nan(""), inf, -inf, -1e-9, 1e300}) {
-      acc.impulse->AddArrival(time, 1.0, kFlat, 2);
+      AddArrival(*acc.impulse, time, 1.0, kFlat, 2);
     }
-    acc.impulse->AddArrival(0.1, 1.0, kFlat, 8);
-    acc.impulse->AddArrival(0.1, 1.0, kFlat, -1);
+    AddArrival(*acc.impulse, 0.1, 1.0, kFlat, 8);
+    AddArrival(*acc.impulse, 0.1, 1.0, kFlat, -1);
     EXPECT_EQ(acc.impulse->WrittenEnd, length - 1 + n);
     EXPECT_EQ(acc.All(), before);
     for (int c = 2; c < 8; ++c) EXPECT_FALSE(acc.impulse->ChannelUsed[c]);

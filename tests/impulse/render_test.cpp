@@ -3,6 +3,7 @@
 // output that cannot be created.
 #include <gtest/gtest.h>
 
+#include "arrivals.h"
 #include "design_builder.h"
 #include "impulse/impulse.h"
 #include "scene/hydra.h"
@@ -49,7 +50,7 @@ TEST_F(Render, StereoMatrixWidthAndBalanceForTwoChannelsOnly) {
       b->StereoWidth = c.width;
       b->Balance = c.balance;
       const WaveFile w = Run([&](TImpulse& i) {
-        for (int k = 0; k < channels; ++k) i.AddArrival(100 / kRate, 1.0 / (1 << k), kFlat, k);
+        for (int k = 0; k < channels; ++k) AddArrival(i, 100 / kRate, 1.0 / (1 << k), kFlat, k);
       });
       ASSERT_EQ(w.channels, channels);
       SCOPED_TRACE(testing::Message() << c.width << " " << c.balance);
@@ -63,7 +64,7 @@ TEST_F(Render, ReferenceIsTheFirstReflectionOnlyWithoutDirectSound) {
   // The first reflection at 200 samples, a direct arrival time at 50.
   auto place = [](bool direct) {
     return [direct](TImpulse& i) {
-      i.AddArrival(200 / kRate, 1.0, kFlat, 0);
+      AddArrival(i, 200 / kRate, 1.0, kFlat, 0);
       i.FirstReflectionTime = 200 / kRate;
       if (direct) i.FirstDirectTime = 50 / kRate;
     };
@@ -93,7 +94,7 @@ TEST_F(Render, FixedGainDividesByEveryEmittersLevelTimesRays) {
   b->Emitters[0].RayCount = 10;
   b->Emitters[b.AddEmitter(0, 0, 0, 10, 0, /*group=*/5)].Level = 3.0;
   b->FixedGainDb = -48.0 + 20.0;  // linear 10
-  EXPECT_NEAR(Run([](TImpulse& i) { i.AddArrival(100 / kRate, 1.0, kFlat, 0); }).Float(100, 0),
+  EXPECT_NEAR(Run([](TImpulse& i) { AddArrival(i, 100 / kRate, 1.0, kFlat, 0); }).Float(100, 0),
               10.0 / 40.0, 1e-6);
 }
 

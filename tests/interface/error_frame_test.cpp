@@ -61,7 +61,7 @@ TEST_F(ErrorFrame, SuccessClearsFailedAndLeavesTheMessage) {
 }
 
 TEST_F(ErrorFrame, ReportsEveryKindOfException) {
-  static constexpr zm::MessageText kNotFound{"test.snotfound", "Item \"%s\" number %d missing"};
+  static constexpr zm::MessageText kNotFound{"Item \"%s\" number %d missing"};
   const std::pair<void (*)(), const char*> cases[] = {
       {[] {
          throw zm::Exception(zm::Format(kNotFound, {"door", 7}));

@@ -2,6 +2,7 @@
 // wall, ties and end points, parallel walls, the excluded wall, the mirror
 // image and the clamped spread of a diffuse reflection.
 #include "tracer/geometry.h"
+#include "nearest_hit.h"
 
 #include <gtest/gtest.h>
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "design_builder.h"
+#include "nearest_hit.h"
 #include "scene/hydra.h"
 #include "scene/material_list.h"
 #include "scene/wall.h"

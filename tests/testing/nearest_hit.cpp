@@ -1,14 +1,8 @@
-#include "tracer/geometry.h"
+#include "nearest_hit.h"
 
-#include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace zm {
-
-namespace {
-constexpr double kPi = std::numbers::pi;
-}  // namespace
 
 bool FindNearestHit(double originX, double originY, double angle, const TWallSegment* table,
                     int32_t count, const TWall* excludedWall, THit& hit) {
@@ -47,30 +41,6 @@ bool FindNearestHit(double originX, double originY, double angle, const TWallSeg
     }
   }
   return found;
-}
-
-double ReflectAngle(double angle, double wallAngle, double diffusion, double draw) {
-  // Angle between the ray and the wall's direction, brought into [0, 2pi).
-  double a = angle - wallAngle;
-  double k = std::trunc(a / kTwoPi);
-  if (a < 0.0) k = k - 1.0;
-  a = a - kTwoPi * k;
-
-  // Above pi the ray comes from the wall's left side; fold it to [0, pi].
-  const bool fromLeft = a > kPi;
-  if (fromLeft) a = kTwoPi - a;
-
-  a = a + (draw - 0.5) * diffusion;
-  // Past grazing, the excess is mirrored back rather than cut off at the
-  // wall. Cut off, a wide blur sends a quarter of the rays that reach a
-  // corner straight back into it along the other wall, each time a
-  // fraction closer, until the hit point lies within rounding of the corner
-  // and the ray slips out between the two walls.
-  if (a > kPi || a < 0.0) {
-    a = a > kPi ? kTwoPi - a : -a;
-    a = std::clamp(a, kGrazingMargin, kPi - kGrazingMargin);
-  }
-  return fromLeft ? wallAngle + (kTwoPi + a) : wallAngle - a;
 }
 
 }  // namespace zm

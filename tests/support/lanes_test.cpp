@@ -1,0 +1,54 @@
+// The SSE2 lanes truncate without a rounding instruction; they must agree
+// with std::trunc to the bit, also at the edges of that arithmetic.
+#include "support/lanes.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace zm {
+namespace {
+
+TEST(Lanes, TruncMatchesTheLibraryToTheBit) {
+  const double values[] = {0.0,
+                           -0.0,
+                           0.3,
+                           -0.3,
+                           0.5,
+                           -0.5,
+                           1.0,
+                           -1.0,
+                           2.5,
+                           -2.5,
+                           3.5,
+                           -3.5,
+                           0x1.0p52 - 0.5,
+                           -(0x1.0p52 - 0.5),
+                           0x1.0p52,
+                           0x1.0p52 + 1.0,
+                           -0x1.0p53,
+                           1e300,
+                           std::numeric_limits<double>::denorm_min(),
+                           std::numeric_limits<double>::infinity(),
+                           -std::numeric_limits<double>::infinity()};
+  for (double x : values) {
+    const uint64_t expected = std::bit_cast<uint64_t>(std::trunc(x));
+    EXPECT_EQ(std::bit_cast<uint64_t>(lanes::TDouble1::Trunc({x}).V), expected) << x;
+#if ZM_X86
+    double out[2];
+    lanes::TDouble2::Trunc(lanes::TDouble2::Broadcast(x)).Store(out);
+    EXPECT_EQ(std::bit_cast<uint64_t>(out[0]), expected) << x;
+#endif
+  }
+#if ZM_X86
+  double out[2];
+  lanes::TDouble2::Trunc(lanes::TDouble2::Broadcast(std::nan(""))).Store(out);
+  EXPECT_TRUE(std::isnan(out[0]));
+#endif
+}
+
+}  // namespace
+}  // namespace zm
