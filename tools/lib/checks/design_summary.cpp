@@ -209,12 +209,19 @@ namespace {
 
 // The diffuse-field estimate, one column per octave band.
 std::string ReverberationSection(const TDesignRecord& r) {
-  const Plan plan = PlanOf(r);
-  const ReverberationEstimate estimate = EstimateReverberation(r, plan, EnclosureGrid(plan));
-  std::string out = "\nReverberation estimate (2D diffuse field, Sabine and Eyring)\n";
+  const ReverberationEstimate estimate = EstimateReverberation(r);
+  const bool tall = estimate.height > 0;
+  std::string out = tall ? "\nReverberation estimate (3D diffuse field, Sabine and Eyring)\n"
+                         : "\nReverberation estimate (2D diffuse field, Sabine and Eyring)\n";
   if (!estimate.available) return out + "  none: " + estimate.reason + "\n";
-  out += Printf("  room %.1f m2, wall faces %.1f m, mean free path %.2f m (pi S / P)\n",
-                estimate.area, estimate.perimeter, estimate.meanFreePath);
+  if (tall) {
+    out +=
+        Printf("  room %.2f m2 x %.2f m high, wall faces %.2f m, mean free path %.2f m (4 V / A)\n",
+               estimate.area, estimate.height, estimate.perimeter, estimate.meanFreePath);
+  } else {
+    out += Printf("  room %.2f m2, wall faces %.2f m, mean free path %.2f m (pi S / P)\n",
+                  estimate.area, estimate.perimeter, estimate.meanFreePath);
+  }
   std::string header = Printf("  %-13s", ""), alpha = Printf("  %-13s", "absorption"),
               sabine = Printf("  %-13s", "Sabine [s]"), eyring = Printf("  %-13s", "Eyring [s]");
   for (const ReverberationBand& band : estimate.bands) {
@@ -223,7 +230,9 @@ std::string ReverberationSection(const TDesignRecord& r) {
     sabine += Printf(" %7.2f", band.sabine);
     eyring += Printf(" %7.2f", band.eyring);
   }
-  return out + header + "\n" + alpha + "\n" + sabine + "\n" + eyring + "\n";
+  out += header + "\n" + alpha + "\n" + sabine + "\n" + eyring + "\n";
+  for (const std::string& caution : estimate.cautions) out += "  caution: " + caution + "\n";
+  return out;
 }
 
 }  // namespace
