@@ -265,6 +265,8 @@ TEST(DesignJson, HeightMistakesAreRefused) {
             "floor: no material named \"Carpet\" in \"materials\"");
   EXPECT_EQ(errorOf([](Json& j) { j["ceiling"]["reflection"] = 1.2; }).substr(0, 24),
             "ceiling: keeps 1.2 of th");
+  EXPECT_EQ(errorOf([](Json& j) { j["options"]["airAttenuation"] = -1; }).substr(0, 27),
+            "options.airAttenuation: the");
   std::string host(ZM_HOST_BLOCK_SIZE, '\0');
   host[kHeightTagOffset] = 1;
   EXPECT_EQ(errorOf([&](Json& j) {

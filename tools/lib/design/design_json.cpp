@@ -985,7 +985,14 @@ void ReadHeight(ObjectReader& top, TDesignRecord& r) {
                           std::to_string(ZM_HOST_BLOCK_SIZE - 1) +
                           " keep the room's height; with \"height\" they must be zero");
   }
-  if (AirSlotOf(r) < 0) {
+  const int air = AirSlotOf(r);
+  if (air >= 0 && !r.Materials[air].InUse &&
+      !(r.AirAttenuation >= 0 && std::isfinite(r.AirAttenuation))) {
+    Fail("options.airAttenuation",
+         "the floor and ceiling go into an air material made from it, which needs a finite "
+         "number from 0 up");
+  }
+  if (air < 0) {
     Fail("height", "the floor and ceiling go into the \"" ZM_AIR_MATERIAL_NAME
                    "\" material, and all " +
                        std::to_string(ZM_MATERIAL_SLOTS) + " material slots are taken");

@@ -298,14 +298,21 @@ RoomRegion RoomAround(const Plan& plan, const std::vector<std::pair<double, doub
   for (size_t k = 0; k + 1 < slabs.size(); ++k) {
     const Slab &left = slabs[k], &right = slabs[k + 1];
     const auto covers = standing(left.x1);
-    for (size_t a = 0; a <= left.walls.size(); ++a) {
+    // Both sides cut the line into cells from the bottom up: walk them together.
+    size_t a = 0, b = 0;
+    while (a <= left.walls.size() && b <= right.walls.size()) {
       const auto [alo, ahi] = side(left, a, true);
-      for (size_t b = 0; b <= right.walls.size(); ++b) {
-        const auto [blo, bhi] = side(right, b, false);
-        const double lo = std::max(alo, blo), hi = std::min(ahi, bhi);
-        if (hi - lo > narrowest && Uncovered(lo, hi, covers) > narrowest) {
-          cells.Join(cellOf(left, a), cellOf(right, b));
-        }
+      const auto [blo, bhi] = side(right, b, false);
+      const double lo = std::max(alo, blo), hi = std::min(ahi, bhi);
+      if (hi - lo > narrowest && Uncovered(lo, hi, covers) > narrowest) {
+        cells.Join(cellOf(left, a), cellOf(right, b));
+      }
+      if (ahi < bhi) {
+        ++a;
+      } else if (bhi < ahi) {
+        ++b;
+      } else {
+        ++a, ++b;
       }
     }
   }
