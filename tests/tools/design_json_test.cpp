@@ -222,7 +222,7 @@ TEST(DesignJson, HeightFoldsIntoTheMaterialsAndComesBack) {
         std::pow(0.999, 75) * std::pow(0.9 * wall[b] * 0.6 * tiles[b], 75 / (4 * 2.5));
     EXPECT_NEAR(BandAmplitude(r.Materials[2], b), air, 1e-12 * air) << b;
   }
-  EXPECT_LE(*std::max_element(r.Materials[2].BandFactors, r.Materials[2].BandFactors + 8), 1.0);
+  for (int b = 0; b < ZM_BAND_COUNT; ++b) EXPECT_LE(+r.Materials[2].BandFactors[b], 1.0);
 
   // Written out, the design is the one given; read back, the same bytes.
   const Json back = DesignToJson(r);
@@ -246,8 +246,8 @@ TEST(DesignJson, HeightFoldsIntoTheMaterialsAndComesBack) {
   for (const char* key : {"height", "floor", "ceiling"}) flat.erase(key);
   TDesignRecord plain;
   DesignFromJson(flat, plain);
-  EXPECT_EQ(plain.Materials[0].Reflection, 0.9);
-  EXPECT_FALSE(plain.Materials[2].InUse);
+  EXPECT_EQ(+plain.Materials[0].Reflection, 0.9);
+  EXPECT_FALSE(+plain.Materials[2].InUse);
   EXPECT_TRUE(json_text::AllZero(plain.HostBlock, sizeof plain.HostBlock));
 }
 

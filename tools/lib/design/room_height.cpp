@@ -85,7 +85,8 @@ void FoldHeight(TDesignRecord& r, const RoomHeight& height) {
     std::memcpy(payload->original[i].bands, m.BandFactors, sizeof m.BandFactors);
     if (i == airSlot || !m.InUse) continue;
     m.Reflection = PlaneWallAmplitude(m.Reflection);
-    for (double& factor : m.BandFactors) factor = PlaneWallAmplitude(factor);
+    // By index: the record is packed, its doubles may be misaligned.
+    for (int b = 0; b < ZM_BAND_COUNT; ++b) m.BandFactors[b] = PlaneWallAmplitude(m.BandFactors[b]);
   }
 
   TMaterialEntry& air = r.Materials[airSlot];
@@ -94,7 +95,7 @@ void FoldHeight(TDesignRecord& r, const RoomHeight& height) {
     air.InUse = 1;
     std::memset(air.Name, 0, sizeof air.Name);
     std::memcpy(air.Name, ZM_AIR_MATERIAL_NAME, sizeof ZM_AIR_MATERIAL_NAME - 1);
-    for (double& factor : air.BandFactors) factor = 1.0;
+    for (int b = 0; b < ZM_BAND_COUNT; ++b) air.BandFactors[b] = 1.0;
     air.Reflection = AirPerUnit(r.AirAttenuation);
     air.Scatter = 0.0;
   }
