@@ -230,7 +230,8 @@ def test_convert(t):
     with open(t.path("tall.zmd"), "rb") as a, open(t.path("tall2.zmd"), "rb") as b:
         check(a.read() == b.read(), "height: design file -> JSON -> design file changed bytes")
     r = t.run("info", "tall.zmd", expect=0)
-    check("3D diffuse field" in r.stdout and "2.80 m high" in r.stdout, r.stdout)
+    check("3D diffuse field" in r.stdout and "2.80 m high" in r.stdout and
+          "floor \"carpet-on-concrete\" and ceiling \"Plaster on brick\" folded" in r.stdout, r.stdout)
 
     # Comments are allowed in hand-written JSON.
     text = "// a studio\n" + open(t.example("small-studio"), encoding="utf-8").read()

@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <numbers>
+#include <optional>
 #include <set>
 
 #include "lib/audio/acoustics.h"
@@ -11,6 +13,7 @@
 #include "lib/checks/reverberation_estimate.h"
 #include "lib/design/design_json.h"
 #include "lib/design/room_geometry.h"
+#include "lib/design/room_height.h"
 
 namespace zm::cli {
 
@@ -64,6 +67,17 @@ std::string OptionsSection(const TDesignRecord& r) {
                                 : Printf("fixed, %g dB", r.FixedGainDb + 48.0).c_str());
   out += Printf("  stereo           width %g, balance %g\n", r.StereoWidth, r.Balance);
   return out;
+}
+
+// The materials below are what the engine sees: say that a height changed them.
+std::string HeightSection(const TDesignRecord& r) {
+  auto plain = std::make_unique<TDesignRecord>();
+  const std::optional<RoomHeight> room = UnfoldHeight(r, *plain);
+  if (!room) return "";
+  return Printf(
+      "\nHeight\n  %.2f m; floor \"%s\" and ceiling \"%s\" folded into the air, the other "
+      "materials converted for the height (docs/height.md)\n",
+      room->height, NameText(room->floor.Name).c_str(), NameText(room->ceiling.Name).c_str());
 }
 
 std::string MaterialsSection(const TDesignRecord& r) {
@@ -270,8 +284,9 @@ std::vector<int> GroupsWithEmitters(const TDesignRecord& r) {
 }
 
 std::string SummariseDesign(const TDesignRecord& r) {
-  return TitleSection(r) + OptionsSection(r) + MaterialsSection(r) + WallsSection(r) +
-         EmittersSection(r) + GroupsSection(r) + DirectLevelSection(r) + ReverberationSection(r);
+  return TitleSection(r) + OptionsSection(r) + HeightSection(r) + MaterialsSection(r) +
+         WallsSection(r) + EmittersSection(r) + GroupsSection(r) + DirectLevelSection(r) +
+         ReverberationSection(r);
 }
 
 }  // namespace zm::cli
