@@ -32,6 +32,16 @@ def test_design_and_material_files_round_trip_through_the_engine(studio, tmp_pat
     assert loaded["materials"][-1]["reflection"] == brick.to_dict()["reflection"]
 
 
+def test_a_height_survives_the_design_file(studio, tmp_path):
+    studio["materials"] = [m for m in studio["materials"] if m["name"] != "** AIR **"]
+    studio.update(height=2.7, floor={"absorption": [0.02] * 6}, ceiling=studio["materials"][0]["name"])
+    design = zm.Design.from_dict(studio)
+    design.save(tmp_path / "tall.zmd")
+    back = zm.Design.load(tmp_path / "tall.zmd").to_dict()
+    assert back["height"] == 2.7 and back["ceiling"]["name"] == studio["ceiling"]
+    assert back["materials"] == studio["materials"]
+
+
 def test_materials_from_absorption_and_the_catalogue():
     flat = zm.Material.from_absorption("Flat", [0.2] * 6).to_dict()
     assert flat["reflection"] == pytest.approx(0.8 ** 0.5)

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <numbers>
 #include <random>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "design_builder.h"
+#include "lib/design/room_height.h"
 
 namespace zm::cli {
 namespace {
@@ -177,6 +181,107 @@ TEST(DesignJson, NamesKeepEveryByteAndNonFiniteNumbersSurvive) {
   TDesignRecord back;
   DesignFromJson(ParseJsonText(FormatJson(json), "test"), back);
   ExpectSameBytes(b.Record(), back);
+}
+
+// A 4 m x 3 m box with walls of 0.9 and a height: the floor named from the
+// materials, the ceiling given in place.
+const std::string kTallBox = R"({
+  "format": "zm-design",
+  "options": {"airAttenuation": 0.999},
+  "height": 2.5,
+  "floor": "Wall",
+  "ceiling": {"name": "Tiles", "reflection": 0.6, "bandFactors": [1, 1, 1, 0.9, 0.8, 0.8, 0.8, 0.8]},
+  "materials": [
+    {"name": "Wall", "reflection": 0.9, "scatterDeg": 10, "bandFactors": [1, 1, 0.9, 0.9, 0.8, 0.8, 0.7, 0.7]},
+    {"name": "Mic", "reflection": 1.0, "bandFactors": 1.0}
+  ],
+  "walls": [
+    {"from": [0.0, 0.0], "to": [4.0, 0.0], "material": "Wall"},
+    {"from": [4.0, 0.0], "to": [4.0, 3.0], "material": "Wall"},
+    {"from": [4.0, 3.0], "to": [0.0, 3.0], "material": "Wall"},
+    {"from": [0.0, 3.0], "to": [0.0, 0.0], "material": "Wall"},
+    {"from": [2.0, 1.0], "to": [2.0, 1.2], "material": "Mic", "passThrough": true, "receiver": true}
+  ],
+  "emitters": [{"at": [1.0, 1.0], "directionDeg": 0, "spreadDeg": 360, "rayCount": 500}]
+})";
+
+TEST(DesignJson, HeightFoldsIntoTheMaterialsAndComesBack) {
+  const Json given = ParseJsonText(kTallBox, "test");
+  TDesignRecord r;
+  DesignFromJson(given, r);
+  // Walls keep a^(pi/4) per band; the air, created in the first free slot,
+  // carries the floor and ceiling: (a_f a_c)^(75 / 4H) per 75 m.
+  const double wall[] = {1, 1, 0.9, 0.9, 0.8, 0.8, 0.7, 0.7};
+  const double tiles[] = {1, 1, 1, 0.9, 0.8, 0.8, 0.8, 0.8};
+  ASSERT_EQ(NameText(r.Materials[2].Name), ZM_AIR_MATERIAL_NAME);
+  for (int b = 0; b < ZM_BAND_COUNT; ++b) {
+    EXPECT_NEAR(BandAmplitude(r.Materials[0], b), std::pow(0.9 * wall[b], std::numbers::pi / 4),
+                1e-12);
+    EXPECT_DOUBLE_EQ(BandAmplitude(r.Materials[1], b), 1.0);
+    const double air =
+        std::pow(0.999, 75) * std::pow(0.9 * wall[b] * 0.6 * tiles[b], 75 / (4 * 2.5));
+    EXPECT_NEAR(BandAmplitude(r.Materials[2], b), air, 1e-12 * air) << b;
+  }
+  for (int b = 0; b < ZM_BAND_COUNT; ++b) EXPECT_LE(+r.Materials[2].BandFactors[b], 1.0);
+
+  // Written out, the design is the one given; read back, the same bytes.
+  const Json back = DesignToJson(r);
+  EXPECT_EQ(back["height"], 2.5);
+  EXPECT_EQ(back["floor"]["name"], "Wall");
+  EXPECT_EQ(back["ceiling"]["reflection"], 0.6);
+  ASSERT_EQ(back["materials"].size(), 2u);
+  EXPECT_EQ(back["materials"][0]["reflection"], 0.9);
+  EXPECT_EQ(back["materials"][0]["bandFactors"], given["materials"][0]["bandFactors"]);
+  ExpectSameBytes(r, *ThroughJsonText(r));
+
+  // A host that changes a material after the fold gets its record kept as
+  // bytes, not a design the record no longer is.
+  TDesignRecord edited = r;
+  edited.Materials[0].Reflection = 0.5;
+  EXPECT_FALSE(DesignToJson(edited).contains("height"));
+  ExpectSameBytes(edited, *ThroughJsonText(edited));
+
+  // The plan alone leaves the record as it was, host block included.
+  Json flat = given;
+  for (const char* key : {"height", "floor", "ceiling"}) flat.erase(key);
+  TDesignRecord plain;
+  DesignFromJson(flat, plain);
+  EXPECT_EQ(+plain.Materials[0].Reflection, 0.9);
+  EXPECT_FALSE(+plain.Materials[2].InUse);
+  EXPECT_TRUE(json_text::AllZero(plain.HostBlock, sizeof plain.HostBlock));
+}
+
+TEST(DesignJson, HeightMistakesAreRefused) {
+  Json base = ParseJsonText(kTallBox, "test");
+  auto errorOf = [&](const std::function<void(Json&)>& change) {
+    Json j = base;
+    change(j);
+    return ErrorOf(FormatJson(j));
+  };
+  EXPECT_EQ(errorOf([](Json& j) { j.erase("height"); }).substr(0, 5), "floor");
+  EXPECT_EQ(errorOf([](Json& j) { j["height"] = 0; }).substr(0, 20), "height: must be a fi");
+  EXPECT_EQ(errorOf([](Json& j) { j.erase("ceiling"); }).substr(0, 8), "ceiling:");
+  EXPECT_EQ(errorOf([](Json& j) { j["floor"] = "Carpet"; }),
+            "floor: no material named \"Carpet\" in \"materials\"");
+  EXPECT_EQ(errorOf([](Json& j) { j["ceiling"]["reflection"] = 1.2; }).substr(0, 24),
+            "ceiling: keeps 1.2 of th");
+  EXPECT_EQ(errorOf([](Json& j) { j["options"]["airAttenuation"] = -1; }).substr(0, 27),
+            "options.airAttenuation: the");
+  std::string host(ZM_HOST_BLOCK_SIZE, '\0');
+  host[kHeightTagOffset] = 1;
+  EXPECT_EQ(errorOf([&](Json& j) {
+              j["hostBlock"] = json_text::Base64Encode(
+                  reinterpret_cast<const uint8_t*>(host.data()), host.size());
+            }).substr(0, 30),
+            "hostBlock: bytes 2048 to 4095 ");
+  EXPECT_EQ(errorOf([](Json& j) {
+              std::string name = "M";
+              for (int i = 2; i < ZM_MATERIAL_SLOTS; ++i) {
+                name += "+";
+                j["materials"].push_back({{"name", name}, {"reflection", 1}, {"bandFactors", 1}});
+              }
+            }).substr(0, 44),
+            "height: the floor and ceiling go into the \"*");
 }
 
 }  // namespace

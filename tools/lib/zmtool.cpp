@@ -317,9 +317,7 @@ int zmtool_reverberation_estimate(const TDesignRecord* design, char** json, char
   return Guarded(message, messageSize, [&] {
     Require(design, "design");
     Require(json, "json");
-    const Plan plan = PlanOf(*design);
-    const ReverberationEstimate estimate =
-        EstimateReverberation(*design, plan, EnclosureGrid(plan));
+    const ReverberationEstimate estimate = EstimateReverberation(*design);
     Json out = {{"available", estimate.available}};
     if (!estimate.available) {
       out["reason"] = estimate.reason;

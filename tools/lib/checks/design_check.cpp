@@ -7,6 +7,7 @@
 
 #include "lib/base/text.h"
 #include "lib/checks/design_summary.h"
+#include "lib/checks/reverberation_estimate.h"
 #include "lib/design/design_json.h"
 #include "lib/design/room_geometry.h"
 
@@ -225,6 +226,9 @@ std::vector<DesignProblem> CheckDesign(const TDesignRecord& r, int group) {
   CheckEmitters(r, group, problems);
   CheckGroups(r, group, problems);
   CheckGeometry(r, group, problems);
+  for (const std::string& caution : EstimateReverberation(r).cautions) {
+    problems.Warn("Reverberation estimate: " + caution);
+  }
   return problems.Take();
 }
 

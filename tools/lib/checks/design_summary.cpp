@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <numbers>
+#include <optional>
 #include <set>
 
 #include "lib/audio/acoustics.h"
@@ -11,6 +13,7 @@
 #include "lib/checks/reverberation_estimate.h"
 #include "lib/design/design_json.h"
 #include "lib/design/room_geometry.h"
+#include "lib/design/room_height.h"
 
 namespace zm::cli {
 
@@ -64,6 +67,17 @@ std::string OptionsSection(const TDesignRecord& r) {
                                 : Printf("fixed, %g dB", r.FixedGainDb + 48.0).c_str());
   out += Printf("  stereo           width %g, balance %g\n", r.StereoWidth, r.Balance);
   return out;
+}
+
+// The materials below are what the engine sees: say that a height changed them.
+std::string HeightSection(const TDesignRecord& r) {
+  auto plain = std::make_unique<TDesignRecord>();
+  const std::optional<RoomHeight> room = UnfoldHeight(r, *plain);
+  if (!room) return "";
+  return Printf(
+      "\nHeight\n  %.2f m; floor \"%s\" and ceiling \"%s\" folded into the air, the other "
+      "materials converted for the height (docs/height.md)\n",
+      room->height, NameText(room->floor.Name).c_str(), NameText(room->ceiling.Name).c_str());
 }
 
 std::string MaterialsSection(const TDesignRecord& r) {
@@ -209,12 +223,19 @@ namespace {
 
 // The diffuse-field estimate, one column per octave band.
 std::string ReverberationSection(const TDesignRecord& r) {
-  const Plan plan = PlanOf(r);
-  const ReverberationEstimate estimate = EstimateReverberation(r, plan, EnclosureGrid(plan));
-  std::string out = "\nReverberation estimate (2D diffuse field, Sabine and Eyring)\n";
+  const ReverberationEstimate estimate = EstimateReverberation(r);
+  const bool tall = estimate.height > 0;
+  std::string out = tall ? "\nReverberation estimate (3D diffuse field, Sabine and Eyring)\n"
+                         : "\nReverberation estimate (2D diffuse field, Sabine and Eyring)\n";
   if (!estimate.available) return out + "  none: " + estimate.reason + "\n";
-  out += Printf("  room %.1f m2, wall faces %.1f m, mean free path %.2f m (pi S / P)\n",
-                estimate.area, estimate.perimeter, estimate.meanFreePath);
+  if (tall) {
+    out +=
+        Printf("  room %.2f m2 x %.2f m high, wall faces %.2f m, mean free path %.2f m (4 V / A)\n",
+               estimate.area, estimate.height, estimate.perimeter, estimate.meanFreePath);
+  } else {
+    out += Printf("  room %.2f m2, wall faces %.2f m, mean free path %.2f m (pi S / P)\n",
+                  estimate.area, estimate.perimeter, estimate.meanFreePath);
+  }
   std::string header = Printf("  %-13s", ""), alpha = Printf("  %-13s", "absorption"),
               sabine = Printf("  %-13s", "Sabine [s]"), eyring = Printf("  %-13s", "Eyring [s]");
   for (const ReverberationBand& band : estimate.bands) {
@@ -223,7 +244,9 @@ std::string ReverberationSection(const TDesignRecord& r) {
     sabine += Printf(" %7.2f", band.sabine);
     eyring += Printf(" %7.2f", band.eyring);
   }
-  return out + header + "\n" + alpha + "\n" + sabine + "\n" + eyring + "\n";
+  out += header + "\n" + alpha + "\n" + sabine + "\n" + eyring + "\n";
+  for (const std::string& caution : estimate.cautions) out += "  caution: " + caution + "\n";
+  return out;
 }
 
 }  // namespace
@@ -261,8 +284,9 @@ std::vector<int> GroupsWithEmitters(const TDesignRecord& r) {
 }
 
 std::string SummariseDesign(const TDesignRecord& r) {
-  return TitleSection(r) + OptionsSection(r) + MaterialsSection(r) + WallsSection(r) +
-         EmittersSection(r) + GroupsSection(r) + DirectLevelSection(r) + ReverberationSection(r);
+  return TitleSection(r) + OptionsSection(r) + HeightSection(r) + MaterialsSection(r) +
+         WallsSection(r) + EmittersSection(r) + GroupsSection(r) + DirectLevelSection(r) +
+         ReverberationSection(r);
 }
 
 }  // namespace zm::cli

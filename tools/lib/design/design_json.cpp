@@ -9,11 +9,14 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
 #include <numbers>
+#include <optional>
 #include <set>
 #include <vector>
 
 #include "lib/base/text.h"
+#include "lib/design/room_height.h"
 
 namespace zm::cli {
 
@@ -25,7 +28,8 @@ using namespace json_text;
 // misspelt. The reader itself refuses any key it did not ask for.
 const KeyList kTopKeys = {"format",       "description", "title",       "titleBytes", "comment",
                           "commentBytes", "options",     "materials",   "walls",      "emitters",
-                          "groups",       "points",      "unusedSlots", "hostBlock",  "reserved"};
+                          "groups",       "points",      "unusedSlots", "hostBlock",  "reserved",
+                          "height",       "floor",       "ceiling"};
 // With the acoustician's forms that are lowered to the record's keys before
 // the reader sees the material.
 const KeyList kMaterialKeys = {"format",     "description", "slot",       "inUse",
@@ -929,6 +933,79 @@ void ReadFormatAndDescription(ObjectReader& reader, const char* expected) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// Height
+
+// A material of its own, or the name of an entry of "materials" (as given,
+// before the height converts it).
+TMaterialEntry ReadSurface(const Json& j, const std::string& path, const TDesignRecord& r) {
+  TMaterialEntry m;
+  if (j.is_string()) {
+    const int slot = FindMaterial(r, j.get<std::string>());
+    if (slot < 0) Fail(path, "no material named \"" + j.get<std::string>() + "\" in \"materials\"");
+    m = r.Materials[slot];
+  } else {
+    ObjectReader reader(j, path, kMaterialKeys);
+    ReadMaterialFields(reader, m);
+    reader.Finish();
+  }
+  for (int b = 0; b < ZM_BAND_COUNT; ++b) {
+    const double a = BandAmplitude(m, b);
+    if (!(a >= 0 && a <= 1)) {
+      Fail(path, "keeps " + FormatDouble(a) + " of the amplitude in band " + std::to_string(b) +
+                     "; a floor or ceiling keeps 0 to 1");
+    }
+  }
+  return m;
+}
+
+// "height", "floor" and "ceiling", folded into the record once all of it
+// has been read.
+void ReadHeight(ObjectReader& top, TDesignRecord& r) {
+  const Json* height = top.Get("height");
+  const Json* floor = top.Get("floor");
+  const Json* ceiling = top.Get("ceiling");
+  if (height == nullptr) {
+    if (floor != nullptr || ceiling != nullptr) {
+      Fail(floor != nullptr ? "floor" : "ceiling", "needs a \"height\" to stand at");
+    }
+    return;
+  }
+  RoomHeight room;
+  room.height = ReadDouble(*height, "height");
+  if (!(std::isfinite(room.height) && room.height > 0)) {
+    Fail("height", "must be a finite number of metres above 0");
+  }
+  if (floor == nullptr) top.Missing("floor", "a room with a height needs a floor");
+  if (ceiling == nullptr) top.Missing("ceiling", "a room with a height needs a ceiling");
+  room.floor = ReadSurface(*floor, "floor", r);
+  room.ceiling = ReadSurface(*ceiling, "ceiling", r);
+  if (!AllZero(r.HostBlock + kHeightTagOffset, kHeightTagSize)) {
+    Fail("hostBlock", "bytes " + std::to_string(kHeightTagOffset) + " to " +
+                          std::to_string(ZM_HOST_BLOCK_SIZE - 1) +
+                          " keep the room's height; with \"height\" they must be zero");
+  }
+  const int air = AirSlotOf(r);
+  if (air >= 0 && !r.Materials[air].InUse &&
+      !(r.AirAttenuation >= 0 && std::isfinite(r.AirAttenuation))) {
+    Fail("options.airAttenuation",
+         "the floor and ceiling go into an air material made from it, which needs a finite "
+         "number from 0 up");
+  }
+  if (air < 0) {
+    Fail("height", "the floor and ceiling go into the \"" ZM_AIR_MATERIAL_NAME
+                   "\" material, and all " +
+                       std::to_string(ZM_MATERIAL_SLOTS) + " material slots are taken");
+  }
+  FoldHeight(r, room);
+}
+
+Json WriteSurface(const TMaterialEntry& m) {
+  Json out = Json::object();
+  WriteMaterialFields(out, m);
+  return out;
+}
+
 }  // namespace
 
 std::string FieldText(const char* field, size_t size) {
@@ -944,12 +1021,21 @@ std::string JsonFormatOf(const Json& json) {
   return it->get<std::string>();
 }
 
-Json DesignToJson(const TDesignRecord& r) {
+Json DesignToJson(const TDesignRecord& record) {
+  // A design given a height is written as it was given.
+  auto plain = std::make_unique<TDesignRecord>();
+  const std::optional<RoomHeight> height = UnfoldHeight(record, *plain);
+  const TDesignRecord& r = height ? *plain : record;
   Json out = Json::object();
   out["format"] = kDesignFormat;
   if (!AllZero(r.Title, sizeof r.Title)) WriteText(out, "title", r.Title);
   if (!AllZero(r.Comment, sizeof r.Comment)) WriteText(out, "comment", r.Comment);
   WriteOptions(out, r);
+  if (height) {
+    out["height"] = WriteDouble(height->height);
+    out["floor"] = WriteSurface(height->floor);
+    out["ceiling"] = WriteSurface(height->ceiling);
+  }
   const bool naturalPoints = PointsAreNatural(r);
   out["materials"] = WriteSlotArray(r.Materials, kInUse, WriteMaterialFields);
   out["walls"] = WriteSlotArray(r.Walls, kInUse, [&](Json& entry, const TWallEntry& w) {
@@ -980,6 +1066,7 @@ void DesignFromJson(const Json& json, TDesignRecord& r, JsonOrigins* origins) {
   ReadUnusedSlotSections(top, listed, r);
   ReadOptionalBytes(top, "hostBlock", r.HostBlock, sizeof r.HostBlock);
   ReadOptionalBytes(top, "reserved", r.Reserved2, sizeof r.Reserved2);
+  ReadHeight(top, r);
   top.Finish();
 }
 

@@ -366,6 +366,16 @@ void LowerMaterialForms(Json& document, const MaterialFormContext& context) {
     document = LowerMaterial(document, "", context);
     return;
   }
+  // A room's floor and ceiling take the same forms; their name is optional.
+  for (const char* surface : {"floor", "ceiling"}) {
+    auto entry = document.find(surface);
+    if (entry == document.end() || !entry->is_object()) continue;
+    if (!entry->contains("name") && !entry->contains("nameBytes") && !entry->contains("file") &&
+        !entry->contains("catalogue")) {
+      (*entry)["name"] = surface;
+    }
+    *entry = LowerMaterial(*entry, surface, context);
+  }
   auto materials = document.find("materials");
   if (materials == document.end() || !materials->is_array()) return;
   for (size_t i = 0; i < materials->size(); ++i) {

@@ -157,6 +157,253 @@ ProbeResult ProbeEmitter(const Plan& plan, const PlanSource& source, int rays) {
 }
 
 // ---------------------------------------------------------------------------
+// The exact room: the plan cut into trapezoids by vertical lines through
+// every end and crossing of the reflecting walls. Inside a slab between two
+// such lines no walls cross, so each trapezoid between two walls lies wholly
+// inside a room or outside; neighbouring trapezoids of adjacent slabs join
+// where their sides overlap and no wall stands on the line between them.
+
+namespace {
+
+struct Slab {
+  double x0 = 0, x1 = 0;
+  std::vector<int> walls;      // into plan.walls, from the lowest up
+  std::vector<double> y0, y1;  // their heights at x0 and x1
+  int firstCell = 0;           // cells firstCell .. firstCell + walls.size()
+};
+
+double HeightAt(const PlanSegment& w, double x) {
+  if (x == w.x1) return w.y1;
+  if (x == w.x2) return w.y2;
+  return w.y1 + (w.y2 - w.y1) * (x - w.x1) / (w.x2 - w.x1);
+}
+
+// Parameter along `a` where it crosses `b`, when they cross.
+std::optional<double> Crossing(const PlanSegment& a, const PlanSegment& b) {
+  const double ax = a.x2 - a.x1, ay = a.y2 - a.y1, bx = b.x2 - b.x1, by = b.y2 - b.y1;
+  const double den = ax * by - ay * bx;
+  if (den == 0) return std::nullopt;
+  const double t = ((b.x1 - a.x1) * by - (b.y1 - a.y1) * bx) / den;
+  const double u = ((b.x1 - a.x1) * ay - (b.y1 - a.y1) * ax) / den;
+  if (t < 0 || t > 1 || u < 0 || u > 1) return std::nullopt;
+  return t;
+}
+
+class Cells {
+ public:
+  explicit Cells(int count) : parent_(size_t(count)) {
+    for (int i = 0; i < count; ++i) parent_[size_t(i)] = i;
+  }
+  int Root(int i) {
+    while (parent_[size_t(i)] != i) i = parent_[size_t(i)] = parent_[size_t(parent_[size_t(i)])];
+    return i;
+  }
+  void Join(int a, int b) { parent_[size_t(Root(a))] = Root(b); }
+
+ private:
+  std::vector<int> parent_;
+};
+
+// Length of [lo, hi] not covered by `covers`.
+double Uncovered(double lo, double hi, const std::vector<std::pair<double, double>>& covers) {
+  std::vector<std::pair<double, double>> parts;
+  for (auto [a, b] : covers) {
+    a = std::max(a, lo), b = std::min(b, hi);
+    if (b > a) parts.emplace_back(a, b);
+  }
+  std::sort(parts.begin(), parts.end());
+  double free = 0, reached = lo;
+  for (const auto& [a, b] : parts) {
+    if (a > reached) free += a - reached;
+    reached = std::max(reached, b);
+  }
+  return free + std::max(0.0, hi - reached);
+}
+
+}  // namespace
+
+RoomRegion RoomAround(const Plan& plan, const std::vector<std::pair<double, double>>& points) {
+  RoomRegion out;
+  out.faceLength.assign(plan.walls.size(), 0.0);
+  std::vector<int> barriers;
+  for (int i = 0; i < int(plan.walls.size()); ++i) {
+    if (!plan.walls[size_t(i)].passThrough && plan.walls[size_t(i)].Length() > 0)
+      barriers.push_back(i);
+  }
+  std::vector<double> xs;
+  for (size_t i = 0; i < barriers.size(); ++i) {
+    const PlanSegment& a = plan.walls[size_t(barriers[i])];
+    xs.insert(xs.end(), {a.x1, a.x2});
+    for (size_t j = i + 1; j < barriers.size(); ++j) {
+      if (const auto t = Crossing(a, plan.walls[size_t(barriers[j])])) {
+        xs.push_back(a.x1 + (a.x2 - a.x1) * *t);
+      }
+    }
+  }
+  std::sort(xs.begin(), xs.end());
+  xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
+
+  // Cell 0 is everything outside; each slab has its walls plus one cells.
+  std::vector<Slab> slabs;
+  int cellCount = 1;
+  for (size_t k = 0; k + 1 < xs.size(); ++k) {
+    Slab slab;
+    slab.x0 = xs[k];
+    slab.x1 = xs[k + 1];
+    const double mid = (slab.x0 + slab.x1) / 2;
+    std::vector<std::pair<double, int>> order;
+    for (int i : barriers) {
+      const PlanSegment& w = plan.walls[size_t(i)];
+      if (std::min(w.x1, w.x2) <= slab.x0 && std::max(w.x1, w.x2) >= slab.x1 && w.x1 != w.x2) {
+        order.emplace_back(HeightAt(w, mid), i);
+      }
+    }
+    std::sort(order.begin(), order.end());
+    for (const auto& [height, i] : order) {
+      slab.walls.push_back(i);
+      slab.y0.push_back(HeightAt(plan.walls[size_t(i)], slab.x0));
+      slab.y1.push_back(HeightAt(plan.walls[size_t(i)], slab.x1));
+    }
+    slab.firstCell = cellCount;
+    cellCount += int(slab.walls.size()) + 1;
+    slabs.push_back(std::move(slab));
+  }
+  // Walls that cross or meet leave, by rounding, slivers between them on
+  // the slab lines; openings narrower than this are no passage.
+  const double scale =
+      xs.empty() ? 1 : std::max({1.0, std::fabs(xs.front()), std::fabs(xs.back())});
+  double narrowest = 0;
+  for (const Slab& s : slabs) {
+    for (double y : s.y0) narrowest = std::max(narrowest, std::fabs(y));
+  }
+  narrowest = 1e-9 * std::max(scale, narrowest);
+  Cells cells(cellCount);
+  auto cellOf = [&](const Slab& s, size_t j) {  // j walls below it
+    return j == 0 || j == s.walls.size() ? 0 : s.firstCell + int(j);
+  };
+  // Reflecting walls standing on the line x, as intervals of y.
+  auto standing = [&](double x) {
+    std::vector<std::pair<double, double>> covers;
+    for (int i : barriers) {
+      const PlanSegment& w = plan.walls[size_t(i)];
+      if (w.x1 == x && w.x2 == x) covers.emplace_back(std::min(w.y1, w.y2), std::max(w.y1, w.y2));
+    }
+    return covers;
+  };
+  // The side of cell j of slab s on its line x (x0 or x1), as [lo, hi].
+  auto side = [](const Slab& s, size_t j, bool right) {
+    const std::vector<double>& y = right ? s.y1 : s.y0;
+    return std::pair{j == 0 ? -HUGE_VAL : y[j - 1], j == s.walls.size() ? HUGE_VAL : y[j]};
+  };
+  for (size_t k = 0; k + 1 < slabs.size(); ++k) {
+    const Slab &left = slabs[k], &right = slabs[k + 1];
+    const auto covers = standing(left.x1);
+    // Both sides cut the line into cells from the bottom up: walk them together.
+    size_t a = 0, b = 0;
+    while (a <= left.walls.size() && b <= right.walls.size()) {
+      const auto [alo, ahi] = side(left, a, true);
+      const auto [blo, bhi] = side(right, b, false);
+      const double lo = std::max(alo, blo), hi = std::min(ahi, bhi);
+      if (hi - lo > narrowest && Uncovered(lo, hi, covers) > narrowest) {
+        cells.Join(cellOf(left, a), cellOf(right, b));
+      }
+      if (ahi < bhi) {
+        ++a;
+      } else if (bhi < ahi) {
+        ++b;
+      } else {
+        ++a, ++b;
+      }
+    }
+  }
+
+  // Beyond the first and the last line lies the outside.
+  if (!slabs.empty()) {
+    for (bool right : {false, true}) {
+      const Slab& s = right ? slabs.back() : slabs.front();
+      const auto covers = standing(right ? s.x1 : s.x0);
+      for (size_t j = 0; j <= s.walls.size(); ++j) {
+        const auto [lo, hi] = side(s, j, right);
+        if (hi - lo > narrowest && Uncovered(lo, hi, covers) > narrowest)
+          cells.Join(cellOf(s, j), 0);
+      }
+    }
+  }
+
+  auto locate = [&](double x, double y) {
+    const auto it = std::upper_bound(slabs.begin(), slabs.end(), x,
+                                     [](double v, const Slab& s) { return v < s.x1; });
+    if (it == slabs.end() || x < it->x0) return 0;
+    size_t below = 0;
+    while (below < it->walls.size() && HeightAt(plan.walls[size_t(it->walls[below])], x) < y)
+      ++below;
+    return cellOf(*it, below);
+  };
+  std::vector<int> roots;
+  for (const auto& [x, y] : points) roots.push_back(cells.Root(locate(x, y)));
+  out.closed = !roots.empty();
+  for (int root : roots) out.closed = out.closed && root != cells.Root(0);
+  if (!out.closed) return out;
+  auto inside = [&](int cell) {
+    const int root = cells.Root(cell);
+    return std::find(roots.begin(), roots.end(), root) != roots.end();
+  };
+
+  for (size_t k = 0; k < slabs.size(); ++k) {
+    const Slab& s = slabs[k];
+    const double width = s.x1 - s.x0;
+    for (size_t j = 0; j <= s.walls.size(); ++j) {
+      if (!inside(cellOf(s, j))) continue;
+      if (j > 0 && j < s.walls.size()) {
+        out.area += width * ((s.y0[j] - s.y0[j - 1]) + (s.y1[j] - s.y1[j - 1])) / 2;
+      }
+      // The walls below and above the cell border it along their piece.
+      for (size_t w : {j - 1, j}) {
+        if (w >= s.walls.size()) continue;
+        out.faceLength[size_t(s.walls[w])] += std::hypot(width, s.y1[w] - s.y0[w]);
+      }
+    }
+    // Walls standing on the slab's sides border the cells next to them.
+    for (bool right : {false, true}) {
+      const double x = right ? s.x1 : s.x0;
+      for (int i : barriers) {
+        const PlanSegment& w = plan.walls[size_t(i)];
+        if (w.x1 != x || w.x2 != x) continue;
+        const double wlo = std::min(w.y1, w.y2), whi = std::max(w.y1, w.y2);
+        for (size_t j = 0; j <= s.walls.size(); ++j) {
+          if (!inside(cellOf(s, j))) continue;
+          const auto [lo, hi] = side(s, j, right);
+          out.faceLength[size_t(i)] += std::max(0.0, std::min(hi, whi) - std::max(lo, wlo));
+        }
+      }
+    }
+  }
+
+  // Pass-through walls: their pieces between crossings, by their middles.
+  for (size_t i = 0; i < plan.walls.size(); ++i) {
+    const PlanSegment& w = plan.walls[i];
+    if (!w.passThrough || !(w.Length() > 0)) continue;
+    std::vector<double> cuts = {0, 1};
+    for (double x : xs) {
+      const double t = (x - w.x1) / (w.x2 - w.x1);
+      if (t > 0 && t < 1) cuts.push_back(t);
+    }
+    for (int b : barriers) {
+      if (const auto t = Crossing(w, plan.walls[size_t(b)])) cuts.push_back(*t);
+    }
+    std::sort(cuts.begin(), cuts.end());
+    for (size_t c = 0; c + 1 < cuts.size(); ++c) {
+      const double t = (cuts[c] + cuts[c + 1]) / 2;
+      if (cuts[c + 1] > cuts[c] &&
+          inside(locate(w.x1 + (w.x2 - w.x1) * t, w.y1 + (w.y2 - w.y1) * t))) {
+        out.faceLength[i] += (cuts[c + 1] - cuts[c]) * w.Length();
+      }
+    }
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------
 // Enclosures
 
 EnclosureGrid::EnclosureGrid(const Plan& plan) : plan_(plan) {
@@ -253,52 +500,6 @@ bool EnclosureGrid::EnclosesAnything() const {
     if (!blocked_[i] && !outside_[i]) return true;
   }
   return false;
-}
-
-EnclosureGrid::Region EnclosureGrid::RegionAround(
-    const std::vector<std::pair<double, double>>& points) const {
-  std::vector<int> seeds;
-  for (const auto& [x, y] : points) {
-    int column = 0, row = 0;
-    if (!CellOf(x, y, column, row)) continue;
-    for (int r = std::max(0, row - 1); r <= std::min(rows_ - 1, row + 1); ++r) {
-      for (int c = std::max(0, column - 1); c <= std::min(columns_ - 1, column + 1); ++c) {
-        seeds.push_back(Index(c, r));
-      }
-    }
-  }
-  const std::vector<uint8_t> region = Flood(seeds);
-  Region out;
-  out.closed = !seeds.empty();
-  size_t cells = 0;
-  for (size_t i = 0; i < region.size(); ++i) {
-    if (!region[i]) continue;
-    ++cells;
-    if (outside_[i]) out.closed = false;
-  }
-  out.area = double(cells) * cell_ * cell_;
-  // Each face sampled a cell and a half off the wall's line.
-  out.faceLength.assign(plan_.walls.size(), 0.0);
-  for (size_t i = 0; i < plan_.walls.size(); ++i) {
-    const PlanSegment& w = plan_.walls[i];
-    const double length = w.Length();
-    if (!(length > 0)) continue;
-    const double nx = -(w.y2 - w.y1) / length * 1.5 * cell_,
-                 ny = (w.x2 - w.x1) / length * 1.5 * cell_;
-    const int samples = std::max(8, int(length / cell_));
-    for (int k = 0; k < samples; ++k) {
-      const double t = (k + 0.5) / samples;
-      const double x = w.x1 + (w.x2 - w.x1) * t, y = w.y1 + (w.y2 - w.y1) * t;
-      for (double side : {1.0, -1.0}) {
-        int column = 0, row = 0;
-        if (CellOf(x + side * nx, y + side * ny, column, row) &&
-            region[size_t(Index(column, row))]) {
-          out.faceLength[i] += length / samples;
-        }
-      }
-    }
-  }
-  return out;
 }
 
 std::optional<DirectReach> DirectReachOf(const Plan& plan, const PlanSource& source, int receiver) {

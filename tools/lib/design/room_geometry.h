@@ -93,6 +93,19 @@ struct DirectLevelChoice {
 };
 std::optional<DirectLevelChoice> ChooseDirectLevel(const Plan& plan, int group);
 
+// The room around the points (the union of the rooms when they are in
+// several), bounded by the walls that reflect, worked out exactly from the
+// walls' lines: its area (m²) and the length of wall faces bordering it.
+// A reflecting wall inside the room borders it with both faces, an outer
+// wall with the face towards it. A pass-through wall (a receiver, an
+// audience) is no face: `faceLength` holds the length of it inside the room.
+struct RoomRegion {
+  bool closed = false;  // no point's room reaches the outside
+  double area = 0;
+  std::vector<double> faceLength;  // indexed as plan.walls
+};
+RoomRegion RoomAround(const Plan& plan, const std::vector<std::pair<double, double>>& points);
+
 // The plan on a grid of square cells, walls that reflect as barriers, and
 // the region of free cells reachable from given points: what is enclosed.
 class EnclosureGrid {
@@ -104,17 +117,6 @@ class EnclosureGrid {
   bool Enclosed(double x, double y) const;
   // True when the walls enclose any region at all.
   bool EnclosesAnything() const;
-
-  // Area (m²) of the union of the regions around the points, and the
-  // length of wall faces (m) that border it: a wall inside the region
-  // counts with both faces, an outside wall with the face towards the
-  // region. `faceLength[i]` is that length for plan.walls[i].
-  struct Region {
-    bool closed = false;  // none of the regions reaches the outside
-    double area = 0;
-    std::vector<double> faceLength;
-  };
-  Region RegionAround(const std::vector<std::pair<double, double>>& points) const;
 
  private:
   int Index(int column, int row) const { return row * columns_ + column; }
