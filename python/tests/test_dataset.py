@@ -97,13 +97,19 @@ def test_auto_length_and_direct_sound_follow_the_room(tmp_path):
 
 
 def test_a_t60_is_met_by_the_solved_absorption_or_refused_with_its_case():
-    rooms = {"count": 3, "room": {"width": {"min": 5, "max": 12}, "depth": 5, "t60": 1.5}}
-    for case in dataset.cases(rooms):
-        estimate = dataset._estimate(dataset.design_of(case))
-        assert dataset._band(estimate, 1000)["eyring"] == pytest.approx(1.5, rel=2e-3)
-    with pytest.raises(dataset.RoomsError, match=r"case-000000: room.t60 0.02 s needs a wall "
-                                                 r"absorption of [0-9.]+ .*0 to 1"):
-        dataset.cases({"room": {"t60": 0.02}})
+    plan = {"count": 3, "room": {"width": {"min": 5, "max": 12}, "depth": 5, "t60": 1.5}}
+    # With a height the estimate is three-dimensional and the floor and
+    # ceiling take their share: the walls are solved for what is left.
+    extruded = {"count": 2, "room": {"width": 8, "depth": 5, "t60": 0.6, "height": 3,
+                                     "floor": "carpet-on-concrete", "ceiling": "concrete-floor"}}
+    for rooms, t60 in ((plan, 1.5), (extruded, 0.6)):
+        for case in dataset.cases(rooms):
+            estimate = dataset._estimate(dataset.design_of(case))
+            assert dataset._band(estimate, 1000)["eyring"] == pytest.approx(t60, rel=2e-3)
+    # Absorbing floor and ceiling alone end the sound sooner than 5 s.
+    with pytest.raises(dataset.RoomsError, match=r"case-000000: room.t60 5 s needs a wall "
+                                                 r"absorption of -[0-9.]+ .*0 to 1"):
+        dataset.cases({"room": {**extruded["room"], "t60": 5, "floor": "carpet-on-foam"}})
     with pytest.raises(dataset.RoomsError, match="case-000001: .*300 s .*air"):
         dataset.cases({"room": {"t60": [1, 300]}})
     with pytest.raises(dataset.RoomsError, match="give one"):
@@ -185,7 +191,12 @@ def test_a_description_that_cannot_be_used_is_refused_before_any_work(tmp_path):
                      ({"rooms": {}}, "rooms"),
                      ({"room": {"width": {"min": 5, "max": 1}}}, "room.width"),
                      ({"render": {"sampleRate": 4000}}, "render.sampleRate"),
-                     ({"render": {"directSound": "loud"}}, "render.directSound")):
+                     ({"render": {"directSound": "loud"}}, "render.directSound"),
+                     ({"room": {"height": 3}}, "room.height, room.floor and room.ceiling"),
+                     ({"room": {"height": 0, "floor": "carpet", "ceiling": "carpet"}},
+                      "room.height"),
+                     ({"room": {"height": 3, "floor": "no-such", "ceiling": "carpet"}},
+                      "room.floor")):
         with pytest.raises(dataset.RoomsError, match=key):
             dataset.generate(bad, tmp_path / "out", progress=False)
     assert not (tmp_path / "out").exists()

@@ -17,7 +17,10 @@ for every combination of the swept lists.
       "render": {"rayCount": 5000, "sampleRate": 16000}
     }
 
-Materials are ids of the tool's catalogue. Instead of a material, "room"
+Materials are ids of the tool's catalogue. "height" (metres) with "floor"
+and "ceiling" (catalogue ids) extrude the plan between a floor and a ceiling
+(docs/height.md); without them a room is a plan alone, whose sound never
+meets a floor or ceiling and rings far longer than a real room. Instead of a material, "room"
 may give "t60", the reverberation time (s, at 1 kHz) the walls are to have:
 their flat absorption is then solved from the tool's diffuse-field estimate
 by the inverse Eyring formula, and a case that would need an absorption
@@ -94,7 +97,7 @@ SPEED_OF_SOUND = 344.0  # m/s, as the engine has it
 DIRECT_SOUND = ("physical", "design")
 DEFAULTS = {
     "room": {"shape": "shoebox", "width": 6.0, "depth": 4.0, "material": "plaster-painted",
-             "scattering": 0.1, "t60": None},
+             "scattering": 0.1, "t60": None, "height": None, "floor": None, "ceiling": None},
     "render": {"rayCount": 5000, "impulseLength": "auto", "sampleRate": 48000,
                "directSound": "physical"},
     "placement": {"margin": 0.5, "spacing": 1.0},
@@ -137,12 +140,14 @@ def _check_values(key, values, value):
         raise RoomsError(f"{key}: min is above max")
     if key == "room.shape" and any(v not in SHAPES for v in values):
         raise RoomsError(f"room.shape: expected one of {', '.join(SHAPES)}")
-    if key == "room.material":
+    if key in ("room.material", "room.floor", "room.ceiling"):
         known = {entry["id"] for entry in catalogue()}
         for v in values:
             if v not in known:
-                raise RoomsError(f"room.material: {v!r} is not in the catalogue "
+                raise RoomsError(f"{key}: {v!r} is not in the catalogue "
                                  "(zm.catalogue() lists it)")
+    if key == "room.height" and not all(_number(v) and v > 0 for v in values):
+        raise RoomsError("room.height: expected metres above 0")
     if key == "room.t60" and not all(_number(v) and v > 0 for v in values):
         raise RoomsError("room.t60: expected seconds above 0")
     if key == "render.sampleRate" and (_is_range(value) or not all(
@@ -176,8 +181,13 @@ def load_rooms(rooms):
             raise RoomsError(f"{section}.{sorted(extra)[0]}: unknown key")
         full[section] = {key: value for key, value in {**defaults, **given}.items()
                          if value is not None}
+    given_room = rooms.get("room", {})
+    flats = [key for key in ("height", "floor", "ceiling") if key in given_room]
+    if flats and len(flats) < 3:
+        raise RoomsError("room.height, room.floor and room.ceiling: give all three (a height "
+                         "in metres, floor and ceiling as catalogue ids) or none")
     if "t60" in full["room"]:
-        if "material" in rooms.get("room", {}):
+        if "material" in given_room:
             raise RoomsError("room.t60 and room.material: give one; with a t60 the walls' "
                              "absorption is solved from it")
         del full["room"]["material"]
@@ -275,8 +285,12 @@ def design_of(case, direct_level=1, impulse_length=None, walls_absorption=None):
     walls.append({"from": [x, y - 0.15], "to": [x, y + 0.15], "material": "Microphone",
                   "passThrough": True, "receiver": True})
     length = case["impulseLength"] if impulse_length is None else impulse_length
+    # With a height the plan is extruded between floor and ceiling (docs/height.md).
+    flats = {"height": case["height"], "floor": {"catalogue": case["floor"]},
+             "ceiling": {"catalogue": case["ceiling"]}} if "height" in case else {}
     return {
         "format": "zm-design",
+        **flats,
         "title": case["case"],
         "options": {"impulseLength": 1.0 if length == "auto" else length,
                     "sampleRate": case["sampleRate"], "bitsPerSample": 32, "windowType": 3,
