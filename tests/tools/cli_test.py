@@ -134,6 +134,8 @@ def test_check(t):
                     "walls[13].channel: channel 9 is outside 0 to 7"),
         "nan": (lambda d: d["emitters"][0].update(at=["0x7ff8000000000000", 1.0]),
                 "emitters[0].at: coordinates are not finite numbers"),
+        "negative-rate": (lambda d: d["options"].update(sampleRate=-48000),
+                          "options.sampleRate: Sample rate -48000 Hz is negative"),
     }
     for name, (change, message) in refused.items():
         design = studio_with(t, name, change)
@@ -153,12 +155,26 @@ def test_check(t):
                        "warning: materials[0].reflection: reflection 1.5 is above 1"),
         "rate": (lambda d: d["options"].update(sampleRate=22050),
                  "warning: options.sampleRate: Sample rate 22050 Hz is below 44100 Hz"),
+        "window": (lambda d: d["options"].update(windowType=9),
+                   "warning: options.windowType: Window type 9 is not one of 0 to 5"),
+        "inverting": (lambda d: d["materials"][0].update(reflection=-0.5),
+                      "warning: materials[0].reflection: reflection -0.5 is negative"),
+        "spread": (lambda d: d["emitters"][0].update(spreadDeg=720),
+                   "warning: emitters[0].spreadDeg: spread 720 deg is wider than a full turn"),
+        "faint": (lambda d: d["options"].update(minAmplitude=0),
+                  "warning: options.minAmplitude: Minimum amplitude 0: no ray ends"),
     }
     for name, (change, message) in warned.items():
         design = studio_with(t, name, change)
         r = t.run("check", design, expect=0)
         check(message in r.stdout, "%s: %s" % (name, r.stdout))
         t.run("check", "--strict", design, expect=3)
+
+    # A key given twice is refused, by its path, whichever the parser kept.
+    text = open(t.example("small-studio"), encoding="utf-8").read()
+    twice = t.write("twice.json", text.replace('"sampleRate":', '"sampleRate": 96000, "sampleRate":'))
+    r = t.run("check", twice, expect=1)
+    check("options.sampleRate: the key is given twice in one object" in r.stderr, r.stderr)
 
     # Silent renders say why; --strict refuses them before tracing.
     silent = [
