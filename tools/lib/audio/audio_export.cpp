@@ -336,8 +336,12 @@ ExportResult WriteAudioAs(const std::string& path, const AudioData& audio,
   // Written beside the output and renamed onto it when complete, so that a
   // failure leaves neither a broken file nor a truncated earlier one.
   const std::filesystem::path target(path);
-  const std::string partial =
-      (target.parent_path() / ("." + target.filename().string() + ".zm-partial")).string();
+  // Built by appending: GCC 12 warns (-Wrestrict, falsely) about the
+  // insert that "." + std::string inlines to.
+  std::string partialName = ".";
+  partialName += target.filename().string();
+  partialName += ".zm-partial";
+  const std::string partial = (target.parent_path() / partialName).string();
   struct RemoveUnlessRenamed {
     const std::string& path;
     ~RemoveUnlessRenamed() {
