@@ -348,12 +348,19 @@ def test_interrupt(t):
         out = t.path("long-%d.wav" % sig)
         process = subprocess.Popen([t.zm, "render", design, out], cwd=t.work,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        # Wait for tracing to start: the first progress line.
+        # Wait for tracing to start: the first progress line; into a pipe,
+        # lines then come at a steady pace (5 s), not only per tenth of the
+        # rays (minutes here).
+        times = []
+        wanted = 2 if sig == signal.SIGTERM else 1
         started = time.time()
-        line = ""
-        while "progress" not in line and time.time() - started < 60:
+        while len(times) < wanted and time.time() - started < 60:
             line = process.stderr.readline()
             check(line or process.poll() is None, "render ended early")
+            if "progress" in line:
+                times.append(time.time())
+        check(len(times) == wanted and (wanted == 1 or 4 < times[1] - times[0] < 15),
+              "progress lines %s s apart" % [round(b - a, 1) for a, b in zip(times, times[1:])])
         time.sleep(0.5)
         process.send_signal(sig)
         try:
