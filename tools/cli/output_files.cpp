@@ -1,0 +1,42 @@
+#include "cli/output_files.h"
+
+#include "cli/exit_codes.h"
+#include "lib/base/output_file.h"
+#include "lib/design/design_io.h"
+
+namespace zm::cli {
+
+std::optional<ExportFormat> OutputFormat(const std::string& formatName, const std::string& output) {
+  const std::string named = ContainerOfPath(output);
+  if (formatName.empty()) {
+    if (named.empty()) return std::nullopt;
+    return ExportFormat{named, "", std::nullopt};
+  }
+  ExportFormat format;
+  try {
+    format = ParseExportFormat(formatName);
+  } catch (const AudioFileError& e) {
+    throw UsageError(std::string("--format ") + e.what());
+  }
+  // RF64 is WAV grown past 4 GiB, and such files keep the .wav name.
+  const bool wavNamed = named == "wav" && format.container == "rf64";
+  if (!named.empty() && named != format.container && !wavNamed) {
+    throw UsageError("--format " + formatName + " contradicts the extension of " + output +
+                     ", which names " + named + "; change one of them");
+  }
+  return format;
+}
+
+void RequireWritable(const std::string& output) {
+  if (const std::string reason = WhyNotWritable(EnginePath(output)); !reason.empty()) {
+    throw ToolError("cannot write " + output + ": " + reason);
+  }
+}
+
+void RequireReadable(const std::string& input) {
+  if (const std::string reason = WhyNotReadable(EnginePath(input)); !reason.empty()) {
+    throw ToolError("cannot read " + input + ": " + reason);
+  }
+}
+
+}  // namespace zm::cli
