@@ -144,6 +144,9 @@ def test_formats_follow_the_extension(t):
     check("--format flac contradicts the extension of x.wav" in r.stderr and
           not os.path.exists(t.path("x.wav")), r.stderr)
     t.run("convert", "studio.wav", "y.flac", "--format", "ogg", expect=2)
+    r = t.run("render", studio, "x.mp3", expect=2)
+    check("zm does not write that format" in r.stderr and not os.path.exists(t.path("x.mp3")),
+          r.stderr)
     t.run("render", studio, "upper.flac", "--format", "FLAC", "--quiet", expect=0)
 
     # Integer output through --format is dithered from a seed: the same
@@ -154,6 +157,7 @@ def test_formats_follow_the_extension(t):
     once, again = rendered("a.wav"), rendered("b.wav")
     check(once == again, "the same render gave different bytes")
     check(rendered("c.wav", "--dither-seed", "7") != once, "the dither seed changed nothing")
+    t.run("render", studio, "d.wav", "--dither-seed", "7", expect=2)
 
 
 def test_exit_code_table(t):

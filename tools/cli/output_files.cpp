@@ -6,7 +6,24 @@
 
 namespace zm::cli {
 
+namespace {
+
+// Extensions of sound formats zm does not write: a file of that name holding
+// another format would mislead every program that opens it.
+bool NamesUnwritableSound(const std::string& output) {
+  for (const char* extension : {".mp3", ".m4a", ".aac", ".mp4", ".opus", ".wma", ".caf", ".au"}) {
+    if (HasExtension(output, extension)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::optional<ExportFormat> OutputFormat(const std::string& formatName, const std::string& output) {
+  if (NamesUnwritableSound(output)) {
+    throw UsageError("cannot write " + output + ": zm does not write that format; choose " +
+                     ExportFormatChoices());
+  }
   const std::string named = ContainerOfPath(output);
   if (formatName.empty()) {
     if (named.empty()) return std::nullopt;

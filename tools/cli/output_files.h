@@ -13,7 +13,8 @@ namespace zm::cli {
 
 // The format of a sound file to write: --format's, else the one the
 // extension names. nullopt when neither names one; a `--format` that is
-// unknown or that the extension contradicts is a UsageError.
+// unknown or that the extension contradicts, and an extension of a sound
+// format zm does not write (.mp3), are a UsageError.
 std::optional<ExportFormat> OutputFormat(const std::string& formatName, const std::string& output);
 
 // Throws "cannot write OUTPUT: why" unless `output` can be written.

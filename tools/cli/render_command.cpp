@@ -270,6 +270,11 @@ int Render(const RenderOptions& o) {
   // sound extension is converted to.
   std::optional<ExportFormat> format = OutputFormat(o.format, o.output);
   if (o.format.empty() && format && format->container == "wav") format.reset();
+  if (!format && o.ditherSeed) {
+    throw UsageError(
+        "--dither-seed applies to output the tool writes (--format, or an extension "
+        "other than .wav); the engine's own WAV is dithered from the clock");
+  }
   Document doc = LoadDesignDocument(EnginePath(o.design));
   TDesignRecord& design = *doc.design;
   // Refused before the tracing, not after it.
