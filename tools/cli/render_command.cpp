@@ -286,7 +286,8 @@ int Render(const RenderOptions& o) {
     // engine writes float here, and the tool dithers from a seed, so that
     // the same command gives the same bytes.
     if (format->encoding.empty()) format->encoding = EncodingOfBits(design.BitsPerSample);
-    format->ditherSeed = uint64_t(o.ditherSeed.value_or(design.RandomSeed));
+    const int64_t designSeed = design.RandomSeed;  // packed: copied, not bound
+    format->ditherSeed = uint64_t(o.ditherSeed.value_or(designSeed));
     design.BitsPerSample = 32;
   }
   const std::string enginePath = format ? EngineFileBeside(o.output) : EnginePath(o.output);
