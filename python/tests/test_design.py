@@ -67,6 +67,18 @@ def test_bad_documents_and_arguments_raise_clear_errors(studio, tmp_path):
     assert os.listdir(tmp_path) == []
 
 
+def test_a_path_or_a_byte_order_mark_is_read_as_a_design(studio, tmp_path):
+    path = tmp_path / "room.json"
+    path.write_bytes(b"\xef\xbb\xbf" + json.dumps(studio).encode("utf-8"))
+    expected = zm.Design.from_dict(studio)
+    assert zm.Design.load(path) == expected
+    # render and check take a path, as str or os.PathLike, as well as text.
+    for given in (path, str(path)):
+        assert zm.render(given).samples.shape == zm.render(expected).samples.shape
+    with pytest.raises(TypeError, match="path"):
+        zm.render(3.5)
+
+
 def test_a_library_built_with_other_figures_is_refused():
     # As if the package expected a larger design record than libzmtool states.
     code = ("import zm._library as library; library._EXPECTED['designRecordSize'] = 33800; "

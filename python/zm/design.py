@@ -22,9 +22,18 @@ def _base_folder(base_folder):
     return os.fsencode(base_folder) if base_folder is not None else None
 
 
+_BYTE_ORDER_MARK = b"\xef\xbb\xbf"
+
+
 def _starts_as_json(path):
     with open(path, "rb") as file:
-        return file.read(4096).lstrip().startswith((b"{", b"/"))
+        start = file.read(4096)
+    return start.removeprefix(_BYTE_ORDER_MARK).lstrip().startswith((b"{", b"/"))
+
+
+def _is_json_text(text):
+    """JSON text starts with "{" or a comment; any other string is a path."""
+    return text.lstrip("\ufeff \t\r\n").startswith(("{", "//", "/*"))
 
 
 class _Record:
@@ -80,7 +89,7 @@ class Design(_Record):
     def load(cls, path):
         """A design file (through the engine's loader) or a JSON design."""
         if _starts_as_json(path):
-            with open(path, encoding="utf-8") as file:
+            with open(path, encoding="utf-8-sig") as file:
                 return cls.from_json(file.read(), os.path.dirname(os.path.abspath(path)))
         design = cls()
         engine_call("ZM_loadSetup", encode_path(path, "path"), design._buffer)
@@ -143,7 +152,7 @@ class Material(_Record):
     @classmethod
     def load(cls, path):
         if _starts_as_json(path):
-            with open(path, encoding="utf-8") as file:
+            with open(path, encoding="utf-8-sig") as file:
                 return cls.from_json(file.read(), os.path.dirname(os.path.abspath(path)))
         material = cls()
         engine_call("ZM_loadMaterial", encode_path(path, "path"), material._buffer)
@@ -170,7 +179,9 @@ def catalogue(query=""):
 def as_design(design, argument="design"):
     if isinstance(design, Design):
         return design
-    if isinstance(design, (dict, str)):
+    if isinstance(design, dict) or (isinstance(design, str) and _is_json_text(design)):
         return Design.from_json(design)
-    raise TypeError(f"{argument}: expected a Design, a dict or JSON text, "
-                    f"got {type(design).__name__}")
+    if isinstance(design, (str, os.PathLike)):
+        return Design.load(design)
+    raise TypeError(f"{argument}: expected a Design, a dict, JSON text or the path of a design "
+                    f"(str or os.PathLike), got {type(design).__name__}")

@@ -177,8 +177,8 @@ def _facts(design, samples, fs):
 
 
 def render(design, group=0, progress=None):
-    """Renders emitter group `group` of `design` (a Design, a dict or JSON
-    text) and returns a RenderResult. `progress`: None, True (a tqdm bar) or
+    """Renders emitter group `group` of `design` (a Design, a dict, JSON
+    text, or a design file's path as str or os.PathLike) and returns a RenderResult. `progress`: None, True (a tqdm bar) or
     a callable(done, total) called every 512 rays. A design the engine
     refuses raises DesignRefused before any tracing; Ctrl-C stops the engine
     and raises KeyboardInterrupt. The engine writes a temporary file, which

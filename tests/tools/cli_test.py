@@ -99,8 +99,7 @@ def test_commands(t):
         (["render", "key.json", "k.wav"], 1,
          "key.json: emitters[0].rayCout: unknown key (did you mean \"rayCount\"?)\n"),
         (["info", "syntax.json"], 1, "parse"),
-        (["render", studio, "g.wav", "--group", "64"], 1, "--group 64"),
-        (["analyze", "nothing.wav"], 1, "nothing.wav"),
+        (["render", studio, "g.wav", "--group", "64"], 2, "--group 64"),
         (["frobnicate"], 2, ""),
         (["render", studio], 2, ""),
         (["plot", "pln", "a", "b"], 2, "unknown command \"pln\" (did you mean \"plan\"?)"),
@@ -109,6 +108,82 @@ def test_commands(t):
         r = t.run(*args, expect=code)
         named_once = all(r.stderr.count(a) <= 1 for a in args if a.endswith(".json"))
         check(message in r.stderr and named_once, "%s: %s" % (args, r.stderr))
+
+    # Every command says what it could not do, with which file and why.
+    os.mkdir(t.path("folder"))
+    t.run("render", studio, "s.wav", "--quiet", expect=0)
+    in_words = [
+        (["analyze", "nothere.wav"], "zm: cannot read nothere.wav: it does not exist\n"),
+        (["analyze", studio], "zm: cannot read %s: it is not a sound file libsndfile reads "
+         "(Format not recognised)\n" % studio),
+        (["convert", studio, "/nonexistent/x.zmd"],
+         "zm: cannot write /nonexistent/x.zmd: the folder /nonexistent does not exist\n"),
+        (["plot", "plan", studio, "/nonexistent/p.svg"],
+         "zm: cannot write /nonexistent/p.svg: the folder /nonexistent does not exist\n"),
+        (["auralise", "s.wav", "s.wav", "folder"], "zm: cannot write folder: it is a folder\n"),
+        (["info", "folder"], "zm: cannot read folder: it is a folder\n"),
+    ]
+    for args, message in in_words:
+        r = t.run(*args, expect=1)
+        check(r.stderr == message, "%s: %r" % (args, r.stderr))
+
+
+def test_formats_follow_the_extension(t):
+    """render chooses the format from the output's extension as convert and
+    auralise do; a --format the extension contradicts is refused."""
+    studio = t.example("small-studio")
+    t.run("render", studio, "studio.flac", "--quiet", expect=0)
+    t.run("render", studio, "studio.aif", "--quiet", expect=0)
+    t.run("render", studio, "studio.wav", "--quiet", expect=0)
+    magic = {name: open(t.path(name), "rb").read(12) for name in
+             ("studio.flac", "studio.aif", "studio.wav")}
+    check(magic["studio.flac"].startswith(b"fLaC") and magic["studio.aif"].startswith(b"FORM"),
+          "render chose no format by extension: %r" % magic)
+    check(magic["studio.wav"].startswith(b"RIFF"), "the engine's WAV: %r" % magic)
+    r = t.run("render", studio, "x.wav", "--format", "flac", expect=2)
+    check("--format flac contradicts the extension of x.wav" in r.stderr and
+          not os.path.exists(t.path("x.wav")), r.stderr)
+    t.run("convert", "studio.wav", "y.flac", "--format", "ogg", expect=2)
+    r = t.run("render", studio, "x.mp3", expect=2)
+    check("zm does not write that format" in r.stderr and not os.path.exists(t.path("x.mp3")),
+          r.stderr)
+    t.run("render", studio, "upper.flac", "--format", "FLAC", "--quiet", expect=0)
+
+    # Integer output through --format is dithered from a seed: the same
+    # command gives the same bytes, another seed other bytes.
+    def rendered(name, *options):
+        t.run("render", studio, name, "--quiet", "--format", "wav:pcm16", *options, expect=0)
+        return open(t.path(name), "rb").read()
+    once, again = rendered("a.wav"), rendered("b.wav")
+    check(once == again, "the same render gave different bytes")
+    check(rendered("c.wav", "--dither-seed", "7") != once, "the dither seed changed nothing")
+    t.run("render", studio, "d.wav", "--dither-seed", "7", expect=2)
+
+
+def test_exit_code_table(t):
+    """Every example of README.md's exit-code table exits with its row's code."""
+    text = open(os.path.join(t.source, "README.md"), encoding="utf-8").read()
+    table = re.search(r"<!-- exit-codes -->\n((?:\|.*\n)+)", text)
+    check(table is not None, "README.md lacks the table after <!-- exit-codes -->")
+    os.symlink(os.path.join(t.source, "examples"), t.path("examples"))
+    t.write("open-studio.json", json.dumps(_open_studio(t)))
+    t.run("render", "examples/small-studio.json", "studio.wav", "--quiet", expect=0)
+    rows = 0
+    for row in table.group(1).splitlines()[2:]:
+        cells = [c.strip() for c in row.strip("|").split("|")]
+        code = int(cells[0].split()[0])
+        for example in re.findall(r"`zm ([^`]*)`", cells[-1]):
+            r = t.run(*example.split(), timeout=300)
+            check(r.returncode == code, "zm %s: exit %d, the table says %d\n%s" % (
+                example, r.returncode, code, r.stderr))
+            rows += 1
+    check(rows >= 8, "only %d examples in the table" % rows)
+
+
+def _open_studio(t):
+    doc = load_json(t.example("small-studio"))
+    doc["walls"].pop(1)
+    return doc
 
 
 def studio_with(t, name, change):
@@ -140,6 +215,8 @@ def test_check(t):
                     "walls[13].channel: channel 9 is outside 0 to 7"),
         "nan": (lambda d: d["emitters"][0].update(at=["0x7ff8000000000000", 1.0]),
                 "emitters[0].at: coordinates are not finite numbers"),
+        "negative-rate": (lambda d: d["options"].update(sampleRate=-48000),
+                          "options.sampleRate: Sample rate -48000 Hz is negative"),
     }
     for name, (change, message) in refused.items():
         design = studio_with(t, name, change)
@@ -159,12 +236,26 @@ def test_check(t):
                        "warning: materials[0].reflection: reflection 1.5 is above 1"),
         "rate": (lambda d: d["options"].update(sampleRate=22050),
                  "warning: options.sampleRate: Sample rate 22050 Hz is below 44100 Hz"),
+        "window": (lambda d: d["options"].update(windowType=9),
+                   "warning: options.windowType: Window type 9 is not one of 0 to 5"),
+        "inverting": (lambda d: d["materials"][0].update(reflection=-0.5),
+                      "warning: materials[0].reflection: reflection -0.5 is negative"),
+        "spread": (lambda d: d["emitters"][0].update(spreadDeg=720),
+                   "warning: emitters[0].spreadDeg: spread 720 deg is wider than a full turn"),
+        "faint": (lambda d: d["options"].update(minAmplitude=0),
+                  "warning: options.minAmplitude: Minimum amplitude 0: no ray ends"),
     }
     for name, (change, message) in warned.items():
         design = studio_with(t, name, change)
         r = t.run("check", design, expect=0)
         check(message in r.stdout, "%s: %s" % (name, r.stdout))
         t.run("check", "--strict", design, expect=3)
+
+    # A key given twice is refused, by its path, whichever the parser kept.
+    text = open(t.example("small-studio"), encoding="utf-8").read()
+    twice = t.write("twice.json", text.replace('"sampleRate":', '"sampleRate": 96000, "sampleRate":'))
+    r = t.run("check", twice, expect=1)
+    check("options.sampleRate: the key is given twice in one object" in r.stderr, r.stderr)
 
     # Silent renders say why; --strict refuses them before tracing.
     silent = [
@@ -236,6 +327,9 @@ def test_convert(t):
     # Comments are allowed in hand-written JSON.
     text = "// a studio\n" + open(t.example("small-studio"), encoding="utf-8").read()
     t.run("convert", t.write("commented.json", text), "commented.zmd", expect=0)
+    # So is the byte-order mark some editors put first.
+    t.run("convert", t.write("marked.json", b"\xef\xbb\xbf" + text.encode("utf-8")),
+          "marked.zmd", expect=0)
 
     # The annotated examples of the format's documentation are valid input.
     doc = open(os.path.join(t.source, "docs", "design-format.md"), encoding="utf-8").read()
@@ -327,10 +421,25 @@ def test_plot(t):
         check(text in ir, "IR picture shows " + text)
     check(open(t.path("all.svg"), encoding="utf-8").read().count("<polygon") == 8,
           "all eight channels drawn")
-    r = t.run("plot", "ir", "hall.wav", "x.svg", "--channel", "8", expect=1)
+    r = t.run("plot", "ir", "hall.wav", "x.svg", "--channel", "8", expect=2)
     check("8 channels" in r.stderr, r.stderr)
-    r = t.run("plot", "ir", "hall.wav", "x.svg", "--band", "3k", expect=1)
+    r = t.run("plot", "ir", "hall.wav", "x.svg", "--band", "3k", expect=2)
     check("not an octave band" in r.stderr, r.stderr)
+
+    # A silent render (one frame) is drawn and analysed as silent, with a
+    # time axis whose ticks differ.
+    silent = studio_with(t, "silent", lambda d: d["emitters"][0].update(rayCount=-5))
+    t.run("render", silent, "silent.wav", "--quiet", expect=0)
+    t.run("plot", "ir", "silent.wav", "silent.svg", expect=0)
+    picture = ElementTree.parse(t.path("silent.svg")).getroot()
+    labels = list(picture.iter("{http://www.w3.org/2000/svg}text"))
+    texts = [e.text or "" for e in labels]
+    ticks = [e.text for e in labels  # the time axis's, centred under their lines
+             if e.get("text-anchor") == "middle" and re.fullmatch(r"[0-9.e-]+", e.text or "")]
+    check(any("silent" in s for s in texts) and not any("-240" in s for s in texts) and
+          len(set(ticks)) > 2, "silent plot: %r" % texts)
+    r = t.run("analyze", "silent.wav", expect=0)
+    check("silent" in r.stdout and "-240" not in r.stdout, r.stdout)
 
     # The plan lists only the materials walls use, and an emitter's fan ends
     # at the wall in front of it (0.6 m away here, less than the fan's
@@ -358,12 +467,19 @@ def test_interrupt(t):
         out = t.path("long-%d.wav" % sig)
         process = subprocess.Popen([t.zm, "render", design, out], cwd=t.work,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        # Wait for tracing to start: the first progress line.
+        # Wait for tracing to start: the first progress line; into a pipe,
+        # lines then come at a steady pace (5 s), not only per tenth of the
+        # rays (minutes here).
+        times = []
+        wanted = 2 if sig == signal.SIGTERM else 1
         started = time.time()
-        line = ""
-        while "progress" not in line and time.time() - started < 60:
+        while len(times) < wanted and time.time() - started < 60:
             line = process.stderr.readline()
             check(line or process.poll() is None, "render ended early")
+            if "progress" in line:
+                times.append(time.time())
+        check(len(times) == wanted and (wanted == 1 or 4 < times[1] - times[0] < 15),
+              "progress lines %s s apart" % [round(b - a, 1) for a, b in zip(times, times[1:])])
         time.sleep(0.5)
         process.send_signal(sig)
         try:
@@ -394,7 +510,94 @@ def test_quickstart(t):
     check(result.stdout.startswith("Wrote " + command[-1]), "no summary: " + result.stdout)
 
 
-GROUPS = {"commands": test_commands, "check": test_check, "convert": test_convert, "analyze": test_analyze,
+EXAMPLE_MARK = "<!-- example-output -->"
+
+
+def readme_fixtures(t):
+    """The files README.md's examples use besides the examples folder."""
+    os.symlink(os.path.join(t.source, "examples"), t.path("examples"))
+    t.write("open-studio.json", json.dumps(_open_studio(t)))
+    doc = load_json(t.example("small-studio"))
+    doc["emitters"][0]["rayCout"] = doc["emitters"][0].pop("rayCount")
+    t.write("typo.json", json.dumps(doc, indent=2))
+
+
+def run_example_block(t, block):
+    """Runs the "$ ./zm ..." lines of one README block in order; returns the
+    expected and the actual outputs of each command, as lists of lines.
+    `echo $?` prints the exit code of the command before it."""
+    commands, code = [], 0
+    for line in block.splitlines():
+        if line.startswith("$ "):
+            commands.append((line[2:], []))
+        elif commands:
+            commands[-1][1].append(line)
+    results = []
+    for command, expected in commands:
+        if command == "echo $?":
+            actual = [str(code)]
+        else:
+            words = command.split()
+            check(words[0] == "./zm", "README example does not start with ./zm: " + command)
+            r = t.run(*words[1:], timeout=300)
+            code = r.returncode
+            actual = (r.stdout + r.stderr).splitlines()
+        results.append((command, expected, actual))
+    return results
+
+
+def matches(expected, actual):
+    """Whether `actual` is `expected`, where a line "..." stands for any
+    number of lines."""
+    if "..." not in expected:
+        return expected == actual
+    cut = expected.index("...")
+    head, tail = expected[:cut], expected[cut + 1:]
+    return (len(actual) >= len(head) + len(tail) and actual[:len(head)] == head and
+            actual[len(actual) - len(tail):] == tail)
+
+
+def refreshed(expected, actual):
+    """The actual output in the expected one's shape: as many lines before
+    and after its "..." as it shows."""
+    if "..." not in expected:
+        return actual
+    cut = expected.index("...")
+    tail = len(expected) - cut - 1
+    return actual[:cut] + ["..."] + (actual[len(actual) - tail:] if tail else [])
+
+
+def test_readme_examples(t):
+    """README.md's example outputs (the blocks after EXAMPLE_MARK) are what
+    the tool prints. ZM_REFRESH_README=1 rewrites them from the tool's
+    output instead of comparing."""
+    readme = os.path.join(t.source, "README.md")
+    text = open(readme, encoding="utf-8").read()
+    pattern = re.compile(re.escape(EXAMPLE_MARK) + r"\n```\n(.*?)\n```", re.S)
+    readme_fixtures(t)
+    refresh = os.environ.get("ZM_REFRESH_README") == "1"
+    failures, blocks = [], []
+    for match in pattern.finditer(text):
+        lines = []
+        for command, expected, actual in run_example_block(t, match.group(1)):
+            lines += ["$ " + command] + refreshed(expected, actual)
+            if not matches(expected, actual):
+                failures.append("$ %s\nREADME:\n%s\ntool:\n%s" % (
+                    command, "\n".join(expected), "\n".join(actual)))
+        blocks.append((match.span(1), "\n".join(lines)))
+    check(len(blocks) >= 4, "README.md has %d marked examples" % len(blocks))
+    if refresh:
+        for (start, end), new in reversed(blocks):
+            text = text[:start] + new + text[end:]
+        with open(readme, "w", encoding="utf-8") as f:
+            f.write(text)
+        return
+    check(not failures, "README.md's examples differ from the tool's output "
+          "(ZM_REFRESH_README=1 rewrites them):\n" + "\n\n".join(failures))
+
+
+GROUPS = {"commands": test_commands, "readme": test_readme_examples, "formats": test_formats_follow_the_extension,
+          "exits": test_exit_code_table, "check": test_check, "convert": test_convert, "analyze": test_analyze,
           "plot": test_plot, "interrupt": test_interrupt, "quickstart": test_quickstart}
 
 

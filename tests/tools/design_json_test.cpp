@@ -159,6 +159,11 @@ TEST(DesignJson, MistakesAreReportedWithTheirPath) {
       {R"({"hostBlock": "AAAA"})", "hostBlock: expected 4096 bytes, got 3"},
       {R"({"title": ")" + std::string(66, 'x') + "\"}", "title: longer than 65 characters"},
       {"{\"title\": 1,}", "design.json:"},
+      // A key given twice, found after nested arrays and objects.
+      {walls + wall + R"("M"}, )" + wall + R"("M", "material": "M"}]})",
+       "design.json: walls[1].material: the key is given twice"},
+      {R"({"materials": [{"bandFactors": [1, [2, {}], 3], "name": "M", "name": "N"}]})",
+       "design.json: materials[0].name: the key is given twice"},
   };
   for (const auto& [text, message] : cases) {
     EXPECT_EQ(ErrorOf(text).substr(0, message.size()), message) << text;

@@ -2,6 +2,8 @@
 // process's exit code and throws for a failure that ends it with 1.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@ struct RenderOptions {
   bool report = false;  // the acoustic report of the result too
   bool strict = false;  // warnings and a silent result end the render
   bool physicalDirect = false;
+  std::optional<int64_t> ditherSeed;  // --format's dither; default the design's random seed
 };
 
 int Render(const RenderOptions& options);

@@ -1,10 +1,13 @@
 // zm convert, info and check: designs and materials between their forms,
 // and what the tool makes of a design.
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/console_text.h"
+#include "cli/exit_codes.h"
+#include "cli/output_files.h"
 #include "lib/audio/audio_export.h"
 #include "lib/audio/audio_file.h"
 #include "lib/checks/check_report.h"
@@ -19,14 +22,14 @@ namespace {
 // names, else the one the output's extension names.
 int ConvertAudio(const std::string& input, const std::string& output,
                  const std::string& formatName) {
-  const std::string container = formatName.empty() ? ContainerOfPath(output) : formatName;
-  if (container.empty()) {
-    throw ToolError(output + ": give --format (" + ExportFormatChoices() +
-                    ") or an extension that names one");
+  const std::optional<ExportFormat> format = OutputFormat(formatName, output);
+  if (!format) {
+    throw UsageError("cannot tell the format of " + output + ": give --format (" +
+                     ExportFormatChoices() + ") or an extension that names one");
   }
-  const ExportFormat format = ParseExportFormat(container);
+  RequireWritable(output);
   const AudioData audio = ReadAudioFile(input);
-  const ExportResult written = WriteAudioAs(output, audio, format, ReadAudioTags(input));
+  const ExportResult written = WriteAudioAs(output, audio, *format, ReadAudioTags(input));
   std::printf("Wrote %s: %zu channels, %s frames at %d Hz, %s%s%s.\n", output.c_str(),
               audio.channels.size(), Thousands(long(audio.Frames())).c_str(), audio.sampleRate,
               written.description.c_str(), written.note.empty() ? "" : "; ", written.note.c_str());
@@ -36,11 +39,13 @@ int ConvertAudio(const std::string& input, const std::string& output,
 }  // namespace
 
 int Convert(const std::string& input, const std::string& output, const std::string& formatName) {
+  RequireReadable(input);
   if (IsAudioFile(input)) return ConvertAudio(input, output, formatName);
   if (!formatName.empty())
     throw ToolError("--format applies to sound files; " + input + " is not one");
   const bool materialHint = HasExtension(output, ".zmm");
   Document doc = LoadDocument(EnginePath(input), materialHint);
+  RequireWritable(output);
   SaveDocument(EnginePath(output), doc);
   return 0;
 }

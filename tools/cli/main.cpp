@@ -24,7 +24,8 @@ int RunCommand(const Commands& c, const Arguments& a) {
                    .quiet = a.quiet,
                    .report = a.report,
                    .strict = a.strict,
-                   .physicalDirect = a.physicalDirect});
+                   .physicalDirect = a.physicalDirect,
+                   .ditherSeed = a.ditherSeed});
   }
   if (c.convert->parsed()) return Convert(a.input, a.output, a.format);
   if (c.info->parsed()) return Info(a.design, a.strict);
@@ -84,6 +85,9 @@ int Main(int argc, char** argv) {
   }
   try {
     return RunCommand(commands, arguments);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "zm: %s\n", e.what());
+    return kExitUsage;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zm: %s\n", e.what());
     return kExitFailure;

@@ -11,9 +11,9 @@ namespace {
 
 // render: a design into a WAV file.
 void DefineRender(CLI::App& app, Arguments& a, Commands& c) {
-  c.render = app.add_subcommand("render", "Render a design into an impulse-response WAV");
+  c.render = app.add_subcommand("render", "Render a design into an impulse response");
   c.render->add_option("DESIGN", a.design, "design file or JSON design")->required();
-  c.render->add_option("OUTPUT", a.output, "WAV file to write")->required();
+  c.render->add_option("OUTPUT", a.output, "sound file to write")->required();
   c.render->add_option("--group", a.group,
                        "emitter group to render (0 to " + std::to_string(ZM_GROUP_SLOTS - 1) + ")");
   c.render->add_flag("--quiet", a.quiet, "no progress display");
@@ -26,7 +26,11 @@ void DefineRender(CLI::App& app, Arguments& a, Commands& c) {
       "treat warnings (a silent result, rays lost through gaps ...) as errors: exit 3");
   c.render->add_option("--format", a.format,
                        "write through libsndfile as " + ExportFormatChoices() +
-                           "; without it the engine's own WAV is written unchanged");
+                           "; without it the format the extension names (for .wav the "
+                           "engine's own WAV, unchanged)");
+  c.render->add_option("--dither-seed", a.ditherSeed,
+                       "seed of the dither of --format's integer output, so that the same "
+                       "command gives the same bytes (default: the design's randomSeed)");
 }
 
 // convert, info and check.

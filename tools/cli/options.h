@@ -3,6 +3,8 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@ struct Arguments {
   bool quiet = false, report = false, json = false;
   bool strict = false;
   bool physicalDirect = false;
+  std::optional<int64_t> ditherSeed;
 };
 
 struct Commands {

@@ -9,8 +9,11 @@
 
 #include "cli/commands.h"
 #include "cli/console_text.h"
+#include "cli/exit_codes.h"
+#include "cli/output_files.h"
 #include "lib/audio/acoustics.h"
 #include "lib/audio/audio_file.h"
+#include "lib/base/output_file.h"
 #include "lib/design/design_io.h"
 #include "lib/plots/svg_plot.h"
 
@@ -22,7 +25,10 @@ void WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
-  if (!out) throw ToolError(path + ": cannot write");
+  if (!out) {
+    const std::string reason = WhyNotWritable(path);
+    throw ToolError("cannot write " + path + ": " + (reason.empty() ? "write error" : reason));
+  }
 }
 
 // "1k", "1 kHz", "500", "500Hz": one of the analysis's octave centres.
@@ -42,15 +48,15 @@ double ParseBand(const std::string& text) {
     if (centre == c) return c;
     names += (names.empty() ? "" : ", ") + BandName(c);
   }
-  throw ToolError("--band " + text + ": not an octave band (" + names + ")");
+  throw UsageError("--band " + text + ": not an octave band (" + names + ")");
 }
 
 // The channels asked for, or every channel that holds more than dither.
 std::vector<int> ChannelsToDraw(const AudioData& audio, const std::vector<int>& asked) {
   for (int channel : asked) {
     if (channel < 0 || size_t(channel) >= audio.channels.size()) {
-      throw ToolError("--channel " + std::to_string(channel) + ": the file has " +
-                      std::to_string(audio.channels.size()) + " channels");
+      throw UsageError("--channel " + std::to_string(channel) + ": the file has " +
+                       std::to_string(audio.channels.size()) + " channels");
     }
   }
   if (!asked.empty()) return asked;
@@ -68,6 +74,7 @@ std::vector<int> ChannelsToDraw(const AudioData& audio, const std::vector<int>& 
 
 int PlotPlan(const std::string& designPath, const std::string& output) {
   std::unique_ptr<TDesignRecord> design = LoadDesign(EnginePath(designPath));
+  RequireWritable(output);
   std::string caption = NameText(design->Title);
   if (caption.empty()) caption = Basename(designPath);
   WriteText(output, PlanSvg(*design, caption));
@@ -76,9 +83,10 @@ int PlotPlan(const std::string& designPath, const std::string& output) {
 
 int PlotIr(const std::string& path, const std::string& output, const std::vector<int>& channels,
            const std::string& band) {
+  const double centre = band.empty() ? 0 : ParseBand(band);
   const AudioData audio = ReadAudioFile(path);
   if (audio.Frames() == 0) throw ToolError(path + ": no samples");
-  const double centre = band.empty() ? 0 : ParseBand(band);
+  RequireWritable(output);
   const std::string caption = (audio.title.empty() ? Basename(path) : audio.title) + " (" +
                               std::to_string(audio.sampleRate) + " Hz)";
   WriteText(output, ImpulseResponseSvg(audio, ChannelsToDraw(audio, channels), centre, caption));

@@ -30,9 +30,9 @@ void Progress::Show(int32_t done) {
                  Thousands(std::llround(rate)).c_str(), Duration(left).c_str());
     drawn = true;
   } else {
-    const int decile = int(fraction * 10);
-    if (decile == lastDecile) return;
-    lastDecile = decile;
+    if (drawn && now - lastDraw < kProgressLineInterval && done < total) return;
+    lastDraw = now;
+    drawn = true;
     std::fprintf(stderr, "progress: %s / %s rays (%d%%), %s rays/s, %s left\n",
                  Thousands(done).c_str(), Thousands(total).c_str(), int(fraction * 100),
                  Thousands(std::llround(rate)).c_str(), Duration(left).c_str());

@@ -1,5 +1,6 @@
 // The progress display of a render, on stderr: a bar redrawn in place on a
-// terminal, else a line per tenth of the rays.
+// terminal, else a line at the start, every few seconds and at the end (a
+// log or a pipe would otherwise see nothing for minutes).
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,8 @@
 
 namespace zm::cli {
 
+inline constexpr std::chrono::seconds kProgressLineInterval{5};
+
 struct Progress {
   uint8_t* abortFlag = nullptr;
   bool quiet = false;
@@ -17,7 +20,6 @@ struct Progress {
   bool abortSet = false;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point lastDraw{};
-  int lastDecile = -1;
   int32_t total = 0;
   bool drawn = false;
 

@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/console_text.h"
 #include "cli/exit_codes.h"
+#include "cli/output_files.h"
 #include "cli/progress.h"
 #include "cli/stop_signals.h"
 #include "lib/audio/acoustics.h"
@@ -71,18 +72,11 @@ std::string FirstSound(const AudioData& audio, const Peak& peak, double rate) {
   return text;
 }
 
-// True when the file holds nothing but dither: no sample above a few steps
-// of its integer encoding (any sample at all for float files).
-bool IsSilent(const AudioData& audio, const Peak& peak) {
-  const bool integer = audio.encoding.rfind("PCM", 0) == 0 && audio.bitsPerSample > 0;
-  return peak.level <= (integer ? 4.0 * std::ldexp(1.0, 1 - audio.bitsPerSample) : 0.0);
-}
-
 // Prints what was written; returns whether it is silent.
 bool PrintRenderSummary(const std::string& output, const TDesignRecord& design,
                         const AudioData& audio) {
   const Peak peak = FindPeak(audio);
-  const bool silent = IsSilent(audio, peak);
+  const bool silent = IsSilent(audio);
   const double rate = audio.sampleRate;
   const double length = audio.Frames() / rate;
   char level[64] = "Silent";
@@ -268,21 +262,34 @@ Progress ProgressFor(const TDesignRecord& design, const RenderOptions& o, uint8_
 }  // namespace
 
 int Render(const RenderOptions& o) {
+  if (o.group < 0 || o.group >= ZM_GROUP_SLOTS) {
+    throw UsageError("--group " + std::to_string(o.group) + " is outside 0 to " +
+                     std::to_string(ZM_GROUP_SLOTS - 1));
+  }
+  // A .wav without --format is the engine's own file, unchanged; any other
+  // sound extension is converted to.
+  std::optional<ExportFormat> format = OutputFormat(o.format, o.output);
+  if (o.format.empty() && format && format->container == "wav") format.reset();
+  if (!format && o.ditherSeed) {
+    throw UsageError(
+        "--dither-seed applies to output the tool writes (--format, or an extension "
+        "other than .wav); the engine's own WAV is dithered from the clock");
+  }
   Document doc = LoadDesignDocument(EnginePath(o.design));
   TDesignRecord& design = *doc.design;
-  if (o.group < 0 || o.group >= ZM_GROUP_SLOTS) {
-    throw ToolError("--group " + std::to_string(o.group) + " is outside 0 to " +
-                    std::to_string(ZM_GROUP_SLOTS - 1));
-  }
   // Refused before the tracing, not after it.
-  if (const std::string reason = WhyNotWritable(EnginePath(o.output)); !reason.empty()) {
-    throw ToolError("cannot write " + o.output + ": " + reason);
-  }
+  RequireWritable(o.output);
   if (const int code = CheckBeforeRender(doc, o.group, o.strict); code >= 0) return code;
   if (o.physicalDirect) UsePhysicalDirectLevel(design, o.group, o.quiet);
-  // Without --format the engine's own file is the output, unchanged.
-  std::optional<ExportFormat> format;
-  if (!o.format.empty()) format = ParseExportFormat(o.format);
+  if (format) {
+    // The engine's own integer files carry dither seeded from the clock; the
+    // engine writes float here, and the tool dithers from a seed, so that
+    // the same command gives the same bytes.
+    if (format->encoding.empty()) format->encoding = EncodingOfBits(design.BitsPerSample);
+    const int64_t designSeed = design.RandomSeed;  // packed: copied, not bound
+    format->ditherSeed = uint64_t(o.ditherSeed.value_or(designSeed));
+    design.BitsPerSample = 32;
+  }
   const std::string enginePath = format ? EngineFileBeside(o.output) : EnginePath(o.output);
   std::error_code ignored;
   const bool existed = std::filesystem::exists(enginePath, ignored);

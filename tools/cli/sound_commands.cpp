@@ -1,10 +1,13 @@
 // zm analyze and zm auralise: an impulse response measured, and heard.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/console_text.h"
+#include "cli/exit_codes.h"
+#include "cli/output_files.h"
 #include "lib/audio/acoustics.h"
 #include "lib/audio/audio_export.h"
 #include "lib/audio/audio_file.h"
@@ -33,12 +36,14 @@ int Analyze(const std::string& path, bool json) {
 int AuraliseCommand(const std::string& dryPath, const std::string& irPath,
                     const std::string& output, const std::string& formatName,
                     const AuraliseOptions& options) {
-  const std::string container = formatName.empty() ? ContainerOfPath(output) : formatName;
-  if (container.empty()) {
-    throw ToolError(output + ": give --format (" + ExportFormatChoices() +
-                    ") or an extension that names one");
+  const std::optional<ExportFormat> format = OutputFormat(formatName, output);
+  RequireReadable(dryPath);
+  RequireReadable(irPath);
+  RequireWritable(output);
+  if (!format) {
+    throw UsageError("cannot tell the format of " + output + ": give --format (" +
+                     ExportFormatChoices() + ") or an extension that names one");
   }
-  const ExportFormat format = ParseExportFormat(container);
   const AudioData dry = ReadAudioFile(dryPath);
   const AudioData ir = ReadAudioFile(irPath);
   const AuraliseResult heard = Auralise(dry, ir, options);
@@ -46,7 +51,7 @@ int AuraliseCommand(const std::string& dryPath, const std::string& irPath,
   const AudioTags room = ReadAudioTags(irPath);
   tags.title = (tags.title.empty() ? Basename(dryPath) : tags.title) + " in " +
                (room.title.empty() ? Basename(irPath) : room.title);
-  const ExportResult written = WriteAudioAs(output, heard.output, format, tags);
+  const ExportResult written = WriteAudioAs(output, heard.output, *format, tags);
   const AudioData& out = heard.output;
   std::printf("Wrote %s: %zu channels, %s frames (%.3f s) at %d Hz, %s%s%s.\n", output.c_str(),
               out.channels.size(), Thousands(long(out.Frames())).c_str(),

@@ -166,15 +166,31 @@ void CompleteFloatFormatChunk(const std::string& path) {
 }  // namespace
 
 ExportFormat ParseExportFormat(const std::string& text) {
+  std::string lower = text;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return char(std::tolower(c)); });
   ExportFormat format;
-  const size_t colon = text.find(':');
-  format.container = text.substr(0, colon);
-  if (colon != std::string::npos) format.encoding = text.substr(colon + 1);
+  const size_t colon = lower.find(':');
+  format.container = lower.substr(0, colon);
+  if (colon != std::string::npos) format.encoding = lower.substr(colon + 1);
   if (FindContainer(format.container) == nullptr ||
       (!format.encoding.empty() && FindEncoding(format.encoding) == nullptr)) {
-    throw AudioFileError("unknown format \"" + text + "\"; choose " + ExportFormatChoices());
+    throw AudioFileError("\"" + text + "\" is not a format; choose " + ExportFormatChoices());
   }
   return format;
+}
+
+std::string EncodingOfBits(int bits) {
+  switch (bits) {
+    case 8:
+      return "pcm8";
+    case 16:
+      return "pcm16";
+    case 24:
+      return "pcm24";
+    default:
+      return "float";
+  }
 }
 
 std::string ExportFormatChoices() {
@@ -281,9 +297,43 @@ FileLayout ChooseLayout(const std::string& path, const AudioData& audio, const E
   return layout;
 }
 
-// The channel map and tags, then the samples interleaved block by block.
+// Uniform numbers in [0, 1) from a 64-bit seed (splitmix64): the same on
+// every platform and library, which std::uniform_real_distribution is not.
+class DitherNoise {
+ public:
+  explicit DitherNoise(uint64_t seed) : state_(seed) {}
+  double Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return double((z ^ (z >> 31)) >> 11) * 0x1.0p-53;
+  }
+
+ private:
+  uint64_t state_;
+};
+
+// One quantisation step, in full scale, of the integer encodings that are
+// dithered; 0 for the others (32-bit integers hold float sources exactly
+// enough, float and compressed data need none).
+double DitherStep(int subformat) {
+  switch (subformat) {
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_S8:
+      return 0x1.0p-7;
+    case SF_FORMAT_PCM_16:
+      return 0x1.0p-15;
+    case SF_FORMAT_PCM_24:
+      return 0x1.0p-23;
+    default:
+      return 0;
+  }
+}
+
+// The channel map and tags, then the samples interleaved block by block,
+// dithered when `ditherStep` is nonzero.
 void WriteSamples(SNDFILE* file, const std::string& path, const AudioData& audio,
-                  const AudioTags& tags) {
+                  const AudioTags& tags, double ditherStep, uint64_t ditherSeed) {
   const int channels = int(audio.channels.size());
   std::vector<int> map = ChannelMap(channels);
   if (!map.empty()) {
@@ -297,6 +347,7 @@ void WriteSamples(SNDFILE* file, const std::string& path, const AudioData& audio
   // scale, and clipping (rather than wrapping) keeps any that do sane.
   sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   std::vector<double> block;
+  DitherNoise noise(ditherSeed);
   const size_t frames = audio.Frames(), step = 4096;
   for (size_t start = 0; start < frames; start += step) {
     const size_t count = std::min(step, frames - start);
@@ -304,6 +355,9 @@ void WriteSamples(SNDFILE* file, const std::string& path, const AudioData& audio
     for (size_t f = 0; f < count; ++f) {
       for (int c = 0; c < channels; ++c)
         block[f * size_t(channels) + size_t(c)] = audio.channels[size_t(c)][start + f];
+    }
+    if (ditherStep > 0) {
+      for (double& v : block) v += (noise.Next() - noise.Next()) * ditherStep;
     }
     if (sf_writef_double(file, block.data(), sf_count_t(count)) != sf_count_t(count)) {
       throw AudioFileError(path + ": " + sf_strerror(file));
@@ -336,8 +390,12 @@ ExportResult WriteAudioAs(const std::string& path, const AudioData& audio,
   // Written beside the output and renamed onto it when complete, so that a
   // failure leaves neither a broken file nor a truncated earlier one.
   const std::filesystem::path target(path);
-  const std::string partial =
-      (target.parent_path() / ("." + target.filename().string() + ".zm-partial")).string();
+  // Built by appending: GCC 12 warns (-Wrestrict, falsely) about the
+  // insert that "." + std::string inlines to.
+  std::string partialName = ".";
+  partialName += target.filename().string();
+  partialName += ".zm-partial";
+  const std::string partial = (target.parent_path() / partialName).string();
   struct RemoveUnlessRenamed {
     const std::string& path;
     ~RemoveUnlessRenamed() {
@@ -351,7 +409,8 @@ ExportResult WriteAudioAs(const std::string& path, const AudioData& audio,
   info.format = layout.major | layout.subformat;
   SndfilePtr file(sf_open(partial.c_str(), SFM_WRITE, &info));
   if (!file) throw AudioFileError(path + ": " + sf_strerror(nullptr));
-  WriteSamples(file.get(), path, audio, tags);
+  const double ditherStep = format.ditherSeed ? DitherStep(layout.subformat) : 0;
+  WriteSamples(file.get(), path, audio, tags, ditherStep, format.ditherSeed.value_or(0));
   file.reset();
   if (layout.major == SF_FORMAT_WAV &&
       (layout.subformat == SF_FORMAT_FLOAT || layout.subformat == SF_FORMAT_DOUBLE)) {

@@ -7,6 +7,8 @@
 // Nothing here prints, exits or keeps global state.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "lib/audio/audio_file.h"
@@ -19,9 +21,17 @@ namespace zm::cli {
 struct ExportFormat {
   std::string container;  // wav, w64, rf64, flac, aiff, ogg
   std::string encoding;   // pcm8, pcm16, pcm24, pcm32, float, double, or ""
+  // 8- to 24-bit integer output gets triangular dither of one step drawn
+  // from this seed, so that the same source gives the same bytes; without
+  // a seed the samples are rounded as they are.
+  std::optional<uint64_t> ditherSeed;
 };
 
-// "flac", "wav:float", ...; throws AudioFileError naming the choices.
+// The encoding an engine design's bits per sample names (32: float).
+std::string EncodingOfBits(int bits);
+
+// "flac", "wav:float", "FLAC" ...; throws AudioFileError naming the
+// choices.
 ExportFormat ParseExportFormat(const std::string& text);
 
 // The container that a path's extension names ("x.flac" -> flac), or "".

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <memory>
 
+#include "lib/base/output_file.h"
+
 namespace zm::cli {
 
 namespace {
@@ -37,9 +39,17 @@ void DescribeEncoding(int format, AudioData& data) {
 }  // namespace
 
 AudioData ReadAudioFile(const std::string& path) {
+  if (const std::string reason = WhyNotReadable(path); !reason.empty()) {
+    throw AudioFileError("cannot read " + path + ": " + reason);
+  }
   SF_INFO info{};
   SndfilePtr file(sf_open(path.c_str(), SFM_READ, &info));
-  if (!file) throw AudioFileError(path + ": " + sf_strerror(nullptr));
+  if (!file) {
+    std::string why = sf_strerror(nullptr);
+    if (!why.empty() && why.back() == '.') why.pop_back();
+    throw AudioFileError("cannot read " + path + ": it is not a sound file libsndfile reads (" +
+                         why + ")");
+  }
   if (info.channels < 1 || info.frames < 0) throw AudioFileError(path + ": no audio channels");
   AudioData data;
   data.sampleRate = info.samplerate;
@@ -86,6 +96,11 @@ void WriteAudioFile(const std::string& path, const AudioData& data, int bits) {
       sf_count_t(data.Frames())) {
     throw AudioFileError(path + ": " + sf_strerror(file.get()));
   }
+}
+
+bool IsSilent(const AudioData& audio) {
+  const bool integer = audio.encoding.rfind("PCM", 0) == 0 && audio.bitsPerSample > 0;
+  return FindPeak(audio).level <= (integer ? 4.0 * std::ldexp(1.0, 1 - audio.bitsPerSample) : 0.0);
 }
 
 Peak FindPeak(const AudioData& audio) {

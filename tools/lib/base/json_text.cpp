@@ -208,6 +208,61 @@ void Dump(const Json& j, int indent, std::string& out) {
   }
 }
 
+// One object or array the parser is inside, with the child it is reading.
+struct JsonLevel {
+  bool array = false;
+  size_t index = 0;
+  std::string key;
+  std::set<std::string> keys;
+};
+
+std::string PathOf(const std::vector<JsonLevel>& levels) {
+  std::string path;
+  for (const JsonLevel& level : levels) {
+    if (level.array) {
+      path += "[" + std::to_string(level.index) + "]";
+    } else {
+      path += (path.empty() ? "" : ".") + level.key;
+    }
+  }
+  return path;
+}
+
+// Keeps `levels` in step with the parser's events; throws JsonFormatError
+// for a key an object already has.
+void FollowJsonLevels(std::vector<JsonLevel>& levels, Json::parse_event_t event, const Json& parsed,
+                      const std::string& source) {
+  using Event = Json::parse_event_t;
+  const auto childEnded = [&levels] {
+    if (!levels.empty() && levels.back().array) ++levels.back().index;
+  };
+  switch (event) {
+    case Event::object_start:
+      levels.push_back({});
+      break;
+    case Event::array_start:
+      levels.emplace_back().array = true;
+      break;
+    case Event::key: {
+      JsonLevel& level = levels.back();
+      level.key = parsed.get<std::string>();
+      if (!level.keys.insert(level.key).second) {
+        throw JsonFormatError(source + ": " + PathOf(levels) +
+                              ": the key is given twice in one object");
+      }
+      break;
+    }
+    case Event::object_end:
+    case Event::array_end:
+      levels.pop_back();
+      childEnded();
+      break;
+    case Event::value:
+      childEnded();
+      break;
+  }
+}
+
 }  // namespace
 
 std::string FormatJson(const Json& json) {
@@ -217,8 +272,16 @@ std::string FormatJson(const Json& json) {
 }
 
 Json ParseJsonText(const std::string& text, const std::string& source) {
+  // The parser keeps the last of two equal keys; a design that gives a key
+  // twice means one of them, and which is not for the tool to guess.
+  std::vector<JsonLevel> levels;
+  const Json::parser_callback_t refuseDuplicates = [&](int, Json::parse_event_t event,
+                                                       Json& parsed) {
+    FollowJsonLevels(levels, event, parsed, source);
+    return true;
+  };
   try {
-    return Json::parse(text, nullptr, true, /*ignore_comments=*/true);
+    return Json::parse(text, refuseDuplicates, true, /*ignore_comments=*/true);
   } catch (const nlohmann::json::parse_error& e) {
     std::string what = e.what();
     // Drop the library's "[json.exception.parse_error.101] " prefix.

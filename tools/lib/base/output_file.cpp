@@ -27,4 +27,16 @@ std::string WhyNotWritable(const std::string& path) {
   return "";
 }
 
+std::string WhyNotReadable(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (!fs::exists(status)) return "it does not exist";
+  if (fs::is_directory(status)) return "it is a folder";
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  close(fd);
+  return "";
+}
+
 }  // namespace zm::cli

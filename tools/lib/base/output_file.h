@@ -1,5 +1,5 @@
-// Whether an output file can be written, asked before hours of work rather
-// than after.
+// Whether an input file can be read and an output file written, asked
+// before hours of work rather than after, and answered in words.
 #pragma once
 
 #include <string>
@@ -11,5 +11,9 @@ namespace zm::cli {
 // answer comes from opening the file for writing; a file that did not
 // exist before is removed again, one that did is left unchanged.
 std::string WhyNotWritable(const std::string& path);
+
+// Why `path` cannot be read ("it does not exist", "it is a folder", the
+// system's own reason), or "" when it can be opened for reading.
+std::string WhyNotReadable(const std::string& path);
 
 }  // namespace zm::cli

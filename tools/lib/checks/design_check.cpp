@@ -70,11 +70,19 @@ void CheckFixedGain(const TDesignRecord& r, ProblemList& problems) {
   }
 }
 
+// A negative rate is no rate anyone means, though the engine would render
+// it at its lowest.
+void CheckSampleRate(const TDesignRecord& r, ProblemList& problems) {
+  if (r.SampleRate < 0) {
+    problems.Refuse(Printf("Sample rate %d Hz is negative", r.SampleRate));
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Designs that render, but not as meant
 
 void CheckOptions(const TDesignRecord& r, ProblemList& problems) {
-  if (r.SampleRate < ZM_MIN_SAMPLE_RATE) {
+  if (r.SampleRate >= 0 && r.SampleRate < ZM_MIN_SAMPLE_RATE) {
     problems.Warn(Printf("Sample rate %d Hz is below %d Hz: the engine renders at %d Hz",
                          r.SampleRate, ZM_MIN_SAMPLE_RATE, ZM_MIN_SAMPLE_RATE));
   }
@@ -87,6 +95,15 @@ void CheckOptions(const TDesignRecord& r, ProblemList& problems) {
         Printf("Minimum amplitude %g is above 1: every ray ends at once and the "
                "output is silent",
                r.MinAmplitude));
+  } else if (!(r.MinAmplitude > 0)) {
+    problems.Warn(
+        Printf("Minimum amplitude %g: no ray ends for being faint, only when its time "
+               "passes the impulse length (a slow render)",
+               r.MinAmplitude));
+  }
+  if (r.WindowType < 0 || r.WindowType > 5) {
+    problems.Warn(
+        Printf("Window type %d is not one of 0 to 5: the engine uses window 0", r.WindowType));
   }
 }
 
@@ -106,6 +123,10 @@ void CheckMaterialGains(const TDesignRecord& r, ProblemList& problems) {
                  "the tail grows instead of decaying",
                  i, m.Reflection));
       continue;
+    }
+    if (m.Reflection < 0) {
+      problems.Warn(Printf("Material %d: reflection %g is negative: every hit inverts the sound", i,
+                           m.Reflection));
     }
     for (int b = 0; b < ZM_BAND_COUNT; ++b) {
       if (std::fabs(m.Reflection * m.BandFactors[b]) > 1) {
@@ -127,6 +148,12 @@ void CheckEmitters(const TDesignRecord& r, int group, ProblemList& problems) {
     if (e.Group < 0 || e.Group >= ZM_GROUP_SLOTS) {
       problems.Warn(Printf("Emitter %d: group %d is outside 0 to %d and is never traced", i,
                            e.Group, ZM_GROUP_SLOTS - 1));
+    }
+    if (std::fabs(e.Spread) > 2 * std::numbers::pi) {
+      problems.Warn(
+          Printf("Emitter %d: spread %g deg is wider than a full turn: the fan's rays "
+                 "overlap",
+                 i, e.Spread * 180 / std::numbers::pi));
     }
     if (rays <= 0) {
       problems.Warn(Printf("Emitter %d: ray count %d: it sends no rays", i, rays));
@@ -221,6 +248,7 @@ std::vector<DesignProblem> CheckDesign(const TDesignRecord& r, int group) {
   ProblemList problems;
   CheckAir(r, problems);
   CheckFixedGain(r, problems);
+  CheckSampleRate(r, problems);
   CheckOptions(r, problems);
   CheckMaterialGains(r, problems);
   CheckEmitters(r, group, problems);

@@ -43,6 +43,7 @@ const FieldRule kOptionWords[] = {
     {"Sample rate", "sampleRate"},
     {"Bits per sample", "bitsPerSample"},
     {"Filter length", "filterLength"},
+    {"Window type", "windowType"},
     {"Sub-arrivals", "subArrivals"},
     {"Direct sound level", "directSoundLevel"},
     {"Fixed gain", "fixedGainDb"},

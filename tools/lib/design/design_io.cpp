@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "lib/base/output_file.h"
 #include "lib/design/design_json.h"
 #include "lib/design/materials.h"
 
@@ -16,8 +17,11 @@ namespace zm::cli {
 namespace {
 
 std::string ReadWholeFile(const std::string& path) {
+  if (const std::string reason = WhyNotReadable(path); !reason.empty()) {
+    throw ToolError("cannot read " + path + ": " + reason);
+  }
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw ToolError(path + ": cannot open (" + std::strerror(errno) + ")");
+  if (!in) throw ToolError("cannot read " + path + ": " + std::strerror(errno));
   std::ostringstream text;
   text << in.rdbuf();
   if (in.bad()) throw ToolError(path + ": read error");
@@ -26,15 +30,16 @@ std::string ReadWholeFile(const std::string& path) {
 
 void WriteWholeFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw ToolError(path + ": cannot create (" + std::strerror(errno) + ")");
+  if (!out) throw ToolError("cannot write " + path + ": " + std::strerror(errno));
   out << text;
   out.close();
-  if (!out) throw ToolError(path + ": write error");
+  if (!out) throw ToolError("cannot write " + path + ": write error");
 }
 
-// JSON designs start with "{", after blanks and comments.
+// JSON designs start with "{", after blanks and comments (and the UTF-8
+// byte-order mark some editors write first, which the parser skips too).
 bool LooksLikeJson(const std::string& bytes) {
-  size_t i = 0;
+  size_t i = bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
   while (i < bytes.size()) {
     const char c = bytes[i];
     if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {

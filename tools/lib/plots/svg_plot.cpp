@@ -459,12 +459,15 @@ std::string AxisTitle(const std::string& text, double top, double bottom) {
 std::string TimeGrid(const IrAxis& axis) {
   const double step = NiceStep(axis.duration / 6);
   std::string svg;
-  for (double t = 0; t <= axis.duration + 1e-12; t += step) {
+  // Whole multiples of the step, so that labels of short files (a silent
+  // render writes one frame) keep their digits.
+  for (int i = 0; i * step <= axis.duration * (1 + 1e-9); ++i) {
+    const double t = i * step;
     for (auto [top, bottom] : {std::pair{kWaveTop, kWaveBottom}, std::pair{kEchoTop, kEchoBottom},
                                std::pair{kDecayTop, kDecayBottom}}) {
       svg += Line(axis.TX(t), top, axis.TX(t), bottom, "stroke=\"#eeeeee\"");
     }
-    const std::string label = FormatNumber(axis.InMilliseconds() ? std::round(t * 1000) : t);
+    const std::string label = FormatNumber(axis.InMilliseconds() ? t * 1000 : t);
     svg += Text(axis.TX(t), kDecayBottom + 18, label, 12, "fill=\"#444\" text-anchor=\"middle\"");
   }
   svg += Text((kIrLeft + kIrRight) / 2, kDecayBottom + 42,
@@ -486,7 +489,7 @@ std::string LevelGrid(double top, double bottom) {
 
 // The waveforms as min/max envelopes per pixel column, on an amplitude axis
 // in full scale (1 = 0 dBFS) from -peak to +peak.
-std::string WaveformPanel(const std::vector<IrTrace>& traces, const IrAxis& axis) {
+std::string WaveformPanel(const std::vector<IrTrace>& traces, const IrAxis& axis, bool silent) {
   double peak = 1e-12;
   for (const IrTrace& trace : traces) {
     for (double v : trace.x) peak = std::max(peak, std::fabs(v));
@@ -521,7 +524,8 @@ std::string WaveformPanel(const std::vector<IrTrace>& traces, const IrAxis& axis
            "\" fill-opacity=\"0.55\" stroke=\"" + ChannelColour(k) + "\" stroke-width=\"0.6\"/>\n";
   }
   svg += PanelFrame(kWaveTop, kWaveBottom);
-  svg += Text(kIrLeft, kWaveTop - 10, "Waveform (peak " + PeakDb(peak) + " dBFS)", 14,
+  svg += Text(kIrLeft, kWaveTop - 10,
+              silent ? "Waveform (silent)" : "Waveform (peak " + PeakDb(peak) + " dBFS)", 14,
               "fill=\"#222\"");
   return svg + AxisTitle("amplitude [full scale]", kWaveTop, kWaveBottom);
 }
@@ -639,11 +643,15 @@ std::string ImpulseResponseSvg(const AudioData& audio, const std::vector<int>& c
       std::max(1.0 / audio.sampleRate, double(audio.Frames()) / audio.sampleRate);
   const IrAxis axis{audio.sampleRate, duration, duration * 0.02};
   std::string svg = Header(kIrWidth, kIrHeight);
-  svg += Text(kIrLeft, 36, caption, 20, "font-weight=\"bold\" fill=\"#222\"");
+  // A silent render's file holds at most dither: said, rather than left to
+  // be read off empty panels.
+  const bool silent = IsSilent(audio);
+  svg += Text(kIrLeft, 36, silent ? caption + ": silent, no impulse response" : caption, 20,
+              "font-weight=\"bold\" fill=\"#222\"");
   svg +=
       ChannelLegend(traces, bandCentre > 0 ? BandName(bandCentre) + " octave band" : "broadband");
   svg += TimeGrid(axis);
-  svg += WaveformPanel(traces, axis);
+  svg += WaveformPanel(traces, axis, silent);
   svg += EchogramPanel(traces, axis);
   svg += DecayPanel(traces, axis);
   return svg + "</svg>\n";
