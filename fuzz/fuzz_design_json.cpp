@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "design_json.h"
+#include "lib/design/design_json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zm::cli;

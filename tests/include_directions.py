@@ -1,16 +1,18 @@
 #!/usr/bin/python3
-"""Checks that every folder of src/ includes only from the folders that its
-row of src/layers.txt allows, and that the rows themselves have no cycle.
+"""Checks that every folder of a source tree (src/ or tools/) includes only
+from the folders that its row of the tree's layers.txt allows, and that the
+rows themselves have no cycle. A row may name a nested folder (lib/design);
+a file and an include belong to the longest row their folder lies in.
 Prints each offending include as file:line and exits 1 when there is one.
 
-Usage: include_directions.py SRC_DIR
+Usage: include_directions.py SOURCE_DIR
 """
 import pathlib
 import re
 import sys
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]*)[>"]')
-PUBLIC_FOLDER = "zm"  # zm/zm.h, the public header
+PUBLIC_FOLDER = "zm"  # zm/zm.h and zm/zmtool.h, the public headers
 SOURCE_SUFFIXES = {".h", ".hpp", ".inc", ".c", ".cpp"}
 
 
@@ -46,6 +48,15 @@ def table_problems(allowed, path):
     return problems
 
 
+def folder_of(parts, allowed):
+    """The longest row that the folder `parts` lies in, else its first part."""
+    for n in range(len(parts), 0, -1):
+        row = "/".join(parts[:n])
+        if row in allowed:
+            return row
+    return parts[0] if parts else ""
+
+
 def include_problems(src, allowed, shown):
     problems = []
     checked = 0
@@ -53,8 +64,7 @@ def include_problems(src, allowed, shown):
         if file.suffix not in SOURCE_SUFFIXES or not file.is_file():
             continue
         checked += 1
-        parts = file.relative_to(src).parts
-        folder = parts[0] if len(parts) > 1 else ""
+        folder = folder_of(file.relative_to(src).parts[:-1], allowed)
         if folder not in allowed:
             problems.append(f"{shown(file)}: folder '{folder}' has no row in layers.txt")
             continue
@@ -64,7 +74,7 @@ def include_problems(src, allowed, shown):
             if not match:
                 continue
             quote, target = match.groups()
-            head = target.split("/", 1)[0] if "/" in target else ""
+            head = folder_of(target.split("/")[:-1], allowed)
             if head in (PUBLIC_FOLDER, folder) or head in allowed[folder]:
                 continue
             where = f"{shown(file)}:{number}"
@@ -73,7 +83,7 @@ def include_problems(src, allowed, shown):
                 problems.append(f"{where}: {folder}/ may not include {target} "
                                 f"({folder}/ may include: {may})")
             elif quote == '"':
-                problems.append(f"{where}: include \"{target}\" by its folder in src/, "
+                problems.append(f"{where}: include \"{target}\" by its folder in {src.name}/, "
                                 f"as \"folder/name.h\"")
     return problems, checked
 

@@ -141,6 +141,13 @@ extern "C" {
 #define ZM_BAND_COUNT 8
 #define ZM_CHANNEL_COUNT 8 /* output channels a receiver wall may use: 0 to 7 */
 #define ZM_HOST_BLOCK_SIZE 4096
+#define ZM_DESIGN_RECORD_SIZE 33796 /* sizeof(TDesignRecord): a design file's payload */
+#define ZM_MATERIAL_ENTRY_SIZE 186  /* sizeof(TMaterialEntry): a material file's payload */
+#define ZM_MIN_SAMPLE_RATE 44100    /* a record's lower SampleRate renders at this one */
+#define ZM_LEAD_IN_FRAMES 512       /* silent frames before time 0 when LeadIn is set */
+/* File names beginning with this open a throw-away block of memory (see
+ * "File names" above); "./" in front makes such a name a plain file again. */
+#define ZM_MEMORY_PREFIX "mem:"
 
 /* Names with a meaning of their own in design and material files: a used
  * material of this name describes the air, and design loading names a group
@@ -352,14 +359,14 @@ ZM_ASSERT_AT(TWallEntry, Gain, 19);           ZM_ASSERT_AT(TWallEntry, Pattern, 
 ZM_ASSERT_AT(TWallEntry, Reserved, 31);
 ZM_ASSERT_SIZE(TPointEntry, 21);
 ZM_ASSERT_AT(TPointEntry, X, 5);              ZM_ASSERT_AT(TPointEntry, Y, 13);
-ZM_ASSERT_SIZE(TMaterialEntry, 186);
+ZM_ASSERT_SIZE(TMaterialEntry, ZM_MATERIAL_ENTRY_SIZE);
 ZM_ASSERT_AT(TMaterialEntry, Name, 1);        ZM_ASSERT_AT(TMaterialEntry, Reflection, 66);
 ZM_ASSERT_AT(TMaterialEntry, Scatter, 74);    ZM_ASSERT_AT(TMaterialEntry, BandFactors, 82);
 ZM_ASSERT_AT(TMaterialEntry, Reserved, 146);
 ZM_ASSERT_SIZE(TGroupEntry, 198);
 ZM_ASSERT_AT(TGroupEntry, HostData, 1);       ZM_ASSERT_AT(TGroupEntry, Name, 5);
 ZM_ASSERT_AT(TGroupEntry, DefaultMark, 70);   ZM_ASSERT_AT(TGroupEntry, Reserved, 74);
-ZM_ASSERT_SIZE(TDesignRecord, 33796);
+ZM_ASSERT_SIZE(TDesignRecord, ZM_DESIGN_RECORD_SIZE);
 ZM_ASSERT_AT(TDesignRecord, Comment, 65);     ZM_ASSERT_AT(TDesignRecord, ImpulseLength, 130);
 ZM_ASSERT_AT(TDesignRecord, MinAmplitude, 138); ZM_ASSERT_AT(TDesignRecord, SampleRate, 146);
 ZM_ASSERT_AT(TDesignRecord, BitsPerSample, 150); ZM_ASSERT_AT(TDesignRecord, WindowType, 154);

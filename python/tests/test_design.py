@@ -1,5 +1,7 @@
 import json
 import os
+import subprocess
+import sys
 
 import pytest
 
@@ -53,3 +55,13 @@ def test_bad_documents_and_arguments_raise_clear_errors(studio, tmp_path):
     with pytest.raises(zm.ZmError):
         zm.Design().save(tmp_path / "no-folder" / "x.zmd")
     assert os.listdir(tmp_path) == []
+
+
+def test_a_library_built_with_other_figures_is_refused():
+    # As if the package expected a larger design record than libzmtool states.
+    code = ("import zm._library as library; library._EXPECTED['designRecordSize'] = 33800; "
+            "import zm; zm.catalogue()")
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert run.returncode != 0
+    assert "LibraryNotFound" in run.stderr
+    assert "designRecordSize 33796 (this package: 33800)" in run.stderr

@@ -3,7 +3,7 @@ they allocate is copied and released."""
 
 import ctypes
 
-from ._library import MESSAGE_SIZE, ErrorRecord, libraries
+from ._library import MEMORY_PREFIX, MESSAGE_SIZE, ErrorRecord, libraries
 from .errors import DesignRefused, ZmError
 
 REFUSED = 2
@@ -42,4 +42,4 @@ def encode_path(path, argument):
     import os
     path = os.fsencode(path)
     # The engine opens a throw-away memory block for names starting "mem:".
-    return b"./" + path if path.startswith(b"mem:") else path
+    return b"./" + path if path.startswith(MEMORY_PREFIX) else path

@@ -9,14 +9,25 @@ be installed under.
 
 import ctypes
 import glob
+import json
 import os
 import sys
 import threading
 
 from .errors import LibraryNotFound
 
+# The engine's figures (include/zm/zm.h) that this package is written for.
+# The loaded libraries state theirs (zmtool_constants); a library built with
+# other ones is refused rather than handed records of the wrong size.
 DESIGN_SIZE = 33796
 MATERIAL_SIZE = 186
+GROUP_COUNT = 64
+MIN_SAMPLE_RATE = 44100
+LEAD_IN_FRAMES = 512
+MEMORY_PREFIX = b"mem:"
+_EXPECTED = {"designRecordSize": DESIGN_SIZE, "materialEntrySize": MATERIAL_SIZE,
+             "groupSlots": GROUP_COUNT, "minSampleRate": MIN_SAMPLE_RATE,
+             "leadInFrames": LEAD_IN_FRAMES, "memoryPrefix": MEMORY_PREFIX.decode()}
 MESSAGE_SIZE = 1024
 ENV_VARIABLE = "ZM_LIBRARY_PATH"
 
@@ -88,6 +99,7 @@ def _declare(zm, tool):
         "zmtool_read_audio": [c.c_char_p, c.POINTER(dbl_p), c.POINTER(c.c_size_t),
                               c.POINTER(c.c_int), c.POINTER(c.c_int)] + msg,
         "zmtool_analyze": [dbl_p, c.c_size_t, c.c_int, c.c_int, text_out] + msg,
+        "zmtool_constants": [text_out] + msg,
         "zmtool_auralise": [dbl_p, c.c_size_t, c.c_int, c.c_int, dbl_p, c.c_size_t, c.c_int,
                             c.c_int, dbl_p, c.POINTER(dbl_p), c.POINTER(c.c_size_t),
                             c.POINTER(c.c_int), dbl_p] + msg,
@@ -98,6 +110,25 @@ def _declare(zm, tool):
         function.restype = c.c_int
     tool.zmtool_free.argtypes = [c.c_void_p]
     tool.zmtool_free.restype = None
+
+
+def _check_figures(tool, path):
+    """Raises LibraryNotFound when libzmtool at `path` was built with other
+    figures than this package's."""
+    c = ctypes
+    text, message = c.c_void_p(), c.create_string_buffer(MESSAGE_SIZE)
+    if tool.zmtool_constants(c.byref(text), message, MESSAGE_SIZE) != 0:
+        raise LibraryNotFound(f"{path}: {message.value.decode('utf-8', 'replace')}")
+    try:
+        figures = json.loads(c.string_at(text).decode("utf-8"))
+    finally:
+        tool.zmtool_free(text)
+    differ = [f"{name} {figures.get(name)!r} (this package: {value!r})"
+              for name, value in _EXPECTED.items() if figures.get(name) != value]
+    if differ:
+        raise LibraryNotFound(
+            f"{path} was built for another version of the engine: {', '.join(differ)}; "
+            f"use the libraries built with this package, or set {ENV_VARIABLE} to their folder")
 
 
 class Libraries:
@@ -129,5 +160,6 @@ def libraries():
             zm = ctypes.CDLL(engine, mode=ctypes.RTLD_GLOBAL)
             tool_library = ctypes.CDLL(tool)
             _declare(zm, tool_library)
+            _check_figures(tool_library, tool)
             _loaded = Libraries(zm, tool_library, os.path.dirname(engine))
         return _loaded

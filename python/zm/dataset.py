@@ -41,8 +41,8 @@ import json
 import math
 import os
 import random
-import uuid
 
+from ._files import temporary_beside, write_replacing
 from .design import catalogue
 from .errors import ZmError
 from .render import analyze, read_audio, render_file
@@ -206,17 +206,6 @@ def _figures(report):
     return row
 
 
-def _write_replacing(path, text):
-    temporary = f"{os.path.dirname(path)}/.{os.path.basename(path)}.{uuid.uuid4().hex}.part"
-    try:
-        with open(temporary, "w", encoding="utf-8") as file:
-            file.write(text)
-        os.replace(temporary, path)
-    finally:
-        if os.path.exists(temporary):
-            os.remove(temporary)
-
-
 def run_case(out_dir, case):
     """Renders and analyses one case into `out_dir` unless it is finished;
     returns its metadata row. Safe to run twice at once or after a crash:
@@ -227,7 +216,7 @@ def run_case(out_dir, case):
         with open(sidecar, encoding="utf-8") as file:
             return json.load(file)
     audio = os.path.join(out_dir, name + ".wav")
-    temporary = os.path.join(out_dir, f".{name}.{uuid.uuid4().hex}.wav.part")
+    temporary = temporary_beside(audio)
     try:
         # The rooms are built here, closed and valid: no probe rays needed.
         render_file(design_of(case), temporary, check=False)
@@ -239,7 +228,7 @@ def run_case(out_dir, case):
         if os.path.exists(temporary):
             os.remove(temporary)
     row = {**case, "file": name + ".wav", **_figures(analyze(samples[:, :1], fs))}
-    _write_replacing(sidecar, json.dumps(row, sort_keys=True) + "\n")
+    write_replacing(sidecar, json.dumps(row, sort_keys=True) + "\n")
     return row
 
 
@@ -289,7 +278,7 @@ def generate(spec, out_dir, scheduler=None, workers=None, progress=True):
             if file.read() != spec_text:
                 raise SpecError(f"{out_dir} holds a dataset of another spec")
     else:
-        _write_replacing(spec_path, spec_text)
+        write_replacing(spec_path, spec_text)
     _remove_leftovers(out_dir)
     pending = [c for c in all_cases
                if not os.path.exists(os.path.join(out_dir, c["case"] + ".json"))]
@@ -325,5 +314,5 @@ def write_table(out_dir, all_cases):
         with open(os.path.join(out_dir, case["case"] + ".json"), encoding="utf-8") as file:
             lines.append(file.read().strip())
     path = os.path.join(out_dir, TABLE)
-    _write_replacing(path, "\n".join(lines) + "\n")
+    write_replacing(path, "\n".join(lines) + "\n")
     return path

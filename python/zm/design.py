@@ -6,6 +6,7 @@ import json
 import os
 
 from ._calls import encode_path, engine_call, tool_call, tool_text
+from ._files import write_replacing
 from ._library import DESIGN_SIZE, MATERIAL_SIZE
 
 
@@ -88,7 +89,7 @@ class Design(_Record):
     def save(self, path):
         """JSON when `path` ends in .json, else the engine's design file."""
         if os.fspath(path).lower().endswith(".json"):
-            _write_replacing(path, self.to_json())
+            write_replacing(path, self.to_json())
         else:
             engine_call("ZM_saveSetup", encode_path(path, "path"), self._buffer)
 
@@ -150,7 +151,7 @@ class Material(_Record):
 
     def save(self, path):
         if os.fspath(path).lower().endswith(".json"):
-            _write_replacing(path, self.to_json())
+            write_replacing(path, self.to_json())
         else:
             engine_call("ZM_saveMaterial", encode_path(path, "path"), self._buffer)
 
@@ -173,18 +174,3 @@ def as_design(design, argument="design"):
         return Design.from_json(design)
     raise TypeError(f"{argument}: expected a Design, a dict or JSON text, "
                     f"got {type(design).__name__}")
-
-
-def _write_replacing(path, text):
-    """Writes the whole file under a temporary name, then renames it, so that
-    a failure leaves an earlier file as it was."""
-    path = os.fspath(path)
-    temporary = f"{path}.{os.getpid()}.part"
-    try:
-        with open(temporary, "w", encoding="utf-8") as file:
-            file.write(text)
-        os.replace(temporary, path)
-    except BaseException:
-        if os.path.exists(temporary):
-            os.remove(temporary)
-        raise

@@ -11,12 +11,10 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from ._calls import tool_call, tool_text
-from ._library import PROGRESS_CALLBACK, ErrorRecord, libraries
+from ._library import GROUP_COUNT, LEAD_IN_FRAMES, PROGRESS_CALLBACK, ErrorRecord, libraries
 from .design import as_design
 from .errors import ZmError
 
-GROUP_COUNT = 64
-LEAD_IN_FRAMES = 512
 # A sound starts where the signal first reaches this fraction of the file's
 # peak (-20 dB): the rule of the zm tool's render summary.
 ONSET_FRACTION = 0.1
@@ -86,40 +84,69 @@ def read_audio(path):
 
 def _trace(design, path, group, progress):
     """Runs ZM_process on a worker thread; Ctrl-C (KeyboardInterrupt in this
-    thread) sets the abort byte, waits for the engine to stop and re-raises.
-    Returns True when the run completed."""
+    thread) stops the engine, waits for it and re-raises. Returns True when
+    the run completed."""
     engine = libraries().zm
     abort = ctypes.c_uint8(0)
     error = ErrorRecord()
     failure = []
+    stopping = []  # nonempty once the caller wants the engine stopped
+    began, finished = threading.Event(), threading.Event()
 
     def on_progress(done, total, _user):
         try:
-            if progress is not None:
+            if progress is not None and not stopping:
                 progress(done, total)
         except BaseException as e:  # not allowed to cross the C frame
             failure.append(e)
+            stopping.append(e)
+        # The engine reads the byte right after this call. Set only from
+        # outside, a stop asked for before the engine started would be lost:
+        # the engine clears the byte when it starts.
+        if stopping:
             abort.value = 1
 
+    def run():
+        began.set()
+        try:
+            engine.ZM_process(design.record, path, ctypes.byref(error), ctypes.byref(abort),
+                              callback, None, group)
+        finally:
+            finished.set()
+
     callback = PROGRESS_CALLBACK(on_progress)
-    worker = threading.Thread(
-        target=engine.ZM_process,
-        args=(design.record, path, ctypes.byref(error), ctypes.byref(abort), callback, None,
-              group),
-        name="zm-render", daemon=True)
-    worker.start()
+    # Not a daemon: the interpreter must never end while the engine runs, as
+    # it would then end the thread inside the engine's frames. Completion is
+    # our own event rather than Thread.join, which a KeyboardInterrupt can
+    # leave believing a running thread has stopped (Python 3.11).
+    worker = threading.Thread(target=run, name="zm-render")
     try:
-        while worker.is_alive():
-            worker.join(0.05)
+        worker.start()
+        while not finished.wait(0.05):
+            pass
     except BaseException:
+        stopping.append(True)
         abort.value = 1
-        worker.join()
+        if began.is_set():
+            _wait_through_interrupts(finished)
         raise
+    worker.join()
     if failure:
         raise failure[0]
     if error.Failed:
         raise ZmError(error.text())
     return abort.value == 0
+
+
+def _wait_through_interrupts(event):
+    """Waits for `event`; a second Ctrl-C while the engine winds down (at
+    most 512 rays, or the rendering of what was traced) is ignored."""
+    while True:
+        try:
+            event.wait()
+            return
+        except BaseException:
+            continue
 
 
 def _facts(design, samples, fs):

@@ -13,9 +13,12 @@ namespace zm {
 void ReportFailure(TErrorRecord& error, std::string_view message);
 
 // Runs `job` and reports its outcome in `error`: Failed = 0 and Message
-// untouched on success; Failed = 1 and the message on any exception.
+// untouched on success; Failed = 1 and the message on any exception. Not
+// noexcept: a thread ended inside the job (cancelled, or pthread_exit from
+// a callback, as an interpreter does to a thread that wants its lock while
+// it shuts down) is unwound through the frame, releasing what the job holds.
 template <typename Job>
-void RunInErrorFrame(TErrorRecord* error, Job&& job) noexcept;
+void RunInErrorFrame(TErrorRecord* error, Job&& job);
 
 }  // namespace zm
 

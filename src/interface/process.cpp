@@ -27,6 +27,16 @@ std::string OutputTitle(const THydra& scene, const char* outputFile, int32_t gro
   return title + " - " + (entry ? entry->Name : std::string());
 }
 
+// Arrivals reach only the channels of receivers, and the file has as many
+// channels as the highest one reached (two at least). Without a receiver
+// above channel 1 it is sure to have two, which the stereo matrix reads.
+bool OutputIsSurelyStereo(const THydra& scene) {
+  for (const auto& wall : scene.Walls) {
+    if (wall->Receiver && wall->Channel > 1) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void ProcessJob(const TDesignRecord& design, const char* outputFile, uint8_t* abortFlag,
@@ -42,6 +52,9 @@ void ProcessJob(const TDesignRecord& design, const char* outputFile, uint8_t* ab
   // the scene it refers to, on every path.
   auto scene = std::make_unique<THydra>(design);
   scene->CheckGroup(group);
+  // Known before any ray; with a receiver higher up, the render checks them
+  // once it knows whether the file has two channels.
+  if (OutputIsSurelyStereo(*scene)) scene->Options->RequireStereoSettings();
   auto tracer = std::make_unique<TTracer>(*scene, group);
 
   if (!tracer->Run(abortFlag, progress, userData)) return;  // aborted: no file, no failure

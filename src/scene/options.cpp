@@ -17,7 +17,7 @@ constexpr double kBandTable[kBandCount] = {0, 150, 320, 800, 1800, 4000, 9000, 2
 TOptions::TOptions(const TDesignRecord& design) {
   ImpulseLength = design.ImpulseLength;
   MinAmplitude = design.MinAmplitude;
-  SampleRate = design.SampleRate < 44100 ? 44100 : design.SampleRate;
+  SampleRate = design.SampleRate < ZM_MIN_SAMPLE_RATE ? ZM_MIN_SAMPLE_RATE : design.SampleRate;
   BitsPerSample = design.BitsPerSample;
   WindowType = design.WindowType;
   FilterLength = design.FilterLength;

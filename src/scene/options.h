@@ -12,7 +12,7 @@ namespace zm {
 inline constexpr int kBandCount = ZM_BAND_COUNT;
 // Samples of silence ahead of the output's reference arrival when LeadIn is
 // set.
-inline constexpr int32_t kLeadInSamples = 512;
+inline constexpr int32_t kLeadInSamples = ZM_LEAD_IN_FRAMES;
 
 class TOptions {
  public:

@@ -4,7 +4,6 @@
 // one whole version, never a mix. Meant to run under ThreadSanitizer too.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -126,9 +125,12 @@ TEST_F(Concurrency, RacingSavesLeaveOneWholeVersion) {
     loaded[v] = Load(path);
   }
   // Writers succeed or are refused; readers see either whole version or
-  // are refused. Anything else is noted, per thread.
+  // are refused. Anything else is noted, per thread. How many racing saves
+  // succeed is not promised: every open refuses while another holds the
+  // file, and on Windows a save must let the file go to replace it, so a
+  // racer opening it in that moment refuses the save, and is itself refused
+  // the same way later; every racer of a run can be refused.
   const std::string refused = "failed: File open error (\"" + FullOf("same.zmd") + "\", mode ";
-  std::atomic<int> saved{0};
   std::vector<std::vector<std::string>> odd(kThreads);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
@@ -136,9 +138,7 @@ TEST_F(Concurrency, RacingSavesLeaveOneWholeVersion) {
       for (int round = 0; round < 20; ++round) {
         const std::string result = t < 2 ? Save(designs_[t], path) : Load(path);
         if (result.rfind(refused, 0) == 0) continue;
-        if (t < 2 ? result.empty() : result == loaded[0] || result == loaded[1]) {
-          saved += t < 2;
-        } else {
+        if (t < 2 ? !result.empty() : result != loaded[0] && result != loaded[1]) {
           odd[t].push_back(result.substr(0, 200));
         }
       }
@@ -146,9 +146,14 @@ TEST_F(Concurrency, RacingSavesLeaveOneWholeVersion) {
   }
   for (auto& thread : threads) thread.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(odd[t], std::vector<std::string>{}) << t;
-  EXPECT_GT(saved.load(), 0);
   const std::string final = Get("same.zmd");
   EXPECT_TRUE(final == version[0] || final == version[1]);
+  // Nothing a refused racer did is left holding the file: alone, each
+  // writer saves its whole version.
+  for (int v = 0; v < 2; ++v) {
+    EXPECT_EQ(Save(designs_[v], path), "");
+    EXPECT_EQ(Get("same.zmd"), version[v]);
+  }
   EXPECT_EQ(Listing(), std::set<std::string>{"same.zmd"});
 }
 

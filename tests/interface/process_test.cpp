@@ -5,6 +5,9 @@
 
 #include <cmath>
 #include <cstring>
+#if defined(__GLIBC__)
+#include <pthread.h>
+#endif
 
 #include "design_builder.h"
 #include "scratch_folder.h"
@@ -123,6 +126,43 @@ TEST_F(Process, AbortWritesNothingReportsSuccessAndKeepsAnExistingFile) {
   EXPECT_EQ(Listing(), std::set<std::string>{"keep.wav"});
 }
 
+#if defined(__GLIBC__)
+// What an interpreter does to a thread that wants its lock while it shuts
+// down: the thread ends inside the callback, unwound through the export.
+void ZM_CALLBACK EndThisThread(int32_t, int32_t, void*) {
+  pthread_exit(nullptr);
+}
+
+void* ProcessEndingInTheCallback(void* design) {
+  TErrorRecord error{};
+  uint8_t abortFlag = 0;
+  ZM_process(static_cast<const TDesignRecord*>(design), "unused.wav", &error, &abortFlag,
+             EndThisThread, nullptr, 0);
+  return design;
+}
+
+TEST_F(Process, ThreadEndedInTheCallbackIsUnwoundThroughTheExport) {
+  // Swallowed by the error frame, the unwind would abort the process; let
+  // through, it releases the job's objects (the tracer's helper thread too).
+  // The child runs afresh rather than forked: sanitizers keep threads of
+  // their own.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const DesignBuilder b = DirectDesign(3.44, 0, 1000);
+  EXPECT_EXIT(
+      {
+        pthread_t thread;
+        void* result = &thread;
+        const void* design = &b.Record();
+        if (pthread_create(&thread, nullptr, ProcessEndingInTheCallback,
+                           const_cast<void*>(design)) == 0) {
+          pthread_join(thread, &result);
+        }
+        std::exit(result == nullptr ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+#endif
+
 TEST_F(Process, IntegerRendersDifferOnlyByTheirDither) {
   DesignBuilder b = DirectDesign(4.0, 0, 200);
   b->Emitters[0].Spread = 0.5;
@@ -159,9 +199,43 @@ TEST_F(Process, RefusalsReachTheErrorRecordAndWriteNothing) {
     c.change(b);
     const TErrorRecord error = Run(b, "out.wav", c.group);
     EXPECT_EQ(error.Failed, 1);
+    EXPECT_EQ(error.Failed, *c.message ? 1 : 0);
     EXPECT_EQ(test::MessageOf(error), c.message);
     EXPECT_EQ(Get("out.wav"), "old");
     EXPECT_EQ(Listing(), std::set<std::string>{"out.wav"});
+  }
+}
+
+void ZM_CALLBACK CountCall(int32_t, int32_t, void* userData) {
+  ++*static_cast<int*>(userData);
+}
+
+TEST_F(Process, StereoSettingsAreRefusedBeforeTracingWhenTheOutputIsStereo) {
+  // Only receivers on channels 0 and 1: the file has two channels, whose
+  // matrix reads the balance and the width, so they are refused before the
+  // first progress call. A receiver on a higher channel may widen the file
+  // past the matrix: such a design still renders.
+  const double nan = std::nan("");
+  const struct {
+    int channel;
+    double balance, width;
+    const char* message;
+  } cases[] = {{1, nan, 1.0, "Balance is not a finite number"},
+               {0, 0.0, HUGE_VAL, "Stereo width is not a finite number"},
+               {5, nan, -HUGE_VAL, ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.channel);
+    DesignBuilder b = DirectDesign(3.44, c.channel, 1000);
+    b->Balance = c.balance;
+    b->StereoWidth = c.width;
+    TErrorRecord error{};
+    uint8_t abortFlag = 0;
+    int calls = 0;
+    ZM_process(&b.Record(), PathOf("out.wav").c_str(), &error, &abortFlag, CountCall, &calls, 0);
+    EXPECT_EQ(error.Failed, *c.message ? 1 : 0);
+    EXPECT_EQ(test::MessageOf(error), c.message);
+    EXPECT_EQ(calls, *c.message ? 0 : 2);
+    EXPECT_EQ(Listing().size(), *c.message ? 0u : 1u);
   }
 }
 

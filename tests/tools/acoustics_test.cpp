@@ -1,5 +1,5 @@
 // Room parameters measured on impulse responses whose decay is known.
-#include "acoustics.h"
+#include "lib/audio/acoustics.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The JSON form of designs: loss-free round trips and error messages that
 // name the offending value.
-#include "design_json.h"
+#include "lib/design/design_json.h"
 
 #include <gtest/gtest.h>
 

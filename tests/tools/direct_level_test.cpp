@@ -7,7 +7,7 @@
 #include <numbers>
 
 #include "design_builder.h"
-#include "room_geometry.h"
+#include "lib/design/room_geometry.h"
 #include "scene/hydra.h"
 #include "tracer/tracer.h"
 

@@ -1,5 +1,5 @@
 // Messages about record slots turned back into the JSON paths of a design.
-#include "engine_messages.h"
+#include "lib/checks/engine_messages.h"
 
 #include <gtest/gtest.h>
 

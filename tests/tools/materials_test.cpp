@@ -1,6 +1,6 @@
 // Materials from absorption coefficients: the conversion to record values,
 // the catalogue against its sources, and the JSON forms that name them.
-#include "materials.h"
+#include "lib/design/materials.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The tool's own plan geometry: probe rays, enclosures and the
 // reverberation estimate on rooms whose answers are known.
-#include "room_geometry.h"
+#include "lib/design/room_geometry.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <numbers>
 
 #include "design_builder.h"
-#include "reverberation_estimate.h"
+#include "lib/checks/reverberation_estimate.h"
 
 namespace zm::cli {
 namespace {

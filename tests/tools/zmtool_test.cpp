@@ -1,6 +1,6 @@
 // libzmtool's C interface: outcomes as codes and messages, allocated text
 // released by the caller, nothing written on failure.
-#include "zmtool.h"
+#include "zm/zmtool.h"
 
 #include <gtest/gtest.h>
 

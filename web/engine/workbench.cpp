@@ -14,12 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "acoustics.h"
-#include "check_report.h"
-#include "design_io.h"
-#include "design_json.h"
-#include "materials.h"
-#include "svg_plot.h"
+#include "lib/audio/acoustics.h"
+#include "lib/base/json_text.h"
+#include "lib/checks/check_report.h"
+#include "lib/design/design_io.h"
+#include "lib/design/design_json.h"
+#include "lib/design/materials.h"
+#include "lib/plots/svg_plot.h"
 #include "zm/zm.h"
 
 namespace zm::cli {

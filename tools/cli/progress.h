@@ -1,0 +1,32 @@
+// The progress display of a render, on stderr: a bar redrawn in place on a
+// terminal, else a line per tenth of the rays.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "zm/zm.h"
+
+namespace zm::cli {
+
+struct Progress {
+  uint8_t* abortFlag = nullptr;
+  bool quiet = false;
+  bool terminal = false;
+  bool stopSeen = false;
+  bool abortSet = false;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point lastDraw{};
+  int lastDecile = -1;
+  int32_t total = 0;
+  bool drawn = false;
+
+  void Show(int32_t done);
+  void Finish(bool completed);
+};
+
+// The engine's progress callback; `userData` is the Progress. Once a stop
+// signal came, it sets the abort flag instead of drawing.
+extern "C" void ZM_CALLBACK OnProgress(int32_t done, int32_t total, void* userData);
+
+}  // namespace zm::cli

@@ -1,0 +1,438 @@
+#include "lib/audio/acoustics.h"
+#include "lib/base/text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <numbers>
+
+namespace zm::cli {
+
+namespace {
+
+double Db(double ratio) {
+  return 10.0 * std::log10(ratio);
+}
+
+std::string FormatLevel(double db) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%g dB", db);
+  return buffer;
+}
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// One second-order section, direct form II transposed.
+struct Biquad {
+  double b0, b1, b2, a1, a2;
+
+  void Run(std::vector<double>& x) const {
+    double z1 = 0, z2 = 0;
+    for (double& v : x) {
+      const double in = v;
+      const double out = b0 * in + z1;
+      z1 = b1 * in - a1 * out + z2;
+      z2 = b2 * in - a2 * out;
+      v = out;
+    }
+  }
+};
+
+// Butterworth of order 4 as two sections; the section Q values are those of
+// the fourth-order pole pairs.
+std::vector<Biquad> Butterworth4(double cutoff, int sampleRate, bool highPass) {
+  std::vector<Biquad> sections;
+  const double w0 = 2.0 * std::numbers::pi * cutoff / sampleRate;
+  const double cw = std::cos(w0);
+  for (double q : {0.54119610014619690, 1.3065629648763766}) {
+    const double alpha = std::sin(w0) / (2.0 * q);
+    const double a0 = 1.0 + alpha;
+    Biquad s{};
+    if (highPass) {
+      s.b0 = (1.0 + cw) / 2.0 / a0;
+      s.b1 = -(1.0 + cw) / a0;
+    } else {
+      s.b0 = (1.0 - cw) / 2.0 / a0;
+      s.b1 = (1.0 - cw) / a0;
+    }
+    s.b2 = s.b0;
+    s.a1 = -2.0 * cw / a0;
+    s.a2 = (1.0 - alpha) / a0;
+    sections.push_back(s);
+  }
+  return sections;
+}
+
+// Least-squares line through the decay curve between two levels (dB, both
+// at or below 0). Invalid, with the reason, when the curve does not span
+// the range.
+DecayFit FitDecay(const std::vector<double>& edc, int sampleRate, double upper, double lower) {
+  DecayFit fit;
+  fit.failure = "the tail is shorter than the fit range (the decay curve ends above " +
+                FormatLevel(lower) + ")";
+  size_t first = edc.size();
+  for (size_t i = 0; i < edc.size(); ++i) {
+    if (edc[i] <= upper) {
+      first = i;
+      break;
+    }
+  }
+  size_t last = first;
+  bool reached = false;
+  for (size_t i = first; i < edc.size(); ++i) {
+    if (edc[i] < lower) {
+      reached = true;
+      break;
+    }
+    last = i;
+  }
+  if (!reached || first >= edc.size() || last <= first + 1) return fit;
+  // Centred sums keep the fit accurate over long ranges.
+  const double n = double(last - first + 1);
+  double meanT = 0, meanL = 0;
+  for (size_t i = first; i <= last; ++i) {
+    meanT += double(i) / sampleRate;
+    meanL += edc[i];
+  }
+  meanT /= n;
+  meanL /= n;
+  double stt = 0, stl = 0;
+  for (size_t i = first; i <= last; ++i) {
+    const double dt = double(i) / sampleRate - meanT;
+    stt += dt * dt;
+    stl += dt * (edc[i] - meanL);
+  }
+  if (stt <= 0) return fit;
+  fit.slope = stl / stt;
+  fit.intercept = meanL - fit.slope * meanT;
+  fit.valid = fit.slope < 0;
+  fit.failure = fit.valid ? "" : "the decay curve does not fall in the fit range";
+  fit.lastIndex = last;
+  return fit;
+}
+
+// Running the octave filter twice squares its response; moving each cutoff
+// outwards by (sqrt(2) - 1)^(1/8) puts the band edges back at -3 dB.
+double CutoffWidening() {
+  return std::pow(std::numbers::sqrt2 - 1.0, 1.0 / 8.0);
+}
+
+double LowerCutoff(double centre) {
+  return centre / std::numbers::sqrt2 * CutoffWidening();
+}
+
+double UpperCutoff(double centre) {
+  return centre * std::numbers::sqrt2 / CutoffWidening();
+}
+
+// C50, C80, D50 and the centre time from the energy after the onset; false
+// when there is none.
+bool MeasureEnergyRatios(const std::vector<double>& samples, size_t onset, int sampleRate,
+                         BandParameters& p) {
+  const size_t n50 = size_t(std::lround(0.050 * sampleRate));
+  const size_t n80 = size_t(std::lround(0.080 * sampleRate));
+  long double total = 0, early50 = 0, early80 = 0, moment = 0;
+  for (size_t i = onset; i < samples.size(); ++i) {
+    const long double e = static_cast<long double>(samples[i]) * samples[i];
+    const size_t k = i - onset;
+    total += e;
+    if (k < n50) early50 += e;
+    if (k < n80) early80 += e;
+    moment += e * (static_cast<long double>(k) / sampleRate);
+  }
+  if (total <= 0) return false;
+  if (total > early50) {
+    p.c50 = Db(double(early50 / (total - early50)));
+  } else {
+    p.notes["c50"] = "no energy arrives after the first 50 ms";
+  }
+  if (total > early80) {
+    p.c80 = Db(double(early80 / (total - early80)));
+  } else {
+    p.notes["c80"] = "no energy arrives after the first 80 ms";
+  }
+  p.d50 = double(early50 / total);
+  p.ts = double(moment / total);
+  return true;
+}
+
+long double EnergySum(const std::vector<double>& samples, size_t from, size_t to) {
+  long double sum = 0;
+  for (size_t i = from; i < to; ++i) sum += static_cast<long double>(samples[i]) * samples[i];
+  return sum;
+}
+
+// The noise floor, taken as the mean energy of the last tenth of the signal.
+double NoiseLevel(const std::vector<double>& samples) {
+  const size_t tailStart = samples.size() - std::max<size_t>(1, samples.size() / 10);
+  return double(EnergySum(samples, tailStart, samples.size()) / (samples.size() - tailStart));
+}
+
+// The level of the first 10 ms after the onset against the noise floor.
+double DynamicRange(const std::vector<double>& samples, size_t onset, int sampleRate,
+                    double noiseLevel) {
+  const size_t earlyLength = std::max<size_t>(1, size_t(0.010 * sampleRate));
+  const size_t earlyEnd = std::min(samples.size(), onset + earlyLength);
+  const size_t earlyCount = earlyEnd - onset;
+  const double earlyLevel =
+      double(EnergySum(samples, onset, earlyEnd) / std::max<size_t>(1, earlyCount));
+  return noiseLevel > 0 ? Db(earlyLevel / noiseLevel) : std::numeric_limits<double>::infinity();
+}
+
+// EDT, T20 and T30. A decay fit counts only when the bottom of its range
+// lies at least 10 dB above the noise floor: the local energy where the
+// curve crosses its lower limit is compared with the floor. An impulse
+// response cut off before it decayed has its own tail as the floor, so the
+// same test refuses ranges the cut reaches into.
+void MeasureDecayTimes(const std::vector<double>& samples, size_t onset, int sampleRate,
+                       double noiseLevel, BandParameters& p) {
+  const std::vector<double> edc = EnergyDecayCurve(samples, onset);
+  const size_t window = std::max<size_t>(1, size_t(0.010 * sampleRate));
+  auto localLevel = [&](size_t centre) {
+    const size_t from = centre > window ? centre - window : 0;
+    const size_t to = std::min(samples.size(), centre + window + 1);
+    return double(EnergySum(samples, from, to) / (to - from));
+  };
+  auto measure = [&](const char* name, double upper, double lower, double& target) {
+    DecayFit fit = FitDecay(edc, sampleRate, upper, lower);
+    if (fit.valid && !(localLevel(onset + fit.lastIndex) >= 10.0 * noiseLevel)) {
+      fit.valid = false;
+      fit.failure = "the noise floor is too high: the decay reaches " + FormatLevel(lower) +
+                    " less than 10 dB above the level of the file's last tenth";
+    }
+    if (fit.valid) {
+      target = fit.Reverberation();
+    } else {
+      p.notes[name] = fit.failure;
+    }
+    return fit;
+  };
+  measure("edt", 0.0, -10.0, p.edt);
+  p.t20Fit = measure("t20", -5.0, -25.0, p.t20);
+  p.t30Fit = measure("t30", -5.0, -35.0, p.t30);
+}
+
+}  // namespace
+
+std::string BandName(double centre) {
+  char buffer[32];
+  if (centre >= 1000) {
+    std::snprintf(buffer, sizeof buffer, "%g kHz", centre / 1000);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%g Hz", centre);
+  }
+  return buffer;
+}
+
+size_t FindOnset(const std::vector<double>& samples, double thresholdDb) {
+  double peak = 0;
+  for (double v : samples) peak = std::max(peak, v * v);
+  if (peak <= 0) return samples.size();
+  const double threshold = peak * std::pow(10.0, thresholdDb / 10.0);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    if (samples[i] * samples[i] >= threshold) return i;
+  }
+  return samples.size();
+}
+
+std::vector<double> OctaveFilter(const std::vector<double>& samples, double centre,
+                                 int sampleRate) {
+  std::vector<Biquad> sections = Butterworth4(LowerCutoff(centre), sampleRate, true);
+  for (const Biquad& s : Butterworth4(UpperCutoff(centre), sampleRate, false)) {
+    sections.push_back(s);
+  }
+  std::vector<double> out = samples;
+  for (const Biquad& s : sections) s.Run(out);
+  std::reverse(out.begin(), out.end());
+  for (const Biquad& s : sections) s.Run(out);
+  std::reverse(out.begin(), out.end());
+  return out;
+}
+
+std::vector<double> EnergyDecayCurve(const std::vector<double>& samples, size_t onset) {
+  std::vector<double> edc;
+  if (onset >= samples.size()) return edc;
+  edc.resize(samples.size() - onset);
+  long double sum = 0;
+  for (size_t i = samples.size(); i-- > onset;) {
+    sum += static_cast<long double>(samples[i]) * samples[i];
+    edc[i - onset] = double(sum);
+  }
+  const double total = edc[0];
+  for (double& v : edc) {
+    v = (total > 0 && v > 0) ? Db(v / total) : -std::numeric_limits<double>::infinity();
+  }
+  return edc;
+}
+
+BandParameters AnalyseBand(const std::vector<double>& samples, size_t onset, int sampleRate) {
+  BandParameters p;
+  p.edt = p.t20 = p.t30 = p.c50 = p.c80 = p.d50 = p.ts = kNaN;
+  if (onset >= samples.size() || !MeasureEnergyRatios(samples, onset, sampleRate, p)) {
+    p.NoteAll("no signal");
+    return p;
+  }
+  const double noiseLevel = NoiseLevel(samples);
+  p.dynamicRange = DynamicRange(samples, onset, sampleRate, noiseLevel);
+  // A decay fit needs its lower end well above the noise floor.
+  MeasureDecayTimes(samples, onset, sampleRate, noiseLevel, p);
+  return p;
+}
+
+ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel, int sampleRate) {
+  ChannelParameters c;
+  c.channel = channel;
+  for (double v : samples) c.peak = std::max(c.peak, std::fabs(v));
+  c.onset = FindOnset(samples);
+  c.silent = c.onset >= samples.size();
+  BandParameters broadband = AnalyseBand(samples, c.onset, sampleRate);
+  // A channel whose start is hardly louder than its end holds no impulse
+  // (dither or noise only); its numbers would mean nothing.
+  if (!c.silent && broadband.dynamicRange < 3.0) {
+    c.silent = true;
+    broadband = AnalyseBand({}, 0, sampleRate);
+  }
+  if (c.silent) broadband.NoteAll("the channel holds no impulse response (silence or noise only)");
+  broadband.band = "broadband";
+  c.bands.push_back(broadband);
+  for (double centre : kOctaveCentres) {
+    BandParameters band;
+    // The upper band edge must stay clear of the Nyquist frequency.
+    if (UpperCutoff(centre) < 0.45 * sampleRate && !c.silent) {
+      band = AnalyseBand(OctaveFilter(samples, centre, sampleRate), c.onset, sampleRate);
+    } else {
+      band = AnalyseBand({}, 0, sampleRate);
+      band.available = false;
+      band.NoteAll(c.silent ? broadband.notes.begin()->second
+                            : "the band reaches above the file's frequency range");
+    }
+    band.band = BandName(centre);
+    band.centre = centre;
+    c.bands.push_back(band);
+  }
+  return c;
+}
+
+void BandParameters::NoteAll(const std::string& why) {
+  for (const char* name : {"edt", "t20", "t30", "c50", "c80", "d50", "ts"}) notes[name] = why;
+}
+
+namespace {
+
+// The rows of the report: the parameter, its unit and how it is printed,
+// and the factor from the analysis's own unit (seconds, 0..1) to the one
+// shown. The JSON report uses the same units.
+struct ReportRow {
+  const char* key;
+  const char* label;
+  const char* unit;
+  double BandParameters::*field;
+  const char* format;
+  double scale;
+};
+
+constexpr ReportRow kReportRows[] = {
+    {"edt", "EDT", "s", &BandParameters::edt, "%.2f", 1.0},
+    {"t20", "T20", "s", &BandParameters::t20, "%.2f", 1.0},
+    {"t30", "T30", "s", &BandParameters::t30, "%.2f", 1.0},
+    {"c50", "C50", "dB", &BandParameters::c50, "%.1f", 1.0},
+    {"c80", "C80", "dB", &BandParameters::c80, "%.1f", 1.0},
+    {"d50", "D50", "%", &BandParameters::d50, "%.0f", 100.0},
+    {"ts", "Ts", "ms", &BandParameters::ts, "%.0f", 1000.0},
+};
+
+// One table per channel: a column per band, a row per parameter. An "n/a"
+// carries a letter that the lines below the table explain.
+std::string ChannelReport(const ChannelParameters& c) {
+  if (c.silent) {
+    return Printf("Channel %d: no impulse response (silent or noise only)\n", c.channel);
+  }
+  std::string out = Printf("Channel %d: onset at sample %zu, peak %.1f dBFS\n", c.channel, c.onset,
+                           20.0 * std::log10(c.peak));
+  out += Printf("  %-9s", "");
+  for (const BandParameters& b : c.bands) out += Printf(" %9s", b.band.c_str());
+  out += "\n";
+  std::vector<std::string> reasons;
+  for (const ReportRow& row : kReportRows) {
+    out += Printf("  %-9s", (std::string(row.label) + " [" + row.unit + "]").c_str());
+    for (const BandParameters& b : c.bands) {
+      const double value = b.*row.field;
+      if (!std::isnan(value)) {
+        out += Printf(" %9s", Printf(row.format, value * row.scale).c_str());
+        continue;
+      }
+      const auto note = b.notes.find(row.key);
+      const std::string why = note == b.notes.end() ? "not measured" : note->second;
+      auto it = std::find(reasons.begin(), reasons.end(), why);
+      if (it == reasons.end()) it = reasons.insert(reasons.end(), why);
+      out += Printf(" %9s", ("n/a " + std::string(1, char('a' + (it - reasons.begin())))).c_str());
+    }
+    out += "\n";
+  }
+  for (size_t i = 0; i < reasons.size(); ++i) {
+    out += Printf("  n/a %c: %s\n", char('a' + i), reasons[i].c_str());
+  }
+  return out;
+}
+
+Json JsonValue(double value) {
+  if (!std::isfinite(value)) return nullptr;
+  return value;
+}
+
+}  // namespace
+
+std::string FormatReport(const std::vector<ChannelParameters>& channels) {
+  std::string out;
+  for (const ChannelParameters& c : channels) out += ChannelReport(c);
+  return out;
+}
+
+Json ReportToJson(const std::vector<ChannelParameters>& channels, int sampleRate) {
+  Json out = Json::object();
+  out["sampleRate"] = sampleRate;
+  Json units = Json::object();
+  units["onsetSeconds"] = "s";
+  units["peak"] = "full scale (1 = 0 dBFS)";
+  units["centreHz"] = "Hz";
+  for (const ReportRow& row : kReportRows) units[row.key] = row.unit;
+  out["units"] = units;
+  Json list = Json::array();
+  for (const ChannelParameters& c : channels) {
+    Json ch = Json::object();
+    ch["channel"] = c.channel;
+    ch["silent"] = c.silent;
+    ch["onsetSample"] = c.silent ? Json(nullptr) : Json(c.onset);
+    ch["onsetSeconds"] = c.silent ? Json(nullptr) : Json(double(c.onset) / sampleRate);
+    ch["peak"] = c.peak;
+    Json bands = Json::array();
+    for (const BandParameters& b : c.bands) {
+      Json j = Json::object();
+      j["band"] = b.band;
+      j["centreHz"] = b.centre > 0 ? Json(b.centre) : Json(nullptr);
+      Json notes = Json::object();
+      for (const ReportRow& row : kReportRows) {
+        const double value = b.*row.field;
+        j[row.key] = JsonValue(value * row.scale);
+        if (std::isnan(value) && b.notes.contains(row.key)) notes[row.key] = b.notes.at(row.key);
+      }
+      if (!notes.empty()) j["notApplicable"] = notes;
+      bands.push_back(j);
+    }
+    ch["bands"] = bands;
+    list.push_back(ch);
+  }
+  out["channels"] = list;
+  return out;
+}
+
+std::vector<ChannelParameters> AnalyseAudio(const AudioData& audio) {
+  std::vector<ChannelParameters> channels;
+  for (size_t c = 0; c < audio.channels.size(); ++c) {
+    channels.push_back(AnalyseChannel(audio.channels[c], int(c), audio.sampleRate));
+  }
+  return channels;
+}
+
+}  // namespace zm::cli
