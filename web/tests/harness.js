@@ -1,6 +1,6 @@
 // What the browser tests share: a static server for the built page, the
 // headless browser, and the native zm tool to hold the page's results to.
-import { spawnSync } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { createReadStream, existsSync, mkdtempSync, readFileSync, symlinkSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
@@ -31,6 +31,19 @@ export async function servePage({ isolated = true } = {}) {
   await new Promise((done) => server.listen(0, '127.0.0.1', done));
   after(() => server.close());
   return `http://127.0.0.1:${server.address().port}/`;
+}
+
+// `zm workbench` itself, serving the built page with `design` (a path).
+export async function serveWithTool(design) {
+  const child = spawn(zmTool, ['workbench', '--page', pageDir, design], { stdio: ['ignore', 'pipe', 'inherit'] });
+  after(() => child.kill());
+  let out = '';
+  for await (const chunk of child.stdout) {
+    out += chunk;
+    const url = out.match(/http:\/\/127\.0\.0\.1:\d+\/\S*/);
+    if (url) return url[0];
+  }
+  throw new Error(`zm workbench printed no address: ${out}`);
 }
 
 let browser = null;

@@ -3,7 +3,10 @@
 // way the page renders again afterwards.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { examples, openPage, servePage } from './harness.js';
+import { examples, openPage, servePage, serveWithTool } from './harness.js';
+import { writeFileSync, mkdtempSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
 
 const long = (() => {
   const design = JSON.parse(examples[1].text);
@@ -11,11 +14,15 @@ const long = (() => {
   return JSON.stringify(design);
 })();
 
+const longFile = join(mkdtempSync(join(tmpdir(), 'zm-stop-')), 'long.json');
+writeFileSync(longFile, long);
+
 for (const isolated of [true, false]) {
   test(`stop a render (${isolated ? 'stop flag' : 'worker restarted'})`, async () => {
-    const page = await openPage(await servePage({ isolated }));
+    // The isolated page as `zm workbench` serves it.
+    const page = await openPage(isolated ? await serveWithTool(longFile) : await servePage({ isolated }));
     assert.equal(await page.evaluate(() => self.crossOriginIsolated), isolated);
-    await page.evaluate((t) => window.zm.loadDesign(t), long);
+    if (!isolated) await page.evaluate((t) => window.zm.loadDesign(t), long);
     await page.evaluate(() => { window.pending = window.zm.render({ group: 0 }); });
     await page.waitForFunction(() => document.getElementById('progress').value > 0);
     await page.click('#stop');
