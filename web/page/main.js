@@ -10,8 +10,8 @@ const engine = new Engine();
 const EMPTY_DESIGN = JSON.stringify({
   format: 'zm-design',
   title: 'Untitled room',
-  options: { impulseLength: 1.0, sampleRate: 48000, bitsPerSample: 32, randomSeed: 1 },
-  materials: [{ name: 'Plaster', absorption: [0.02, 0.02, 0.03, 0.04, 0.05, 0.05] }],
+  options: { impulseLength: 1.5, sampleRate: 48000, bitsPerSample: 32, randomSeed: 1 },
+  materials: [{ name: 'Painted wall', absorption: [0.1, 0.12, 0.15, 0.18, 0.2, 0.22] }],
   walls: [], emitters: [],
 });
 
@@ -247,7 +247,10 @@ function stop() {
   if (rendering) engine.stop();
 }
 
-engine.onProgress = (done, total) => { $('progress').value = total ? done / total : 0; };
+engine.onProgress = (done, total) => {
+  $('progress').value = total ? done / total : 0;
+  $('status').textContent = `rendering: ${Math.round((100 * done) / Math.max(total, 1))} % of ${total} rays`;
+};
 
 function download(name, text) {
   const a = document.createElement('a');
