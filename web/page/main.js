@@ -295,6 +295,9 @@ for (const tab of document.querySelectorAll('[role=tab]')) {
       t.setAttribute('aria-selected', String(t === tab));
       $(`tab-${t.dataset.tab}`).hidden = t !== tab;
     }
+    // The plots want the room the plan can spare.
+    document.querySelector('main').classList.toggle('tall-results', tab.dataset.tab === 'plots');
+    editor.draw();
   });
 }
 document.addEventListener('keydown', (e) => {

@@ -54,6 +54,10 @@ test('draw, undo and redo, render, compare with the native tool', async () => {
   }
   const shown = await page.locator('#tab-params td[data-key=t30]').first().textContent();
   assert.equal(shown, native.analysis.channels[0].bands[0].t30?.toFixed(3) ?? 'n/a');
+  await page.click('[data-tab=listen]');
+  await page.selectOption('#dry', 'voice');
+  await page.click('#play-wet');
+  assert.equal(await page.locator('#listen-status').textContent(), 'playing the dry sound in the room');
   assert.deepEqual(page.errors, []);
 });
 
