@@ -12,7 +12,7 @@ test('render times in the worker', async () => {
   for (const { name, text } of examples) {
     await page.evaluate((t) => window.zm.loadDesign(t), text);
     const times = [];
-    for (let i = 0; i < 6; i++) times.push((await page.evaluate(() => window.zm.render({ group: 0 }))).renderSeconds);
+    for (let i = 0; i < 6; i++) times.push(await page.evaluate(async () => (await window.zm.render({ group: 0 })).renderSeconds));
     times.shift();
     times.sort((a, b) => a - b);
     console.log(`${name}: median ${times[2].toFixed(3)} s (${times.map((t) => t.toFixed(3)).join(' ')})`);
