@@ -3,7 +3,7 @@
 // within a hair with the browser's own.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { bandPairs, examples, nativeRender, openPage, pageRender, servePage } from './harness.js';
+import { bandPairs, examples, nativeConvert, nativeRender, openPage, pageRender, servePage } from './harness.js';
 
 const inFloat = (text) => {
   const design = JSON.parse(text);
@@ -11,10 +11,11 @@ const inFloat = (text) => {
   return JSON.stringify(design, null, 2);
 };
 
-test('examples: byte for byte with the portable math functions', async () => {
+test('examples: byte for byte with the portable math functions; saved as zm convert writes', async () => {
   const page = await openPage(`${await servePage()}?math=portable`);
   for (const { name, text } of examples) {
     await page.evaluate((t) => window.zm.loadDesign(t), inFloat(text));
+    assert.equal(await page.evaluate(() => window.zm.designJson()), nativeConvert(inFloat(text)), name);
     const ours = await pageRender(page);
     assert.ok(ours.wav.equals(nativeRender(inFloat(text), { portable: true }).wav), name);
   }

@@ -84,6 +84,16 @@ export function nativeRender(designText, { portable = false } = {}) {
   return { wav: readFileSync(wav), analysis: JSON.parse(run(['analyze', '--json', wav])) };
 }
 
+// What `zm convert` writes for a JSON design.
+export function nativeConvert(designText) {
+  const design = join(work, 'to-convert.json');
+  const converted = join(work, 'converted.json');
+  writeFileSync(design, designText);
+  const r = spawnSync(zmTool, ['convert', design, converted], { encoding: 'utf8' });
+  if (r.status !== 0) throw new Error(`zm convert: ${r.stderr}`);
+  return readFileSync(converted, 'utf8');
+}
+
 // The page's zm.render, with the WAVE bytes brought back as a Buffer.
 export async function pageRender(page, group = 0) {
   const r = await page.evaluate(async (g) => {
