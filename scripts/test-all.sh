@@ -10,6 +10,9 @@
 #            test suite run under qemu-i386, and the design corpus rendered
 #            beside a native build (report in build/linux-i386/tests/i386)
 #   fuzz     libFuzzer targets, each run briefly from its seed corpus
+#   web      the workbench page in WebAssembly, tested in headless chromium
+#            against a native build of the tool (and of the engine with the
+#            portable math functions, for byte-for-byte renders)
 # and, only when asked for by name:
 #   fuzz-long  the fuzz targets run for long (ZM_FUZZ_LONG_SECONDS each,
 #            default 3600; ZM_FUZZ_TARGETS to choose some), at low priority,
@@ -26,7 +29,7 @@ cd "$root"
 jobs=${ZM_JOBS:-2}
 fuzz_seconds=${ZM_FUZZ_SECONDS:-60}
 stages=("$@")
-((${#stages[@]})) || stages=(release asan tsan mingw32 mingw64 i386 fuzz)
+((${#stages[@]})) || stages=(release asan tsan mingw32 mingw64 i386 fuzz web)
 
 passed=()
 failed=()
@@ -122,6 +125,19 @@ stage_fuzz() {
   run "fuzz configure" cmake --preset fuzz &&
     run "fuzz build" cmake --build build/fuzz -j "$jobs" &&
     run "fuzz short runs" bash fuzz/run-short.sh build/fuzz "$fuzz_seconds"
+}
+
+stage_web() {
+  run "web configure" cmake --preset wasm &&
+    run "web build" cmake --build build/wasm -j "$jobs" &&
+    run "web native tool" cmake --preset tool &&
+    run "web native tool build" cmake --build build/tool -j "$jobs" --target zm_cli &&
+    run "web native portable engine" cmake -S tests/i386/native -B build/web-native -G Ninja \
+      -DCMAKE_BUILD_TYPE=Release &&
+    run "web native portable engine build" cmake --build build/web-native -j "$jobs" \
+      --target zm_portable_math &&
+    run "web npm" npm ci --prefix web --no-audit --no-fund &&
+    run "web tests" bash -c 'cd web && node --no-experimental-fetch --test tests/'
 }
 
 stage_fuzz_long() {

@@ -41,4 +41,8 @@ int AuraliseCommand(const std::string& dryPath, const std::string& irPath,
 
 int Materials(const std::vector<std::string>& words);
 
+// Serves the workbench page on 127.0.0.1:`port` (0: any free port) until
+// the process is ended; `design` (may be empty) is the page's first design.
+int Workbench(const std::string& design, const std::string& pageFolder, int port);
+
 }  // namespace zm::cli

@@ -34,6 +34,7 @@ int RunCommand(const Commands& c, const Arguments& a) {
   if (c.plan->parsed()) return PlotPlan(a.design, a.output);
   if (c.ir->parsed()) return PlotIr(a.input, a.output, a.channels, a.band);
   if (c.materials->parsed()) return Materials(a.words);
+  if (c.workbench->parsed()) return Workbench(a.design, a.page, a.port);
   if (c.auralise->parsed()) {
     return AuraliseCommand(a.dry, a.input, a.output, a.format, a.auralise);
   }

@@ -90,6 +90,13 @@ void DefineSoundCommands(CLI::App& app, Arguments& a, Commands& c) {
   c.materials = app.add_subcommand(
       "materials", "List the material catalogue, or the entries matching every WORD");
   c.materials->add_option("WORD", a.words, "words to look for in ids, names and categories");
+
+  c.workbench = app.add_subcommand(
+      "workbench", "Serve the workbench page (draw, render and hear a room) on 127.0.0.1");
+  c.workbench->add_option("DESIGN", a.design, "design to open in it (any form zm reads)");
+  c.workbench->add_option("--port", a.port, "port to listen on (default: any free one)");
+  c.workbench->add_option("--page", a.page,
+                          "folder of the built page (default: build/wasm/web beside this build)");
 }
 
 }  // namespace

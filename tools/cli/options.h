@@ -25,11 +25,13 @@ struct Arguments {
   bool strict = false;
   bool physicalDirect = false;
   std::optional<int64_t> ditherSeed;
+  std::string page;
+  int port = 0;
 };
 
 struct Commands {
   CLI::App *render, *convert, *info, *analyze, *plan, *ir, *materials, *auralise;
-  CLI::App* check;
+  CLI::App *check, *workbench;
 };
 
 // Adds the commands to `app`, their values going to `a`.

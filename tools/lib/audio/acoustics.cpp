@@ -9,6 +9,24 @@
 
 namespace zm::cli {
 
+bool IsSilent(const AudioData& audio) {
+  const bool integer = audio.encoding.rfind("PCM", 0) == 0 && audio.bitsPerSample > 0;
+  return FindPeak(audio).level <= (integer ? 4.0 * std::ldexp(1.0, 1 - audio.bitsPerSample) : 0.0);
+}
+
+Peak FindPeak(const AudioData& audio) {
+  Peak peak;
+  for (size_t c = 0; c < audio.channels.size(); ++c) {
+    for (double v : audio.channels[c]) {
+      if (std::fabs(v) > peak.level) {
+        peak.level = std::fabs(v);
+        peak.channel = int(c);
+      }
+    }
+  }
+  return peak;
+}
+
 namespace {
 
 double Db(double ratio) {

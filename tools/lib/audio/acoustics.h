@@ -11,6 +11,18 @@
 
 namespace zm::cli {
 
+// The level and channel of the largest sample; 0 on channel 0 for silence.
+struct Peak {
+  double level = 0;
+  int channel = 0;
+};
+Peak FindPeak(const AudioData& audio);
+
+// True when the file holds nothing but dither: no sample above a few steps
+// of its integer encoding (any sample at all for float files). A silent
+// render writes such a file, as short as one frame.
+bool IsSilent(const AudioData& audio);
+
 // One straight-line fit of the decay curve: level(t) = intercept + slope * t,
 // in dB, t in seconds from the onset.
 struct DecayFit {

@@ -35,18 +35,6 @@ struct AudioData {
 
 AudioData ReadAudioFile(const std::string& path);
 
-// The level and channel of the largest sample; 0 on channel 0 for silence.
-struct Peak {
-  double level = 0;
-  int channel = 0;
-};
-Peak FindPeak(const AudioData& audio);
-
-// True when the file holds nothing but dither: no sample above a few steps
-// of its integer encoding (any sample at all for float files). A silent
-// render writes such a file, as short as one frame.
-bool IsSilent(const AudioData& audio);
-
 // Writes a WAV file (`bits` 16, 24 or 32 = float); used by tests and tools
 // that make synthetic impulse responses.
 void WriteAudioFile(const std::string& path, const AudioData& data, int bits);
