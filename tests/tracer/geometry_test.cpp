@@ -38,6 +38,9 @@ TEST(ReflectAngle, BlurPastGrazingIsMirroredBackOntoTheRaysOwnSide) {
   EXPECT_DOUBLE_EQ(ReflectAngle(0.3, 0.0, 2 * kPi, 0.0), -(kPi - 0.3));
   EXPECT_DOUBLE_EQ(ReflectAngle(4.0, 0.0, 2 * kPi, 0.0), 2 * kPi + (kPi - (2 * kPi - 4.0)));
   EXPECT_EQ(ReflectAngle(0.5, 0.0, 0.999, 0.0), 0.0 - (0.5 - 0.5 * 0.999));
+  // A blur a hair past the wall comes back 2^-20 rad (about 10^-6) off it:
+  // every render with such a reflection depends on that exact value.
+  EXPECT_EQ(ReflectAngle(0.25, 0.0, 1.0, 0.25 - 0x1.0p-40), -0x1.0p-20);
   for (int i = 0; i < 720; ++i) {
     const double dx = 7 * std::cos(i * 0.0087 - kPi), dy = 7 * std::sin(i * 0.0087 - kPi);
     const double wall = std::atan2(dy, dx), ox = 0.37 * i - 100 + 0.6 * dx, oy = 31.3 + 0.6 * dy;
