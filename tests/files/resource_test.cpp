@@ -110,5 +110,49 @@ TEST_F(FileResource, AHeldFileRefusesEveryOtherOpenAndIsNotEmptied) {
   }
 }
 
+TEST_F(FileResource, RangeErrorsNameTheValueAndTheResource) {
+  Put("a.bin", "abc");
+  TBinaryBuffer buffer;
+  auto file = RscOpen(PathOf("a.bin"), rmReadWrite);
+  for (TResource* r : {static_cast<TResource*>(&buffer), file.get()}) {
+    const std::string name = " (\"" + r->Name + "\")";
+    char byte = 0;
+    EXPECT_ERROR(r->SetPosition(-7), ERangeError, "Invalid seek position -7" + name);
+    EXPECT_ERROR(r->SetLength(-1), ERangeError, "Invalid new length -1" + name);
+    EXPECT_ERROR(r->Read(&byte, -2), ERangeError, "Invalid data count -2" + name);
+    EXPECT_ERROR(r->Write(&byte, -3), ERangeError, "Invalid data count -3" + name);
+  }
+}
+
+TEST_F(FileResource, DeviceFailuresHaveTheirOwnMessages) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs /dev/full and /proc";
+#else
+  if (!fs::exists("/dev/full") || !fs::exists("/proc/self/mem")) GTEST_SKIP() << "needs Linux";
+  EXPECT_ERROR(RscOpen("/dev/full", rmWrite)->Write("0123456789", 10), ERscDiskFull,
+               "Disk full writing 10 bytes to \"/dev/full\"");
+  // Offset 0 of a process's memory is never mapped: the read itself fails.
+  char out[4];
+  // The message names the file by its folder as the system resolves it.
+  EXPECT_ERROR(RscOpenRead("/proc/self/mem")->Read(out, 4), ERscFileReadError,
+               "File read error (\"" + (fs::canonical("/proc/self") / "mem").string() + "\")");
+#endif
+}
+
+// Positions and lengths are 32-bit, files are not: a larger file opens and
+// reads from its start like any other, and only its length is refused.
+TEST_F(FileResource, AFileBeyondTwoGigabytesOpensAndOnlyItsLengthIsRefused) {
+  Put("big.bin", "head");
+  std::error_code failed;
+  fs::resize_file(folder_ / "big.bin", (std::uintmax_t{1} << 31) + 4096, failed);
+  if (failed) GTEST_SKIP() << "no sparse 2 GiB file here: " << failed.message();
+  auto r = RscOpenRead(PathOf("big.bin"));
+  char head[4] = {};
+  r->Read(head, 4);
+  EXPECT_EQ(std::string(head, 4), "head");
+  EXPECT_ERROR(r->GetLength(), ERscGetFileSizeError,
+               "Error getting file length (" + Quoted("big.bin") + ")");
+}
+
 }  // namespace
 }  // namespace zm

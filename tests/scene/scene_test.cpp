@@ -89,5 +89,21 @@ TEST(SceneMaterials, WallsFindTheirMaterialByTheNameInTheirSlot) {
   EXPECT_ERROR(THydra(b.Record()), ENotFound, "Material \"\" not found");
 }
 
+TEST(SceneParts, OptionsFromTheirRecordFields) {
+  DesignBuilder b;
+  for (auto [rate, used] : {std::pair{0, 44100}, {44099, 44100}, {-5, 44100}, {96000, 96000}}) {
+    b->SampleRate = rate;
+    EXPECT_EQ(TOptions(b.Record()).SampleRate, used) << rate;
+  }
+  b->LeadIn = static_cast<int16_t>(0xFFFF);
+  EXPECT_EQ(TOptions(b.Record()).LeadIn, -1);  // widened with its sign
+  // 1 + the samples of the impulse length; zero or negative: one silent frame.
+  b->SampleRate = 48000;
+  for (auto [length, samples] : {std::pair{0.5, 24001}, {0.0, 1}, {-0.0, 1}, {-1e300, 1}}) {
+    b->ImpulseLength = length;
+    EXPECT_EQ(TOptions(b.Record()).LengthSamples(), samples) << length;
+  }
+}
+
 }  // namespace
 }  // namespace zm
