@@ -11,7 +11,7 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from ._calls import tool_call, tool_text
-from ._library import GROUP_COUNT, LEAD_IN_FRAMES, PROGRESS_CALLBACK, ErrorRecord, libraries
+from ._library import GROUP_COUNT, PROGRESS_CALLBACK, ErrorRecord, libraries
 from .design import as_design
 from .errors import ZmError
 

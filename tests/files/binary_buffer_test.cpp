@@ -27,19 +27,6 @@ std::string ReadAll(TResource& r) {
   return all;
 }
 
-TEST(MemResource, AnyMemNameOpensAFreshEmptyBuffer) {
-  for (const char* name : {"mem:", "mem:x", "mem:some/where>item"}) {
-    for (int32_t mode : {+rmRead, +rmCreate, +rmErase, 42}) {
-      auto r = RscOpen(name, mode);
-      EXPECT_EQ(r->Name, "mem:");
-      EXPECT_TRUE(r->CanRead() && r->CanWrite() && r->Eof() && r->GetLength() == 0);
-      char byte = 0;
-      r->Read(&byte, 0);
-      EXPECT_ERROR(r->Read(&byte, 1), ERscReadPastEnd, "Read past end of resource \"mem:\"");
-    }
-  }
-}
-
 TEST(MemResource, ReadPastEndCopiesNothingAndWritePastEndZeroesTheGap) {
   TBinaryBuffer b("mem:", rmReadWrite, 4);
   b.Write("abcdef", 6);

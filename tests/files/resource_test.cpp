@@ -47,102 +47,6 @@ TEST_F(FileResource, NamesThatCannotBeOpened) {
   EXPECT_EQ(Get("bank.bin"), "data");
 }
 
-TEST_F(FileResource, ErasedAndModeLimitedResourcesRefuse) {
-  Put("a.bin", "abc");
-  const std::string cannotRead = "Resource " + Quoted("a.bin") + " cannot be read";
-  const std::string cannotWrite = "Resource " + Quoted("a.bin") + " cannot be written";
-  char byte = 'z';
-  {
-    auto r = RscOpenRead(PathOf("a.bin"));
-    EXPECT_FALSE(r->CanWrite());
-    EXPECT_ERROR(r->Write(&byte, 1), ERscWriteDenied, cannotWrite);
-    EXPECT_ERROR(r->SetLength(0), ERscWriteDenied, cannotWrite);
-  }
-  for (int32_t mode : {+rmWrite, +rmAppend}) {
-    auto r = RscOpen(PathOf("a.bin"), mode);
-    EXPECT_FALSE(r->CanRead());
-    EXPECT_ERROR(r->Read(&byte, 1), ERscReadDenied, cannotRead);
-  }
-  EXPECT_EQ(Get("a.bin"), "abc");
-
-  auto r = RscOpen(PathOf("a.bin"), rmErase);
-  EXPECT_FALSE(fs::exists(folder_ / "a.bin"));
-  const std::string erased = "Cannot work with erased resource " + Quoted("a.bin");
-  EXPECT_ERROR(r->GetPosition(), ERscErased, erased);
-  EXPECT_ERROR(r->Read(&byte, 1), ERscReadDenied, cannotRead);
-  EXPECT_ERROR(r->Write(&byte, 1), ERscWriteDenied, cannotWrite);
-}
-
-TEST_F(FileResource, RangeErrorsNameTheValueAndTheResource) {
-  Put("a.bin", "abc");
-  TBinaryBuffer buffer;
-  auto file = RscOpen(PathOf("a.bin"), rmReadWrite);
-  for (TResource* r : {static_cast<TResource*>(&buffer), file.get()}) {
-    const std::string name = " (\"" + r->Name + "\")";
-    char byte = 0;
-    EXPECT_ERROR(r->SetPosition(-7), ERangeError, "Invalid seek position -7" + name);
-    EXPECT_ERROR(r->SetLength(-1), ERangeError, "Invalid new length -1" + name);
-    EXPECT_ERROR(r->Read(&byte, -2), ERangeError, "Invalid data count -2" + name);
-    EXPECT_ERROR(r->Write(&byte, -3), ERangeError, "Invalid data count -3" + name);
-  }
-}
-
-TEST_F(FileResource, ReadLengthPositionAndAppend) {
-  Put("a.bin", "abcdef");
-  {
-    auto r = RscOpen(PathOf("a.bin"), rmReadWrite);
-    r->SetPosition(6);
-    EXPECT_TRUE(r->Eof());
-    char out[8] = {'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'};
-    EXPECT_ERROR(r->Read(out, 1), ERscReadPastEnd, "Read past end of resource " + Quoted("a.bin"));
-    // A short read delivers what there was and leaves the position past it.
-    r->SetPosition(3);
-    EXPECT_THROW(r->Read(out, 8), ERscReadPastEnd);
-    EXPECT_EQ(std::string(out, 8), "defxxxxx");
-    EXPECT_EQ(r->GetPosition(), 6);
-    r->SetPosition(2);
-    r->SetLength(4);
-    EXPECT_EQ(r->GetLength(), 4);
-    EXPECT_EQ(r->GetPosition(), 2);
-    r->Write("XY", 2);
-    r->Flush();
-  }
-  EXPECT_EQ(Get("a.bin"), "abXY");
-  {
-    auto r = RscOpen(PathOf("a.bin"), rmAppend);
-    EXPECT_EQ(r->GetPosition(), 4);
-    r->Write("12", 2);
-  }
-  EXPECT_EQ(Get("a.bin"), "abXY12");
-}
-
-TEST_F(FileResource, RelativeNamesBecomeNormalisedFullPaths) {
-  Put("a.bin", "abc");
-  fs::create_directories(folder_ / "sub");
-  fs::current_path(folder_);
-  EXPECT_EQ(RscOpenRead("sub/.././a.bin")->Name, FullOf("a.bin"));
-  auto created = RscOpenCreate("sub/../sub/new.bin");
-  EXPECT_EQ(created->Name, FullOf("sub/new.bin"));
-  created->Write("n", 1);
-  created->Commit();
-  EXPECT_EQ(Get("sub/new.bin"), "n");
-}
-
-TEST_F(FileResource, DeviceFailuresHaveTheirOwnMessages) {
-#ifdef _WIN32
-  GTEST_SKIP() << "needs /dev/full and /proc";
-#else
-  if (!fs::exists("/dev/full") || !fs::exists("/proc/self/mem")) GTEST_SKIP() << "needs Linux";
-  EXPECT_ERROR(RscOpen("/dev/full", rmWrite)->Write("0123456789", 10), ERscDiskFull,
-               "Disk full writing 10 bytes to \"/dev/full\"");
-  // Offset 0 of a process's memory is never mapped: the read itself fails.
-  char out[4];
-  // The message names the file by its folder as the system resolves it.
-  EXPECT_ERROR(RscOpenRead("/proc/self/mem")->Read(out, 4), ERscFileReadError,
-               "File read error (\"" + (fs::canonical("/proc/self") / "mem").string() + "\")");
-#endif
-}
-
 TEST_F(FileResource, CreateReplacesTheTargetOnlyAtCommit) {
   for (const bool existing : {true, false}) {
     SCOPED_TRACE(existing);
@@ -204,6 +108,35 @@ TEST_F(FileResource, AHeldFileRefusesEveryOtherOpenAndIsNotEmptied) {
     EXPECT_EQ(Get("a.bin"), "precious");
     EXPECT_EQ(Listing(), std::set<std::string>{"a.bin"});
   }
+}
+
+TEST_F(FileResource, RangeErrorsNameTheValueAndTheResource) {
+  Put("a.bin", "abc");
+  TBinaryBuffer buffer;
+  auto file = RscOpen(PathOf("a.bin"), rmReadWrite);
+  for (TResource* r : {static_cast<TResource*>(&buffer), file.get()}) {
+    const std::string name = " (\"" + r->Name + "\")";
+    char byte = 0;
+    EXPECT_ERROR(r->SetPosition(-7), ERangeError, "Invalid seek position -7" + name);
+    EXPECT_ERROR(r->SetLength(-1), ERangeError, "Invalid new length -1" + name);
+    EXPECT_ERROR(r->Read(&byte, -2), ERangeError, "Invalid data count -2" + name);
+    EXPECT_ERROR(r->Write(&byte, -3), ERangeError, "Invalid data count -3" + name);
+  }
+}
+
+TEST_F(FileResource, DeviceFailuresHaveTheirOwnMessages) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs /dev/full and /proc";
+#else
+  if (!fs::exists("/dev/full") || !fs::exists("/proc/self/mem")) GTEST_SKIP() << "needs Linux";
+  EXPECT_ERROR(RscOpen("/dev/full", rmWrite)->Write("0123456789", 10), ERscDiskFull,
+               "Disk full writing 10 bytes to \"/dev/full\"");
+  // Offset 0 of a process's memory is never mapped: the read itself fails.
+  char out[4];
+  // The message names the file by its folder as the system resolves it.
+  EXPECT_ERROR(RscOpenRead("/proc/self/mem")->Read(out, 4), ERscFileReadError,
+               "File read error (\"" + (fs::canonical("/proc/self") / "mem").string() + "\")");
+#endif
 }
 
 // Positions and lengths are 32-bit, files are not: a larger file opens and

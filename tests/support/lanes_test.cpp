@@ -13,6 +13,7 @@ namespace zm {
 namespace {
 
 TEST(Lanes, TruncMatchesTheLibraryToTheBit) {
+  constexpr double kBig = 0x1.0p52, kInf = std::numeric_limits<double>::infinity();
   const double values[] = {0.0,
                            -0.0,
                            0.3,
@@ -25,15 +26,15 @@ TEST(Lanes, TruncMatchesTheLibraryToTheBit) {
                            -2.5,
                            3.5,
                            -3.5,
-                           0x1.0p52 - 0.5,
-                           -(0x1.0p52 - 0.5),
-                           0x1.0p52,
-                           0x1.0p52 + 1.0,
-                           -0x1.0p53,
+                           kBig - 0.5,
+                           -(kBig - 0.5),
+                           kBig,
+                           kBig + 1.0,
+                           -2 * kBig,
                            1e300,
                            std::numeric_limits<double>::denorm_min(),
-                           std::numeric_limits<double>::infinity(),
-                           -std::numeric_limits<double>::infinity()};
+                           kInf,
+                           -kInf};
   for (double x : values) {
     const uint64_t expected = std::bit_cast<uint64_t>(std::trunc(x));
     EXPECT_EQ(std::bit_cast<uint64_t>(lanes::TDouble1::Trunc({x}).V), expected) << x;

@@ -38,22 +38,5 @@ TEST(RandomNumberGenerator, RefusesSeedsOutOfRangeAndKeepsItsState) {
   for (int i = 0; i < 200; ++i) ASSERT_EQ(random.Next(), reference.Next());
 }
 
-// Several threads drawing at once must neither race (the sanitizer builds
-// would report it) nor break the generator's range.
-TEST(SharedRandom, DrawsFromSeveralThreadsStayValid) {
-  std::vector<std::thread> threads;
-  std::vector<int> bad(4, 0);
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t, &bad] {
-      for (int i = 0; i < 2000; ++i)
-        bad[t] += !(SharedRandomNext() >= 0.0 && SharedRandomNext() < 1.0);
-      SharedRandomLock lock;
-      for (int i = 0; i < 1000; ++i) bad[t] += !(lock.Generator().Next() < 1.0);
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(bad, std::vector<int>(4, 0));
-}
-
 }  // namespace
 }  // namespace zm

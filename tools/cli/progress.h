@@ -16,7 +16,6 @@ struct Progress {
   uint8_t* abortFlag = nullptr;
   bool quiet = false;
   bool terminal = false;
-  bool stopSeen = false;
   bool abortSet = false;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point lastDraw{};
