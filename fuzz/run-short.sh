@@ -10,7 +10,7 @@ usage="usage: $0 BUILD_DIR SECONDS [TARGET...]"
 build=$(cd "${1:?$usage}" && pwd) || exit 2
 seconds=${2:?$usage}
 shift 2
-targets=${*:-fuzz_hrc_decode fuzz_load_design fuzz_design_json}
+targets=${*:-fuzz_hrc_decode fuzz_load_design fuzz_load_material fuzz_process fuzz_design_json}
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT INT TERM
