@@ -47,6 +47,38 @@ double Mean(const std::vector<double>& values) {
   return values.empty() ? 0 : sum / double(values.size());
 }
 
+// Why a render may well measure a different reverberation than `out`
+// estimates; `walls` and `flat` are the mean absorption of the walls and of
+// floor and ceiling at 500 Hz to 2 kHz.
+void AddCautions(const TDesignRecord& r, bool height, double scattering, double walls, double flat,
+                 ReverberationEstimate& out) {
+  if (scattering < kLowScattering) {
+    out.cautions.push_back(
+        Printf("the walls scatter little (%.2f on average): sound running between parallel walls "
+               "outlasts a diffuse field, so the render's T30 will likely exceed this estimate "
+               "(by 7 to 32 %% with no scattering at all)",
+               scattering));
+  }
+  if (height && flat > kFlatAbsorptionRatio * walls) {
+    out.cautions.push_back(
+        Printf("floor and ceiling absorb %.1f times as much as the walls (%.2f against %.2f at "
+               "500 Hz to 2 kHz): in a real room of this kind sound running parallel to them lasts "
+               "longer; 3D rooms like it measured 1.3 to 1.85 times this Eyring estimate and 1.5 "
+               "to 2.4 times the render's T30 (docs/height.md)",
+               walls > 0 ? flat / walls : std::numeric_limits<double>::infinity(), flat, walls));
+  }
+  const ReverberationBand* slowest = &out.bands.front();
+  for (const ReverberationBand& band : out.bands) {
+    if (band.eyring > slowest->eyring) slowest = &band;
+  }
+  if (std::isfinite(r.ImpulseLength) && r.ImpulseLength < slowest->eyring) {
+    out.cautions.push_back(
+        Printf("impulseLength %.2f s is shorter than the estimated T60 (%.2f s at %s): the tail is "
+               "cut before it has decayed by 60 dB and T30 cannot be measured there",
+               r.ImpulseLength, slowest->eyring, BandName(slowest->centre).c_str()));
+  }
+}
+
 }  // namespace
 
 ReverberationEstimate EstimateReverberation(const TDesignRecord& record) {
@@ -122,32 +154,7 @@ ReverberationEstimate EstimateReverberation(const TDesignRecord& record) {
   }
   out.available = true;
 
-  if (scattering < kLowScattering) {
-    out.cautions.push_back(
-        Printf("the walls scatter little (%.2f on average): sound running between parallel walls "
-               "outlasts a diffuse field, so the render's T30 will likely exceed this estimate "
-               "(by 7 to 32 %% with no scattering at all)",
-               scattering));
-  }
-  const double walls = Mean(wallAlpha), flat = Mean(flatAlpha);
-  if (room && flat > kFlatAbsorptionRatio * walls) {
-    out.cautions.push_back(
-        Printf("floor and ceiling absorb %.1f times as much as the walls (%.2f against %.2f at "
-               "500 Hz to 2 kHz): in a real room of this kind sound running parallel to them lasts "
-               "longer; 3D rooms like it measured 1.3 to 1.85 times this Eyring estimate and 1.5 "
-               "to 2.4 times the render's T30 (docs/height.md)",
-               walls > 0 ? flat / walls : std::numeric_limits<double>::infinity(), flat, walls));
-  }
-  const ReverberationBand* slowest = &out.bands.front();
-  for (const ReverberationBand& band : out.bands) {
-    if (band.eyring > slowest->eyring) slowest = &band;
-  }
-  if (std::isfinite(r.ImpulseLength) && r.ImpulseLength < slowest->eyring) {
-    out.cautions.push_back(
-        Printf("impulseLength %.2f s is shorter than the estimated T60 (%.2f s at %s): the tail is "
-               "cut before it has decayed by 60 dB and T30 cannot be measured there",
-               r.ImpulseLength, slowest->eyring, BandName(slowest->centre).c_str()));
-  }
+  AddCautions(r, room.has_value(), scattering, Mean(wallAlpha), Mean(flatAlpha), out);
   return out;
 }
 

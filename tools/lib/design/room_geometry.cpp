@@ -222,184 +222,235 @@ double Uncovered(double lo, double hi, const std::vector<std::pair<double, doubl
 
 }  // namespace
 
-RoomRegion RoomAround(const Plan& plan, const std::vector<std::pair<double, double>>& points) {
-  RoomRegion out;
-  out.faceLength.assign(plan.walls.size(), 0.0);
-  std::vector<int> barriers;
-  for (int i = 0; i < int(plan.walls.size()); ++i) {
-    if (!plan.walls[size_t(i)].passThrough && plan.walls[size_t(i)].Length() > 0)
-      barriers.push_back(i);
-  }
-  std::vector<double> xs;
-  for (size_t i = 0; i < barriers.size(); ++i) {
-    const PlanSegment& a = plan.walls[size_t(barriers[i])];
-    xs.insert(xs.end(), {a.x1, a.x2});
-    for (size_t j = i + 1; j < barriers.size(); ++j) {
-      if (const auto t = Crossing(a, plan.walls[size_t(barriers[j])])) {
-        xs.push_back(a.x1 + (a.x2 - a.x1) * *t);
-      }
-    }
-  }
-  std::sort(xs.begin(), xs.end());
-  xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
+namespace {
 
-  // Cell 0 is everything outside; each slab has its walls plus one cells.
-  std::vector<Slab> slabs;
-  int cellCount = 1;
-  for (size_t k = 0; k + 1 < xs.size(); ++k) {
-    Slab slab;
-    slab.x0 = xs[k];
-    slab.x1 = xs[k + 1];
-    const double mid = (slab.x0 + slab.x1) / 2;
-    std::vector<std::pair<double, int>> order;
-    for (int i : barriers) {
-      const PlanSegment& w = plan.walls[size_t(i)];
-      if (std::min(w.x1, w.x2) <= slab.x0 && std::max(w.x1, w.x2) >= slab.x1 && w.x1 != w.x2) {
-        order.emplace_back(HeightAt(w, mid), i);
-      }
+// The reflecting walls of a plan cut into slabs and their cells, the cells
+// joined wherever sound can pass from one to the next. Cell 0 is everything
+// outside; each slab has its walls plus one cells.
+class TrapezoidMap {
+ public:
+  explicit TrapezoidMap(const Plan& plan) : plan_(plan) {
+    for (int i = 0; i < int(plan.walls.size()); ++i) {
+      if (!plan.walls[size_t(i)].passThrough && plan.walls[size_t(i)].Length() > 0)
+        barriers_.push_back(i);
     }
-    std::sort(order.begin(), order.end());
-    for (const auto& [height, i] : order) {
-      slab.walls.push_back(i);
-      slab.y0.push_back(HeightAt(plan.walls[size_t(i)], slab.x0));
-      slab.y1.push_back(HeightAt(plan.walls[size_t(i)], slab.x1));
-    }
-    slab.firstCell = cellCount;
-    cellCount += int(slab.walls.size()) + 1;
-    slabs.push_back(std::move(slab));
-  }
-  // Walls that cross or meet leave, by rounding, slivers between them on
-  // the slab lines; openings narrower than this are no passage.
-  const double scale =
-      xs.empty() ? 1 : std::max({1.0, std::fabs(xs.front()), std::fabs(xs.back())});
-  double narrowest = 0;
-  for (const Slab& s : slabs) {
-    for (double y : s.y0) narrowest = std::max(narrowest, std::fabs(y));
-  }
-  narrowest = 1e-9 * std::max(scale, narrowest);
-  Cells cells(cellCount);
-  auto cellOf = [&](const Slab& s, size_t j) {  // j walls below it
-    return j == 0 || j == s.walls.size() ? 0 : s.firstCell + int(j);
-  };
-  // Reflecting walls standing on the line x, as intervals of y.
-  auto standing = [&](double x) {
-    std::vector<std::pair<double, double>> covers;
-    for (int i : barriers) {
-      const PlanSegment& w = plan.walls[size_t(i)];
-      if (w.x1 == x && w.x2 == x) covers.emplace_back(std::min(w.y1, w.y2), std::max(w.y1, w.y2));
-    }
-    return covers;
-  };
-  // The side of cell j of slab s on its line x (x0 or x1), as [lo, hi].
-  auto side = [](const Slab& s, size_t j, bool right) {
-    const std::vector<double>& y = right ? s.y1 : s.y0;
-    return std::pair{j == 0 ? -HUGE_VAL : y[j - 1], j == s.walls.size() ? HUGE_VAL : y[j]};
-  };
-  for (size_t k = 0; k + 1 < slabs.size(); ++k) {
-    const Slab &left = slabs[k], &right = slabs[k + 1];
-    const auto covers = standing(left.x1);
-    // Both sides cut the line into cells from the bottom up: walk them together.
-    size_t a = 0, b = 0;
-    while (a <= left.walls.size() && b <= right.walls.size()) {
-      const auto [alo, ahi] = side(left, a, true);
-      const auto [blo, bhi] = side(right, b, false);
-      const double lo = std::max(alo, blo), hi = std::min(ahi, bhi);
-      if (hi - lo > narrowest && Uncovered(lo, hi, covers) > narrowest) {
-        cells.Join(cellOf(left, a), cellOf(right, b));
-      }
-      if (ahi < bhi) {
-        ++a;
-      } else if (bhi < ahi) {
-        ++b;
-      } else {
-        ++a, ++b;
-      }
-    }
+    FindSlabLines();
+    CutIntoSlabs();
+    JoinAcrossLines();
+    JoinOutside();
   }
 
-  // Beyond the first and the last line lies the outside.
-  if (!slabs.empty()) {
-    for (bool right : {false, true}) {
-      const Slab& s = right ? slabs.back() : slabs.front();
-      const auto covers = standing(right ? s.x1 : s.x0);
-      for (size_t j = 0; j <= s.walls.size(); ++j) {
-        const auto [lo, hi] = side(s, j, right);
-        if (hi - lo > narrowest && Uncovered(lo, hi, covers) > narrowest)
-          cells.Join(cellOf(s, j), 0);
-      }
-    }
-  }
-
-  auto locate = [&](double x, double y) {
-    const auto it = std::upper_bound(slabs.begin(), slabs.end(), x,
+  // The cell that holds (x, y): 0 beyond every slab.
+  int Locate(double x, double y) const {
+    const auto it = std::upper_bound(slabs_.begin(), slabs_.end(), x,
                                      [](double v, const Slab& s) { return v < s.x1; });
-    if (it == slabs.end() || x < it->x0) return 0;
+    if (it == slabs_.end() || x < it->x0) return 0;
     size_t below = 0;
-    while (below < it->walls.size() && HeightAt(plan.walls[size_t(it->walls[below])], x) < y)
+    while (below < it->walls.size() && HeightAt(plan_.walls[size_t(it->walls[below])], x) < y)
       ++below;
-    return cellOf(*it, below);
-  };
-  std::vector<int> roots;
-  for (const auto& [x, y] : points) roots.push_back(cells.Root(locate(x, y)));
-  out.closed = !roots.empty();
-  for (int root : roots) out.closed = out.closed && root != cells.Root(0);
-  if (!out.closed) return out;
-  auto inside = [&](int cell) {
-    const int root = cells.Root(cell);
-    return std::find(roots.begin(), roots.end(), root) != roots.end();
-  };
+    return CellOf(*it, below);
+  }
 
-  for (size_t k = 0; k < slabs.size(); ++k) {
-    const Slab& s = slabs[k];
-    const double width = s.x1 - s.x0;
-    for (size_t j = 0; j <= s.walls.size(); ++j) {
-      if (!inside(cellOf(s, j))) continue;
-      if (j > 0 && j < s.walls.size()) {
-        out.area += width * ((s.y0[j] - s.y0[j - 1]) + (s.y1[j] - s.y1[j - 1])) / 2;
+  int Root(int cell) { return cells_.Root(cell); }
+
+  // Area and wall faces of the cells for which `inside` holds.
+  template <typename Inside>
+  void MeasureCells(const Inside& inside, RoomRegion& out) const {
+    for (const Slab& s : slabs_) {
+      const double width = s.x1 - s.x0;
+      for (size_t j = 0; j <= s.walls.size(); ++j) {
+        if (!inside(CellOf(s, j))) continue;
+        if (j > 0 && j < s.walls.size()) {
+          out.area += width * ((s.y0[j] - s.y0[j - 1]) + (s.y1[j] - s.y1[j - 1])) / 2;
+        }
+        // The walls below and above the cell border it along their piece.
+        for (size_t w : {j - 1, j}) {
+          if (w >= s.walls.size()) continue;
+          out.faceLength[size_t(s.walls[w])] += std::hypot(width, s.y1[w] - s.y0[w]);
+        }
       }
-      // The walls below and above the cell border it along their piece.
-      for (size_t w : {j - 1, j}) {
-        if (w >= s.walls.size()) continue;
-        out.faceLength[size_t(s.walls[w])] += std::hypot(width, s.y1[w] - s.y0[w]);
-      }
+      for (bool right : {false, true}) AddStandingFaces(s, right, inside, out);
     }
-    // Walls standing on the slab's sides border the cells next to them.
-    for (bool right : {false, true}) {
-      const double x = right ? s.x1 : s.x0;
-      for (int i : barriers) {
-        const PlanSegment& w = plan.walls[size_t(i)];
-        if (w.x1 != x || w.x2 != x) continue;
-        const double wlo = std::min(w.y1, w.y2), whi = std::max(w.y1, w.y2);
-        for (size_t j = 0; j <= s.walls.size(); ++j) {
-          if (!inside(cellOf(s, j))) continue;
-          const auto [lo, hi] = side(s, j, right);
-          out.faceLength[size_t(i)] += std::max(0.0, std::min(hi, whi) - std::max(lo, wlo));
+  }
+
+  // Pass-through walls: their pieces between crossings, by their middles.
+  template <typename Inside>
+  void MeasurePassThrough(const Inside& inside, RoomRegion& out) const {
+    for (size_t i = 0; i < plan_.walls.size(); ++i) {
+      const PlanSegment& w = plan_.walls[i];
+      if (!w.passThrough || !(w.Length() > 0)) continue;
+      std::vector<double> cuts = {0, 1};
+      for (double x : xs_) {
+        const double t = (x - w.x1) / (w.x2 - w.x1);
+        if (t > 0 && t < 1) cuts.push_back(t);
+      }
+      for (int b : barriers_) {
+        if (const auto t = Crossing(w, plan_.walls[size_t(b)])) cuts.push_back(*t);
+      }
+      std::sort(cuts.begin(), cuts.end());
+      for (size_t c = 0; c + 1 < cuts.size(); ++c) {
+        const double t = (cuts[c] + cuts[c + 1]) / 2;
+        if (cuts[c + 1] > cuts[c] &&
+            inside(Locate(w.x1 + (w.x2 - w.x1) * t, w.y1 + (w.y2 - w.y1) * t))) {
+          out.faceLength[i] += (cuts[c + 1] - cuts[c]) * w.Length();
         }
       }
     }
   }
 
-  // Pass-through walls: their pieces between crossings, by their middles.
-  for (size_t i = 0; i < plan.walls.size(); ++i) {
-    const PlanSegment& w = plan.walls[i];
-    if (!w.passThrough || !(w.Length() > 0)) continue;
-    std::vector<double> cuts = {0, 1};
-    for (double x : xs) {
-      const double t = (x - w.x1) / (w.x2 - w.x1);
-      if (t > 0 && t < 1) cuts.push_back(t);
+ private:
+  static int CellOf(const Slab& s, size_t j) {  // j walls below it
+    return j == 0 || j == s.walls.size() ? 0 : s.firstCell + int(j);
+  }
+
+  // The side of cell j of slab s on its line x (x0 or x1), as [lo, hi].
+  static std::pair<double, double> Side(const Slab& s, size_t j, bool right) {
+    const std::vector<double>& y = right ? s.y1 : s.y0;
+    return {j == 0 ? -HUGE_VAL : y[j - 1], j == s.walls.size() ? HUGE_VAL : y[j]};
+  }
+
+  // Reflecting walls standing on the line x, as intervals of y.
+  std::vector<std::pair<double, double>> Standing(double x) const {
+    std::vector<std::pair<double, double>> covers;
+    for (int i : barriers_) {
+      const PlanSegment& w = plan_.walls[size_t(i)];
+      if (w.x1 == x && w.x2 == x) covers.emplace_back(std::min(w.y1, w.y2), std::max(w.y1, w.y2));
     }
-    for (int b : barriers) {
-      if (const auto t = Crossing(w, plan.walls[size_t(b)])) cuts.push_back(*t);
+    return covers;
+  }
+
+  // Every end and crossing of the reflecting walls, in order.
+  void FindSlabLines() {
+    for (size_t i = 0; i < barriers_.size(); ++i) {
+      const PlanSegment& a = plan_.walls[size_t(barriers_[i])];
+      xs_.insert(xs_.end(), {a.x1, a.x2});
+      for (size_t j = i + 1; j < barriers_.size(); ++j) {
+        if (const auto t = Crossing(a, plan_.walls[size_t(barriers_[j])])) {
+          xs_.push_back(a.x1 + (a.x2 - a.x1) * *t);
+        }
+      }
     }
-    std::sort(cuts.begin(), cuts.end());
-    for (size_t c = 0; c + 1 < cuts.size(); ++c) {
-      const double t = (cuts[c] + cuts[c + 1]) / 2;
-      if (cuts[c + 1] > cuts[c] &&
-          inside(locate(w.x1 + (w.x2 - w.x1) * t, w.y1 + (w.y2 - w.y1) * t))) {
-        out.faceLength[i] += (cuts[c + 1] - cuts[c]) * w.Length();
+    std::sort(xs_.begin(), xs_.end());
+    xs_.erase(std::unique(xs_.begin(), xs_.end()), xs_.end());
+  }
+
+  void CutIntoSlabs() {
+    int cellCount = 1;
+    for (size_t k = 0; k + 1 < xs_.size(); ++k) {
+      Slab slab;
+      slab.x0 = xs_[k];
+      slab.x1 = xs_[k + 1];
+      const double mid = (slab.x0 + slab.x1) / 2;
+      std::vector<std::pair<double, int>> order;
+      for (int i : barriers_) {
+        const PlanSegment& w = plan_.walls[size_t(i)];
+        if (std::min(w.x1, w.x2) <= slab.x0 && std::max(w.x1, w.x2) >= slab.x1 && w.x1 != w.x2) {
+          order.emplace_back(HeightAt(w, mid), i);
+        }
+      }
+      std::sort(order.begin(), order.end());
+      for (const auto& [height, i] : order) {
+        slab.walls.push_back(i);
+        slab.y0.push_back(HeightAt(plan_.walls[size_t(i)], slab.x0));
+        slab.y1.push_back(HeightAt(plan_.walls[size_t(i)], slab.x1));
+      }
+      slab.firstCell = cellCount;
+      cellCount += int(slab.walls.size()) + 1;
+      slabs_.push_back(std::move(slab));
+    }
+    cells_ = Cells(cellCount);
+    // Walls that cross or meet leave, by rounding, slivers between them on
+    // the slab lines; openings narrower than this are no passage.
+    const double scale =
+        xs_.empty() ? 1 : std::max({1.0, std::fabs(xs_.front()), std::fabs(xs_.back())});
+    double widest = 0;
+    for (const Slab& s : slabs_) {
+      for (double y : s.y0) widest = std::max(widest, std::fabs(y));
+    }
+    narrowest_ = 1e-9 * std::max(scale, widest);
+  }
+
+  bool Open(double lo, double hi, const std::vector<std::pair<double, double>>& covers) const {
+    return hi - lo > narrowest_ && Uncovered(lo, hi, covers) > narrowest_;
+  }
+
+  void JoinAcrossLines() {
+    for (size_t k = 0; k + 1 < slabs_.size(); ++k) {
+      const Slab &left = slabs_[k], &right = slabs_[k + 1];
+      const auto covers = Standing(left.x1);
+      // Both sides cut the line into cells from the bottom up: walk them together.
+      size_t a = 0, b = 0;
+      while (a <= left.walls.size() && b <= right.walls.size()) {
+        const auto [alo, ahi] = Side(left, a, true);
+        const auto [blo, bhi] = Side(right, b, false);
+        if (Open(std::max(alo, blo), std::min(ahi, bhi), covers)) {
+          cells_.Join(CellOf(left, a), CellOf(right, b));
+        }
+        if (ahi < bhi) {
+          ++a;
+        } else if (bhi < ahi) {
+          ++b;
+        } else {
+          ++a, ++b;
+        }
       }
     }
   }
+
+  // Beyond the first and the last line lies the outside.
+  void JoinOutside() {
+    if (slabs_.empty()) return;
+    for (bool right : {false, true}) {
+      const Slab& s = right ? slabs_.back() : slabs_.front();
+      const auto covers = Standing(right ? s.x1 : s.x0);
+      for (size_t j = 0; j <= s.walls.size(); ++j) {
+        const auto [lo, hi] = Side(s, j, right);
+        if (Open(lo, hi, covers)) cells_.Join(CellOf(s, j), 0);
+      }
+    }
+  }
+
+  // Walls standing on a slab's side border the cells next to them.
+  template <typename Inside>
+  void AddStandingFaces(const Slab& s, bool right, const Inside& inside, RoomRegion& out) const {
+    const double x = right ? s.x1 : s.x0;
+    for (int i : barriers_) {
+      const PlanSegment& w = plan_.walls[size_t(i)];
+      if (w.x1 != x || w.x2 != x) continue;
+      const double wlo = std::min(w.y1, w.y2), whi = std::max(w.y1, w.y2);
+      for (size_t j = 0; j <= s.walls.size(); ++j) {
+        if (!inside(CellOf(s, j))) continue;
+        const auto [lo, hi] = Side(s, j, right);
+        out.faceLength[size_t(i)] += std::max(0.0, std::min(hi, whi) - std::max(lo, wlo));
+      }
+    }
+  }
+
+  const Plan& plan_;
+  std::vector<int> barriers_;  // reflecting walls of some length
+  std::vector<double> xs_;     // the slab lines
+  std::vector<Slab> slabs_;
+  double narrowest_ = 0;
+  Cells cells_{0};
+};
+
+}  // namespace
+
+RoomRegion RoomAround(const Plan& plan, const std::vector<std::pair<double, double>>& points) {
+  RoomRegion out;
+  out.faceLength.assign(plan.walls.size(), 0.0);
+  TrapezoidMap map(plan);
+  std::vector<int> roots;
+  for (const auto& [x, y] : points) roots.push_back(map.Root(map.Locate(x, y)));
+  out.closed = !roots.empty();
+  for (int root : roots) out.closed = out.closed && root != map.Root(0);
+  if (!out.closed) return out;
+  auto inside = [&](int cell) {
+    const int root = map.Root(cell);
+    return std::find(roots.begin(), roots.end(), root) != roots.end();
+  };
+  map.MeasureCells(inside, out);
+  map.MeasurePassThrough(inside, out);
   return out;
 }
 
