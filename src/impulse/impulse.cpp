@@ -46,7 +46,7 @@ double TImpulse::Window(int32_t windowType, double x, double s) {
   }
 }
 
-TImpulse::TImpulse(const THydra& scene, int32_t threads) : Scene(&scene) {
+TImpulse::TImpulse(const THydra& scene, int32_t threads, bool filterTable) : Scene(&scene) {
   const TOptions& options = *scene.Options;
   SampleRate_ = options.SampleRate;
   LengthSamples = options.LengthSamples();
@@ -70,8 +70,10 @@ TImpulse::TImpulse(const THydra& scene, int32_t threads) : Scene(&scene) {
     Channels[c] = ChannelStorage.get() + static_cast<size_t>(c) * perChannel;
   }
 
-  BuildFilterTable(options.WindowType, threads);
-  TapKernel_ = TapKernelFor(ActiveSimdPath());
+  if (filterTable) {
+    BuildFilterTable(options.WindowType, threads);
+    TapKernel_ = TapKernelFor(ActiveSimdPath());
+  }
 
   FirstDirectTime = kNoArrivalTime;
   FirstReflectionTime = kNoArrivalTime;

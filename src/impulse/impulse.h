@@ -71,8 +71,10 @@ class TImpulse {
  public:
   // Reads SampleRate, ImpulseLength, FilterLength, WindowType and LeadIn from
   // the scene's options; the scene must outlive the impulse. The filter
-  // table is built on up to `threads` threads (the same table for any).
-  explicit TImpulse(const THydra& scene, int32_t threads = 1);
+  // table is built on up to `threads` threads (the same table for any);
+  // without `filterTable` it is not built, and the arrivals must be
+  // written into the channels by other means (fast mode's band shaper).
+  explicit TImpulse(const THydra& scene, int32_t threads = 1, bool filterTable = true);
   ~TImpulse();
 
   TImpulse(const TImpulse&) = delete;
