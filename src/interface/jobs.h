@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "interface/fast_process.h"
 #include "zm/zm.h"
 
 namespace zm {
@@ -13,6 +14,9 @@ void RequireArgument(const void* pointer, const char* argumentName);
 
 void ProcessJob(const TDesignRecord& design, const char* outputFile, uint8_t* abortFlag,
                 TProgressCallback progress, void* userData, int32_t group);
+// The same job traced in fast mode (fast_process.h).
+void ProcessFastJob(const TDesignRecord& design, const TFastHeight* height, const char* outputFile,
+                    uint8_t* abortFlag, TProgressCallback progress, void* userData, int32_t group);
 void LoadSetupJob(const char* fileName, TDesignRecord& design);
 void SaveSetupJob(const char* fileName, const TDesignRecord& design);
 void LoadMaterialJob(const char* fileName, TMaterialEntry& material);

@@ -1,0 +1,195 @@
+#include "fast/band_shaper.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "fast/parallel.h"
+#include "scene/hydra.h"
+
+namespace zm::fast {
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+// The interpolator's Kaiser window: a small beta keeps its response flat to
+// about 0.4 of the sample rate, above the last band that rooms are judged in.
+constexpr double kKaiserBeta = 4.0;
+
+double BesselI0(double x) {
+  double sum = 1.0, term = 1.0;
+  for (int k = 1; k < 40; ++k) {
+    term = term * (x / (2 * k)) * (x / (2 * k));
+    sum = sum + term;
+  }
+  return sum;
+}
+
+// The windowed sinc at x samples from the arrival; exactly 0 or 1 at whole
+// samples, so an arrival on a sample lands on that sample alone.
+double DelayWeight(double x) {
+  if (x == 0.0) return 1.0;
+  if (x == std::trunc(x)) return 0.0;
+  const double half = kEarlyTaps / 2.0;
+  const double r = x / half;
+  const double window =
+      BesselI0(kKaiserBeta * std::sqrt(std::max(0.0, 1.0 - r * r))) / BesselI0(kKaiserBeta);
+  return std::sin(kPi * x) / (kPi * x) * window;
+}
+
+}  // namespace
+
+TBandShaper::TBandShaper(const TImpulse& impulse)
+    : sampleRate_(impulse.Scene->Options->SampleRate),
+      lengthSamples_(impulse.LengthSamples),
+      leadIn_(impulse.LeadInSamples),
+      taps_(impulse.FilterTaps),
+      halfTaps_(impulse.HalfTaps),
+      bufferSamples_(impulse.BufferSamples) {
+  constexpr int kBefore = kEarlyTaps / 2 - 1;
+  delay_.resize(static_cast<size_t>(kDelayPhases + 1) * kEarlyTaps);
+  for (int j = 0; j <= kDelayPhases; ++j) {
+    const double f = static_cast<double>(j) / kDelayPhases;
+    double* row = &delay_[static_cast<size_t>(j) * kEarlyTaps];
+    double sum = 0.0;
+    for (int k = 0; k < kEarlyTaps; ++k) sum += row[k] = DelayWeight(k - kBefore - f);
+    // Unit gain at 0 Hz, so the low bands keep their level at any delay.
+    for (int k = 0; k < kEarlyTaps; ++k) row[k] /= sum;
+  }
+
+  // The hat of band b is 1 at u_b and falls to 0 at its neighbours; the top
+  // one stays 1 above u_7 up to the Nyquist frequency.
+  const TOptions& options = *impulse.Scene->Options;
+  double u[kBandCount];
+  for (int i = 0; i < kBandCount; ++i) u[i] = 2 * options.BandFrequencies[i] / sampleRate_;
+  shape_.resize(static_cast<size_t>(taps_) * kBandCount);
+  const double scale = 1.0 / halfTaps_;
+  for (int32_t i = 0; i < taps_; ++i) {
+    const int32_t o = FirstOffset() + i;
+    // As the exact path's table: x = (k - H) pi for the tap k that lands o
+    // samples after the arrival (one later for an odd length).
+    const double x = static_cast<double>(taps_ - 2 * halfTaps_ - o) * kPi;
+    double p[7], q[7], top;
+    for (int s = 0; s < 7; ++s) {
+      const double lo = u[s], hi = u[s + 1];
+      if (std::fabs(x) < 1e-8) {
+        p[s] = (hi * hi - lo * lo) / 2;
+        q[s] = hi - lo;
+      } else {
+        const double a = lo * x, h = hi * x;
+        p[s] = (h * std::sin(h) + std::cos(h) - std::cos(a) - a * std::sin(a)) / (x * x);
+        q[s] = (std::sin(h) - std::sin(a)) / x;
+      }
+    }
+    top = std::fabs(x) < 1e-8 ? 1 - u[7] : (std::sin(x) - std::sin(u[7] * x)) / x;
+    const double window = TImpulse::Window(options.WindowType, x, scale);
+    for (int b = 0; b < kBandCount; ++b) {
+      double value = 0.0;
+      if (b < 7) value += (p[b] - u[b + 1] * q[b]) / (u[b] - u[b + 1]);
+      if (b > 0) value += (u[b - 1] * q[b - 1] - p[b - 1]) / (u[b - 1] - u[b]);
+      if (b == 7) value += top;
+      shape_[static_cast<size_t>(i) * kBandCount + b] = value * window;
+    }
+  }
+}
+
+void TBandShaper::Add(TBandStreams& streams, double time, double amplitude, const double* gains,
+                      int32_t channel, bool early) const {
+  if (!std::isfinite(time) || time < 0.0) return;
+  if (channel < 0 || channel >= kImpulseChannels) return;
+  bool finite = std::isfinite(amplitude);
+  for (int b = 0; b < kBandCount; ++b) finite = finite && std::isfinite(gains[b]);
+  if (!finite) return;
+  const double t = time * sampleRate_;
+  const double whole = std::trunc(t);
+  if (!(leadIn_ + whole - halfTaps_ + 1 < lengthSamples_)) return;
+  const int32_t i0 = static_cast<int32_t>(whole);
+  const int32_t start = leadIn_ + i0 - halfTaps_ + 1;
+  if (start + taps_ > streams.WrittenEnd) streams.WrittenEnd = start + taps_;
+
+  TAlignedDoubles& rows = streams.Rows[channel];
+  if (rows.get() == nullptr) rows.Reset(RowCount() * kBandCount, true);
+  streams.Used[channel] = true;
+
+  double value[kBandCount];
+  for (int b = 0; b < kBandCount; ++b) value[b] = amplitude * gains[b];
+  const double f = t - i0;
+  double* at = rows.get() + static_cast<size_t>(leadIn_ + i0 + Guard()) * kBandCount;
+  if (early) {
+    const double phase = f * kDelayPhases;
+    const int32_t j = static_cast<int32_t>(phase);
+    const double g = phase - j;
+    const double* w0 = &delay_[static_cast<size_t>(j) * kEarlyTaps];
+    const double* w1 = w0 + kEarlyTaps;
+    double* row = at - (kEarlyTaps / 2 - 1) * kBandCount;
+    for (int k = 0; k < kEarlyTaps; ++k, row += kBandCount) {
+      const double w = w0[k] + g * (w1[k] - w0[k]);
+      for (int b = 0; b < kBandCount; ++b) row[b] = row[b] + w * value[b];
+    }
+    return;
+  }
+  // Cubic Lagrange through the samples before, at and two after.
+  const double fm1 = f - 1.0, fm2 = f - 2.0, fp1 = f + 1.0;
+  const double w[kLateTaps] = {0.0 - f * fm1 * fm2 / 6.0, fp1 * fm1 * fm2 / 2.0,
+                               0.0 - fp1 * f * fm2 / 2.0, fp1 * f * fm1 / 6.0};
+  double* row = at - kBandCount;
+  for (int k = 0; k < kLateTaps; ++k, row += kBandCount) {
+    for (int b = 0; b < kBandCount; ++b) row[b] = row[b] + w[k] * value[b];
+  }
+}
+
+void TBandShaper::Convolve(const double* rows, double* out, int32_t from, int32_t to) const {
+  const int64_t rowCount = static_cast<int64_t>(RowCount());
+  for (int32_t s = from; s < to; ++s) {
+    // Row of sample s minus offset o = FirstOffset() + i.
+    const int64_t base = int64_t{s} + Guard() - FirstOffset();
+    const int32_t first = static_cast<int32_t>(std::max<int64_t>(0, base - (rowCount - 1)));
+    const int32_t last = static_cast<int32_t>(std::min<int64_t>(taps_, base + 1));
+    double sum[kBandCount] = {};
+    for (int32_t i = first; i < last; ++i) {
+      const double* x = rows + static_cast<size_t>(base - i) * kBandCount;
+      const double* k = &shape_[static_cast<size_t>(i) * kBandCount];
+      for (int b = 0; b < kBandCount; ++b) sum[b] = sum[b] + k[b] * x[b];
+    }
+    double total = 0.0;
+    for (int b = 0; b < kBandCount; ++b) total = total + sum[b];
+    out[s] = total;
+  }
+}
+
+void TBandShaper::Render(std::vector<TBandStreams>& shares, TImpulse& impulse,
+                         int32_t threads) const {
+  int32_t writtenEnd = 0;
+  for (const TBandStreams& share : shares) writtenEnd = std::max(writtenEnd, share.WrittenEnd);
+  impulse.WrittenEnd = writtenEnd;
+  // The samples the renderer reads (from -H, where the shift starts, to
+  // WrittenEnd) and the interpolator's few beyond, inside the buffer.
+  const int32_t from = -halfTaps_;
+  const int32_t to = std::min(writtenEnd + kEarlyTaps, bufferSamples_ - halfTaps_);
+  const size_t values = RowCount() * kBandCount;
+  for (int c = 0; c < kImpulseChannels; ++c) {
+    std::vector<double*> parts;
+    for (TBandStreams& share : shares) {
+      if (share.Used[c]) parts.push_back(share.Rows[c].get());
+    }
+    if (parts.empty()) continue;
+    impulse.ChannelUsed[c] = true;
+    double* sum = parts.front();
+    if (parts.size() > 1) {
+      ParallelFor(threads, static_cast<int64_t>(values), [&](int64_t a, int64_t b) {
+        for (size_t p = 1; p < parts.size(); ++p) {
+          const double* add = parts[p];
+          for (int64_t i = a; i < b; ++i) sum[i] = sum[i] + add[i];
+        }
+      });
+    }
+    double* out = impulse.Channel(c);
+    if (to > from) {
+      ParallelFor(threads, to - from, [&](int64_t a, int64_t b) {
+        Convolve(sum, out, static_cast<int32_t>(from + a), static_cast<int32_t>(from + b));
+      });
+    }
+  }
+}
+
+}  // namespace zm::fast

@@ -1,0 +1,82 @@
+// Fast mode's accumulation. The exact path writes every arrival as a
+// band-shaped filter of N taps computed from its eight gains. That shape is
+// linear in the gains: the gain curve, straight between neighbouring band
+// frequencies, is the sum of eight "hat" curves (1 at one band frequency,
+// 0 at its neighbours) weighted by the gains. So the arrivals are added,
+// per band, into eight plain sample streams, each at its fractional delay
+// through a short interpolator, and each stream is filtered once at the
+// end by its hat's filter (the exact path's window and length). The result
+// is the exact path's shape up to how the fractional delay is done.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "impulse/impulse.h"
+#include "scene/options.h"
+
+namespace zm::fast {
+
+// The fractional delay of an arrival. The early ones (the direct sound,
+// first and second reflections), few and deterministic, take a long
+// windowed-sinc interpolator that keeps their spectrum close to the exact
+// path's up to near the Nyquist frequency; the rest, the dense tail, a cubic
+// Lagrange interpolator of four taps, flat within 0.1 dB up to a quarter of
+// the sample rate (where the rooms' bands end) and much cheaper.
+inline constexpr int kEarlyTaps = 16;
+inline constexpr int kLateTaps = 4;
+inline constexpr int kDelayPhases = 256;
+
+// The per-band sample streams that one share of the rays adds into; only
+// this share's thread writes them.
+struct TBandStreams {
+  // Per channel: rows of kBandCount doubles, one row per sample; empty
+  // until the channel receives an arrival.
+  TAlignedDoubles Rows[kImpulseChannels];
+  bool Used[kImpulseChannels] = {};
+  int32_t WrittenEnd = 0;  // as TImpulse::WrittenEnd, for this share
+};
+
+class TBandShaper {
+ public:
+  // Reads the sizes and band frequencies from `impulse`, which must have
+  // been made for the run's scene (its filter table need not be built).
+  explicit TBandShaper(const TImpulse& impulse);
+
+  // Adds one arrival to `streams`, or drops it under the same rules as
+  // TImpulse::Place: a time that is negative, not finite or past the kept
+  // range, a channel outside 0..7, an amplitude or gain that is not finite.
+  // `early` chooses the interpolator (see kEarlyTaps).
+  void Add(TBandStreams& streams, double time, double amplitude, const double* gains,
+           int32_t channel, bool early) const;
+
+  // Sums the shares in their order, filters each band stream by its band's
+  // shape and writes the channels, WrittenEnd and ChannelUsed of `impulse`.
+  // The same shares give the same bits for any `threads`.
+  void Render(std::vector<TBandStreams>& shares, TImpulse& impulse, int32_t threads) const;
+
+  // The filter of band b, offset o (sample index minus the arrival's
+  // position) from FirstOffset() on, Taps() values: for tests.
+  double Shape(int b, int32_t o) const {
+    return shape_[static_cast<size_t>(o - FirstOffset()) * kBandCount + b];
+  }
+  int32_t FirstOffset() const { return 1 - halfTaps_; }
+  int32_t Taps() const { return taps_; }
+
+ private:
+  // Rows before sample index 0 and after the last index the impulse keeps.
+  int32_t Guard() const { return halfTaps_ + kEarlyTaps; }
+  size_t RowCount() const { return static_cast<size_t>(bufferSamples_) + 2 * kEarlyTaps; }
+  void Convolve(const double* rows, double* out, int32_t from, int32_t to) const;
+
+  double sampleRate_;
+  int32_t lengthSamples_, leadIn_, taps_, halfTaps_, bufferSamples_;
+  // (kDelayPhases + 1) rows of kEarlyTaps weights: the early interpolator
+  // at phase j / kDelayPhases; tap k lands kEarlyTaps/2 - 1 samples before
+  // the arrival's whole sample, plus k.
+  std::vector<double> delay_;
+  // Taps() rows of kBandCount: row i is offset FirstOffset() + i.
+  std::vector<double> shape_;
+};
+
+}  // namespace zm::fast

@@ -1,0 +1,477 @@
+#include "fast/fast_tracer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <numbers>
+#include <system_error>
+#include <thread>
+
+#include "fast/fast_math.h"
+#include "scene/emitter.h"
+#include "scene/hydra.h"
+#include "scene/material_list.h"
+#include "scene/wall.h"
+#include "support/exception.h"
+#include "support/power.h"
+#include "support/random.h"
+#include "support/thread_count.h"
+
+namespace zm::fast {
+
+namespace {
+
+constexpr int32_t kProgressInterval = 512;
+constexpr double kAirUnitsPerMetre = 1.0 / ZM_AIR_UNIT_METRES;
+// The variance of a Lambert reflection's angle from the normal, pi^2/4 - 2:
+// a uniform blur of width Scatter has the variance Scatter^2 / 12.
+constexpr double kLambertVariance = std::numbers::pi * std::numbers::pi / 4 - 2;
+
+bool AbortRequested(const uint8_t* abortFlag) {
+  // The host may set the byte from another thread at any time.
+  return abortFlag != nullptr && __atomic_load_n(abortFlag, __ATOMIC_RELAXED) != 0;
+}
+
+}  // namespace
+
+double ScatterProbabilityOf(double scatter) {
+  return std::min(1.0, scatter * scatter / (12 * kLambertVariance));
+}
+
+struct TFastTracer::TRay {
+  double Amplitude;
+  double X, Y;
+  double Angle, Cosine, Sine;
+  double Time, Distance;
+  double Normalisation, Directivity;
+  double BandGain[kBandCount], PreviousBandGain[kBandCount];
+  int32_t LastWall;
+  int32_t Reflections;      // walls, floor and ceiling; pass-through hits do not count
+  int32_t WallReflections;  // walls alone
+  int32_t HitsToAbortCheck;
+  // With a height: the elevation's sine and cosine and the height above
+  // the floor; the plan's own time, distance, amplitude and band gains,
+  // which the direct sound takes until the first wall reflection.
+  double SinE, CosE, Z;
+  double PlanTime, PlanDistance, PlanAmplitude, PlanBandGain[kBandCount];
+  TRayStream Stream;
+};
+
+struct TFastTracer::TShare {
+  TBandStreams Streams;
+  double FirstDirect = kNoArrivalTime, FirstReflection = kNoArrivalTime;
+  int64_t Rays = 0, WallHits = 0, SurfaceHits = 0;
+};
+
+struct TFastTracer::TRun {
+  const uint8_t* AbortFlag = nullptr;
+  TProgressCallback Progress = nullptr;
+  void* UserData = nullptr;
+  int64_t Total = 0;
+  std::vector<TShare> Shares;
+  std::atomic<int32_t> NextShare{0};
+  std::atomic<int64_t> Done{0};
+  std::atomic<bool> Stop{false};
+  std::atomic<bool> Aborted{false};
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  std::exception_ptr Failure;
+  int64_t Reported = 0;  // the next multiple of the interval to report
+
+  // On the calling thread only: reports every multiple of the interval
+  // below the total that the rays done have reached, each followed by a
+  // read of the abort byte. False once the host asked to stop.
+  bool Report() {
+    while (Reported < Total && Reported <= Done.load()) {
+      if (Progress != nullptr) {
+        Progress(static_cast<int32_t>(Reported), static_cast<int32_t>(Total), UserData);
+      }
+      Reported += kProgressInterval;
+      if (AbortRequested(AbortFlag)) {
+        Aborted = true;
+        Stop = true;
+        return false;
+      }
+    }
+    return true;
+  }
+
+  void Fail(std::exception_ptr failure) {
+    std::lock_guard<std::mutex> lock(Mutex);
+    if (!Failure) Failure = failure;
+    Stop = true;
+  }
+};
+
+double TFastTracer::TAir::PowerOf(double e) const {
+  // Power's rules, with ln(Base) taken once.
+  if (Base == 1.0 && std::isfinite(e)) return 1.0;
+  if (Base == 0.0) {
+    if (e == 0.0) throw EInvalidOp();
+    return 0.0;
+  }
+  if (e == 0.0) return 1.0;
+  if (Base < 0.0) throw EInvalidOp();
+  return Exp(e * Log);
+}
+
+TFastTracer::TFastTracer(THydra& scene, int32_t groupIndex, const TRoomHeight* height)
+    : scene_(&scene), group_(groupIndex) {
+  const TOptions& options = *scene.Options;
+  // Rays take their own streams, but a seed the exact tracer refuses is
+  // refused here too, with its message.
+  TRandomNumberGenerator(options.RandomSeed % 31000, options.RandomSeed / 31000);
+  Threads = ConfiguredThreadCount();
+  Impulse = std::make_unique<TImpulse>(scene, Threads, false);
+  shaper_ = std::make_unique<TBandShaper>(*Impulse);
+  if (height != nullptr) {
+    hasHeight_ = true;
+    height_ = *height;
+  }
+
+  const TMaterialListItem key{std::string(ZM_AIR_MATERIAL_NAME)};
+  const TMaterialListItem* air = scene.Materials ? scene.Materials->Search(key) : nullptr;
+  double bandBase[kBandCount], broadbandBase;
+  if (air != nullptr) {
+    for (int b = 0; b < kBandCount; ++b) bandBase[b] = air->Material->BandFactors[b];
+    broadbandBase = air->Material->Reflection;
+  } else {
+    for (double& base : bandBase) base = 1.0;
+    broadbandBase = AirFactorPerUnit(options.AirAttenuation);
+  }
+  for (int b = 0; b < kBandCount; ++b) airBand_[b] = TAir{bandBase[b], std::log(bandBase[b])};
+  airBroadband_ = TAir{broadbandBase, std::log(broadbandBase)};
+
+  walls_.reserve(static_cast<size_t>(scene.WallCount));
+  for (int32_t i = 0; i < scene.WallCount; ++i) {
+    const TWall& wall = *scene.Walls[i];
+    walls_.push_back(TWallSegment{wall.X1, wall.Y1, wall.X2, wall.Y2, wall.X2 - wall.X1,
+                                  wall.Y2 - wall.Y1, &wall});
+  }
+  scan_ = std::make_unique<TWallScan>(walls_);
+
+  for (int32_t e = 0; e < scene.EmitterCount; ++e) {
+    const TEmitter& emitter = *scene.Emitters[e];
+    if (emitter.Group != group_ || emitter.RayCount <= 0) continue;
+    const double n = emitter.RayCount;
+    const double log2n = std::log(n) / std::log(2.0);
+    const double normalisation =
+        Power(10.0, -0.15 * (log2n - static_cast<double>(options.DirectSoundLevel)));
+    sources_.push_back(TSource{&emitter, total_, e, normalisation});
+    total_ += emitter.RayCount;
+  }
+}
+
+TFastTracer::~TFastTracer() = default;
+
+bool TFastTracer::Run(uint8_t* abortFlag, TProgressCallback progress, void* userData) {
+  // Refuses a total the progress count cannot hold, as the exact tracer.
+  scene_->GroupRayTotal(group_);
+  TRun run;
+  run.AbortFlag = abortFlag;
+  run.Progress = progress;
+  run.UserData = userData;
+  run.Total = total_;
+  run.Shares.resize(kShares);
+
+  auto work = [this, &run](bool caller) {
+    try {
+      for (;;) {
+        if (caller && !run.Report()) return;
+        if (run.Stop) return;
+        const int32_t share = run.NextShare++;
+        if (share >= kShares) return;
+        TraceShare(run, share);
+      }
+    } catch (...) {
+      run.Fail(std::current_exception());
+    }
+  };
+  std::vector<std::thread> helpers;
+  const int32_t threads = std::min(Threads, kShares);
+  for (int32_t t = 1; t < threads; ++t) {
+    try {
+      helpers.emplace_back(work, false);
+    } catch (const std::system_error&) {
+      break;  // the system has no thread to spare: the others share the rest
+    }
+  }
+  // The caller traces too; what remains of its time goes to reporting.
+  work(true);
+  {
+    std::unique_lock<std::mutex> lock(run.Mutex);
+    while (!run.Stop && run.Done.load() < run.Total) {
+      lock.unlock();
+      run.Report();
+      lock.lock();
+      if (run.Stop) break;
+      run.Changed.wait_for(lock, std::chrono::milliseconds(5));
+    }
+  }
+  for (std::thread& helper : helpers) helper.join();
+  if (run.Failure) std::rethrow_exception(run.Failure);
+  if (!run.Aborted) run.Report();
+  if (run.Aborted) return false;
+
+  RayCount = WallHits = SurfaceHits = 0;
+  std::vector<TBandStreams> streams;
+  for (TShare& share : run.Shares) {
+    Impulse->FirstDirectTime = std::min(Impulse->FirstDirectTime, share.FirstDirect);
+    Impulse->FirstReflectionTime = std::min(Impulse->FirstReflectionTime, share.FirstReflection);
+    RayCount += share.Rays;
+    WallHits += share.WallHits;
+    SurfaceHits += share.SurfaceHits;
+    streams.push_back(std::move(share.Streams));
+  }
+  shaper_->Render(streams, *Impulse, Threads);
+  return true;
+}
+
+void TFastTracer::TraceShare(TRun& run, int32_t shareIndex) const {
+  TShare& share = run.Shares[static_cast<size_t>(shareIndex)];
+  size_t source = 0;
+  for (int64_t first = int64_t{shareIndex} * kProgressInterval; first < total_;
+       first += int64_t{kShares} * kProgressInterval) {
+    if (run.Stop) return;
+    const int64_t last = std::min(first + kProgressInterval, total_);
+    for (int64_t g = first; g < last; ++g) {
+      while (g >= sources_[source].FirstRay + sources_[source].Emitter->RayCount) ++source;
+      const TSource& from = sources_[source];
+      if (!TraceRay(run, share, from, static_cast<int32_t>(g - from.FirstRay))) {
+        run.Aborted = true;
+        run.Stop = true;
+        run.Changed.notify_all();
+        return;
+      }
+    }
+    share.Rays += last - first;
+    run.Done += last - first;
+    run.Changed.notify_all();
+  }
+}
+
+bool TFastTracer::TraceRay(TRun& run, TShare& share, const TSource& source, int32_t index) const {
+  const TOptions& options = *scene_->Options;
+  const TEmitter& emitter = *source.Emitter;
+  const int32_t n = emitter.RayCount;
+  TRay ray;
+  ray.Stream = TRayStream(static_cast<uint64_t>(options.RandomSeed),
+                          static_cast<uint64_t>(source.Index), static_cast<uint64_t>(index));
+  double theta;
+  if (emitter.RandomDirections) {
+    theta = (ray.Stream.Next() - 0.5) * emitter.Spread + emitter.Direction;
+  } else {
+    const double u = n == 1 ? 0.5 : static_cast<double>(index) / static_cast<double>(n - 1);
+    theta = (u - 0.5) * emitter.Spread + emitter.Direction;
+  }
+  ray.Amplitude = ray.Stream.Next() < 0.5 ? 1.0 : -1.0;
+  ray.X = emitter.X;
+  ray.Y = emitter.Y;
+  if (theta < 0.0) {
+    ray.Angle = theta + kTwoPi;
+  } else if (theta >= kTwoPi) {
+    ray.Angle = theta - kTwoPi;
+  } else {
+    ray.Angle = theta;
+  }
+  SinCos(ray.Angle, ray.Sine, ray.Cosine);
+  ray.Time = 0.0;
+  ray.Distance = 0.0;
+  ray.Normalisation = source.Normalisation;
+  ray.Directivity = 0.0;
+  for (int b = 0; b < kBandCount; ++b) ray.BandGain[b] = ray.PreviousBandGain[b] = 1.0;
+  ray.LastWall = -1;
+  ray.Reflections = ray.WallReflections = 0;
+  ray.HitsToAbortCheck = kAbortCheckHits;
+  const double height = height_.Height;
+  if (hasHeight_) {
+    ray.SinE = 2.0 * ray.Stream.Next() - 1.0;
+    ray.CosE = std::sqrt(std::max(0.0, 1.0 - ray.SinE * ray.SinE));
+    ray.Z = 0.5 * height;
+    ray.PlanTime = ray.PlanDistance = 0.0;
+    ray.PlanAmplitude = ray.Amplitude;
+    for (double& gain : ray.PlanBandGain) gain = 1.0;
+  }
+
+  const double minAmplitude = options.MinAmplitude;
+  const double impulseLength = options.ImpulseLength;
+  const double speed = options.SpeedOfSound;
+  int32_t stalledHits = 0;
+  TScanBest hit;
+  for (;;) {
+    if (minAmplitude > std::fabs(ray.Amplitude)) return true;
+    if (!scan_->Find(ray.X, ray.Y, ray.Angle, ray.Cosine, ray.Sine, ray.LastWall, ray.Stream.Peek(),
+                     hit)) {
+      return true;
+    }
+    const TWall& wall = *walls_[static_cast<size_t>(hit.Index)].Wall;
+    ++share.WallHits;
+    if (--ray.HitsToAbortCheck == 0) {
+      if (AbortRequested(run.AbortFlag) || run.Stop) return false;
+      ray.HitsToAbortCheck = kAbortCheckHits;
+    }
+    // Timed to the wall's midpoint, not to the hit point.
+    const double mx = ray.X - wall.MidX;
+    const double my = ray.Y - wall.MidY;
+    const double planD = std::sqrt(mx * mx + my * my);
+    double d = planD;
+    if (hasHeight_) {
+      // The plan's d metres at the ray's elevation, with every floor and
+      // ceiling hit on the way; the ray may end at one of them.
+      double left = planD;
+      d = 0.0;
+      for (;;) {
+        const double up = ray.SinE;
+        const double toSurface = up > 0.0   ? (height - ray.Z) / up
+                                 : up < 0.0 ? ray.Z / (0.0 - up)
+                                            : HUGE_VAL;
+        const double planToSurface = toSurface * ray.CosE;
+        if (!(planToSurface < left)) {
+          const double rest = ray.CosE > 0.0 ? left / ray.CosE : 0.0;
+          ray.Z = std::clamp(ray.Z + rest * up, 0.0, height);
+          d = d + rest;
+          break;
+        }
+        d = d + toSurface;
+        left = left - planToSurface;
+        const int surface = up > 0.0 ? 1 : 0;
+        ray.Z = surface == 1 ? height : 0.0;
+        ++share.SurfaceHits;
+        if (--ray.HitsToAbortCheck == 0) {
+          if (AbortRequested(run.AbortFlag) || run.Stop) return false;
+          ray.HitsToAbortCheck = kAbortCheckHits;
+        }
+        if (!(ray.Time + d / speed < impulseLength)) return true;
+        ray.Amplitude = ray.Amplitude * height_.Reflection[surface];
+        for (int b = 0; b < kBandCount; ++b) {
+          ray.PreviousBandGain[b] = ray.BandGain[b];
+          ray.BandGain[b] = ray.BandGain[b] * height_.BandFactors[surface][b];
+        }
+        ++ray.Reflections;
+        if (minAmplitude > std::fabs(ray.Amplitude)) return true;
+        if (ray.Stream.Next() < height_.ScatterProbability[surface]) {
+          // Lambert: the sine of the elevation away from the surface is the
+          // square root of a uniform draw.
+          const double s = std::sqrt(ray.Stream.Next());
+          ray.SinE = surface == 0 ? s : 0.0 - s;
+        } else {
+          ray.SinE = 0.0 - ray.SinE;
+        }
+        ray.CosE = std::sqrt(std::max(0.0, 1.0 - ray.SinE * ray.SinE));
+      }
+    }
+    const double dt = d / speed;
+    // Written as "not before the end" so that a NaN time also ends the ray.
+    if (!(ray.Time + dt < impulseLength)) return true;
+    if (ray.Time + dt > ray.Time) {
+      stalledHits = 0;
+    } else if (++stalledHits > kMaxStalledHits) {
+      return true;
+    }
+
+    if (wall.Receiver) {
+      const double w = wall.PatternWeight;
+      ray.Directivity = (1.0 - w) + w * Sin(ray.Angle - wall.Angle);
+      if (!Record(share, ray, wall, planD, d)) return true;
+    }
+
+    ray.Time = ray.Time + dt;
+    ray.Distance = ray.Distance + d;
+    ray.LastWall = hit.Index;
+    const TMaterial& material = *wall.Material;
+    if (hasHeight_ && ray.WallReflections == 0) {
+      ray.PlanTime = ray.PlanTime + planD / speed;
+      ray.PlanDistance = ray.PlanDistance + planD;
+      ray.PlanAmplitude = ray.PlanAmplitude * material.Reflection;
+      for (int b = 0; b < kBandCount; ++b) {
+        ray.PlanBandGain[b] = ray.PlanBandGain[b] * material.BandFactors[b];
+      }
+    }
+    ray.Amplitude = ray.Amplitude * material.Reflection;
+    for (int b = 0; b < kBandCount; ++b) {
+      ray.PreviousBandGain[b] = ray.BandGain[b];
+      ray.BandGain[b] = ray.BandGain[b] * material.BandFactors[b];
+    }
+    ray.X = hit.X;
+    ray.Y = hit.Y;
+    if (wall.PassThrough) continue;
+    ++ray.Reflections;
+    ++ray.WallReflections;
+    // The reflection the hit test worked out with this draw.
+    ray.Stream.Next();
+    ray.Angle = hit.NextAngle;
+    SinCos(ray.Angle, ray.Sine, ray.Cosine);
+  }
+}
+
+double TFastTracer::AirAlongPath(double distance, double* air) const {
+  const double e = distance * kAirUnitsPerMetre;
+  for (int b = 0; b < kBandCount; ++b) air[b] = airBand_[b].PowerOf(e);
+  return airBroadband_.PowerOf(e);
+}
+
+bool TFastTracer::Record(TShare& share, TRay& ray, const TWall& wall, double planD,
+                         double d) const {
+  const TOptions& options = *scene_->Options;
+  const double speed = options.SpeedOfSound;
+  double air[kBandCount], gains[kBandCount];
+  auto finite = [&](double amplitude) {
+    bool ok = std::isfinite(amplitude);
+    for (int b = 0; b < kBandCount; ++b) ok = ok && std::isfinite(gains[b]);
+    return ok;
+  };
+
+  if (ray.WallReflections == 0) {
+    // The direct sound, as in the plan room.
+    const double time = hasHeight_ ? ray.PlanTime + planD / speed : ray.Time + d / speed;
+    if (share.FirstDirect > time) share.FirstDirect = time;
+    if (options.DirectSoundLevel != 0) {
+      const double distance = hasHeight_ ? ray.PlanDistance + planD : ray.Distance + d;
+      const double amplitude = hasHeight_ ? ray.PlanAmplitude : ray.Amplitude;
+      const double* bandGain = hasHeight_ ? ray.PlanBandGain : ray.BandGain;
+      const double broadband = AirAlongPath(distance, air);
+      for (int b = 0; b < kBandCount; ++b) gains[b] = bandGain[b] * air[b];
+      // The absolute value drops the ray's random sign so that all direct
+      // rays add up in phase; the directivity may still turn it negative.
+      const double value =
+          std::fabs(amplitude * wall.Gain * broadband) * ray.Normalisation * ray.Directivity;
+      if (!finite(value)) return false;
+      shaper_->Add(share.Streams, time, value, gains, wall.Channel, true);
+    }
+    // A ray that met no floor or ceiling on the way has no other arrival.
+    if (ray.Reflections == 0) return true;
+  }
+
+  const double dt = d / speed;
+  const double time = ray.Time + dt;
+  if (share.FirstReflection > time) share.FirstReflection = time;
+  const double broadband = AirAlongPath(ray.Distance + d, air);
+  for (int b = 0; b < kBandCount; ++b) gains[b] = ray.BandGain[b] * air[b];
+  const double value = ray.Amplitude * wall.Gain * broadband * ray.Directivity;
+  if (!finite(value)) return false;
+  shaper_->Add(share.Streams, time, value, gains, wall.Channel, ray.Reflections <= 2);
+  if (ray.Reflections <= 2) return true;
+
+  // From the third reflection on, diffuse arrivals along the last segment:
+  // growing with f, signs alternating from minus, band gains blended from
+  // before to after the last hit. One whose gains are not finite ends the
+  // ray; the ones before it still count.
+  const int32_t divisions = options.SubArrivals;
+  for (int32_t j = 0; j < divisions; ++j) {
+    const double f = (j + 0.5) / divisions;
+    for (int b = 0; b < kBandCount; ++b) {
+      gains[b] =
+          ((ray.BandGain[b] - ray.PreviousBandGain[b]) * f + ray.PreviousBandGain[b]) * air[b];
+    }
+    const double sign = (j % 2 == 0) ? -1.0 : 1.0;
+    const double spread = value * f * sign;
+    if (!finite(spread)) return false;
+    shaper_->Add(share.Streams, ray.Time + dt * f, spread, gains, wall.Channel, false);
+  }
+  return true;
+}
+
+}  // namespace zm::fast

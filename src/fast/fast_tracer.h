@@ -1,0 +1,125 @@
+// Fast mode's tracer: the room of the exact tracer (tracer/tracer.h), the
+// same rays and stopping rule, traced for speed rather than for the exact
+// path's bytes. Each ray draws from a random stream of its own, so rays are
+// independent and run on every core; the directions' sines and cosines and
+// the air's exponentials are this layer's own polynomials; the arrivals go
+// through the band shaper (band_shaper.h). The same design, seed and height
+// give the same bytes for any thread count and SIMD path.
+//
+// With a height the plan is a room extruded between a flat floor and
+// ceiling. Each ray gets an elevation drawn from the diffuse (uniform on the
+// sphere) distribution and crosses the plan at c cos(elevation); it meets
+// floor and ceiling every H / (c |sin(elevation)|) seconds, losing their
+// reflection and band factors, and leaves a floor or ceiling hit in a new
+// elevation (cosine-distributed away from the surface) with the surface's
+// scattering probability, else mirrored. Walls are vertical: they mirror or
+// blur the plan direction and keep the elevation, so for specular floor and
+// ceiling this is exact ray tracing of the extruded room. Times and air
+// follow the path in 3D. Emitters stand at half the height; a receiver wall
+// is a strip from floor to ceiling that hears every ray crossing it. The
+// listening point is taken at the emitter's height, so the direct sound is
+// the plan's: a ray that meets a receiver before any wall reflection adds
+// the direct arrival of the plan room (horizontal path, no floor or ceiling
+// loss); one that met the floor or ceiling on the way adds, besides, its
+// own arrival as a reflection.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "fast/band_shaper.h"
+#include "impulse/impulse.h"
+#include "scene/options.h"
+#include "tracer/geometry.h"
+#include "tracer/wall_scan.h"
+#include "zm/zm.h"
+
+namespace zm {
+class THydra;
+class TWall;
+class TEmitter;
+}  // namespace zm
+
+namespace zm::fast {
+
+// Floor (0) and ceiling (1) of a room with height.
+struct TRoomHeight {
+  double Height = 0;  // m, finite and above 0
+  double Reflection[2] = {};
+  double BandFactors[2][kBandCount] = {};
+  // The chance that a hit draws a new elevation: the material's Scatter
+  // (a blur angle for walls) read as the scattering coefficient whose
+  // blur has the same variance as a Lambert reflection's angle, as the
+  // design tool converts one into the other, up to 1.
+  double ScatterProbability[2] = {};
+};
+
+// Scattering probability from a material's Scatter angle (see TRoomHeight).
+double ScatterProbabilityOf(double scatter);
+
+class TFastTracer {
+ public:
+  // The scene must outlive the tracer; `height` null traces the plan.
+  TFastTracer(THydra& scene, int32_t groupIndex, const TRoomHeight* height);
+  ~TFastTracer();
+
+  TFastTracer(const TFastTracer&) = delete;
+  TFastTracer& operator=(const TFastTracer&) = delete;
+
+  // Traces every ray of every emitter of the group and leaves the impulse
+  // ready to render. Progress comes as from TTracer::Run: on the calling
+  // thread, for done = 0, 512, 1024, ... below the group's ray total, in
+  // order, each followed by a read of the abort byte; false as soon as it
+  // is nonzero (also when seen inside a ray, every kAbortCheckHits hits).
+  bool Run(uint8_t* abortFlag, TProgressCallback progress, void* userData);
+
+  static constexpr int32_t kAbortCheckHits = 65536;
+  static constexpr int32_t kMaxStalledHits = 10000;
+  // Rays are dealt in blocks of the progress interval to this many shares,
+  // block k to share k mod kShares; each share has its own band streams,
+  // summed in share order. A thread traces whole shares, so the sums do not
+  // depend on how many threads there are.
+  static constexpr int32_t kShares = 4;
+
+  std::unique_ptr<TImpulse> Impulse;
+  int32_t Threads = 1;
+  // Rays traced, wall hits and floor or ceiling hits in the last Run.
+  int64_t RayCount = 0, WallHits = 0, SurfaceHits = 0;
+
+ private:
+  struct TRay;
+  struct TShare;
+  struct TSource {  // one emitter of the group that sends rays
+    const TEmitter* Emitter;
+    int64_t FirstRay;  // global index of its ray 0
+    int32_t Index;     // its entry in the scene's emitters, for the stream
+    double Normalisation;
+  };
+  struct TAir {
+    double Base, Log;
+    double PowerOf(double e) const;
+  };
+  struct TRun;
+
+  void TraceShare(TRun& run, int32_t share) const;
+  // False when the host asked to stop inside the ray.
+  bool TraceRay(TRun& run, TShare& share, const TSource& source, int32_t index) const;
+  bool Record(TShare& share, TRay& ray, const TWall& wall, double d, double dt) const;
+  double AirAlongPath(double distance, double* air) const;
+
+  THydra* scene_;
+  int32_t group_;
+  bool hasHeight_ = false;
+  TRoomHeight height_;
+  std::vector<TWallSegment> walls_;
+  std::unique_ptr<TWallScan> scan_;
+  std::unique_ptr<TBandShaper> shaper_;
+  TAir airBand_[kBandCount] = {};
+  TAir airBroadband_ = {};
+  std::vector<TSource> sources_;
+  int64_t total_ = 0;
+};
+
+}  // namespace zm::fast
