@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <numbers>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "fast/parallel.h"
 #include "scene/hydra.h"
@@ -37,7 +42,34 @@ double DelayWeight(double x) {
   return std::sin(kPi * x) / (kPi * x) * window;
 }
 
+// Late arrivals held back per share before they are added, and the rows
+// of one stretch (a power of two): 256 KB of one channel's streams, which
+// stay in the core's cache while the stretch's arrivals are added.
+constexpr size_t kPendingArrivals = 8192;
+constexpr int kStretchShift = 12;
+
 }  // namespace
+
+void TStreamStorage::Reset(size_t count) {
+  constexpr size_t kLargePage = size_t{2} << 20;
+  block_.reset();
+  data_ = nullptr;
+  if (count > (SIZE_MAX - kLargePage) / sizeof(double)) throw std::bad_alloc();
+  const size_t bytes = count * sizeof(double);
+  void* block = std::calloc(1, bytes + kLargePage);
+  if (block == nullptr) throw std::bad_alloc();
+  block_.reset(block);
+  const uintptr_t address = reinterpret_cast<uintptr_t>(block);
+  data_ = reinterpret_cast<double*>((address + kLargePage - 1) / kLargePage * kLargePage);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  // Only advice: without large pages the streams work as well, slower.
+  if (bytes >= kLargePage) madvise(data_, bytes / kLargePage * kLargePage, MADV_HUGEPAGE);
+#endif
+}
+
+void TStreamStorage::TFree::operator()(void* block) const {
+  std::free(block);
+}
 
 TBandShaper::TBandShaper(const TImpulse& impulse)
     : sampleRate_(impulse.Scene->Options->SampleRate),
@@ -107,15 +139,26 @@ void TBandShaper::Add(TBandStreams& streams, double time, double amplitude, cons
   const int32_t start = leadIn_ + i0 - halfTaps_ + 1;
   if (start + taps_ > streams.WrittenEnd) streams.WrittenEnd = start + taps_;
 
-  TAlignedDoubles& rows = streams.Rows[channel];
-  if (rows.get() == nullptr) rows.Reset(RowCount() * kBandCount, true);
+  TStreamStorage& rows = streams.Rows[channel];
+  if (rows.get() == nullptr) rows.Reset(RowCount() * kBandCount);
   streams.Used[channel] = true;
 
+  const double f = t - i0;
+  const int32_t row = leadIn_ + i0 + Guard();
+  if (!early) {
+    if (streams.Pending.size() == kPendingArrivals) Flush(streams);
+    if (streams.Pending.capacity() < kPendingArrivals) streams.Pending.reserve(kPendingArrivals);
+    TPendingArrival& pending = streams.Pending.emplace_back();
+    pending.Row = row;
+    pending.Channel = channel;
+    pending.Fraction = f;
+    for (int b = 0; b < kBandCount; ++b) pending.Value[b] = amplitude * gains[b];
+    return;
+  }
   double value[kBandCount];
   for (int b = 0; b < kBandCount; ++b) value[b] = amplitude * gains[b];
-  const double f = t - i0;
-  double* at = rows.get() + static_cast<size_t>(leadIn_ + i0 + Guard()) * kBandCount;
-  if (early) {
+  double* at = rows.get() + static_cast<size_t>(row) * kBandCount;
+  {
     const double phase = f * kDelayPhases;
     const int32_t j = static_cast<int32_t>(phase);
     const double g = phase - j;
@@ -126,16 +169,40 @@ void TBandShaper::Add(TBandStreams& streams, double time, double amplitude, cons
       const double w = w0[k] + g * (w1[k] - w0[k]);
       for (int b = 0; b < kBandCount; ++b) row[b] = row[b] + w * value[b];
     }
-    return;
   }
-  // Cubic Lagrange through the samples before, at and two after.
-  const double fm1 = f - 1.0, fm2 = f - 2.0, fp1 = f + 1.0;
-  const double w[kLateTaps] = {0.0 - f * fm1 * fm2 / 6.0, fp1 * fm1 * fm2 / 2.0,
-                               0.0 - fp1 * f * fm2 / 2.0, fp1 * f * fm1 / 6.0};
-  double* row = at - kBandCount;
-  for (int k = 0; k < kLateTaps; ++k, row += kBandCount) {
-    for (int b = 0; b < kBandCount; ++b) row[b] = row[b] + w[k] * value[b];
+}
+
+void TBandShaper::Flush(TBandStreams& streams) const {
+  // A counting sort by channel and stretch of rows, stable, so the order
+  // of additions into every row is fixed by the arrivals alone.
+  const size_t count = streams.Pending.size();
+  if (count == 0) return;
+  const size_t stretches = (RowCount() >> kStretchShift) + 1;
+  std::vector<int32_t>& counts = streams.Counts;
+  counts.assign(stretches * kImpulseChannels + 1, 0);
+  auto key = [&](const TPendingArrival& a) {
+    return static_cast<size_t>(a.Channel) * stretches +
+           (static_cast<size_t>(a.Row) >> kStretchShift);
+  };
+  for (const TPendingArrival& a : streams.Pending) ++counts[key(a) + 1];
+  for (size_t k = 1; k < counts.size(); ++k) counts[k] += counts[k - 1];
+  streams.Order.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    streams.Order[static_cast<size_t>(counts[key(streams.Pending[i])]++)] = static_cast<int32_t>(i);
   }
+  for (int32_t i : streams.Order) {
+    const TPendingArrival& a = streams.Pending[static_cast<size_t>(i)];
+    // Cubic Lagrange through the samples before, at and two after.
+    const double f = a.Fraction;
+    const double fm1 = f - 1.0, fm2 = f - 2.0, fp1 = f + 1.0;
+    const double w[kLateTaps] = {0.0 - f * fm1 * fm2 / 6.0, fp1 * fm1 * fm2 / 2.0,
+                                 0.0 - fp1 * f * fm2 / 2.0, fp1 * f * fm1 / 6.0};
+    double* row = streams.Rows[a.Channel].get() + static_cast<size_t>(a.Row - 1) * kBandCount;
+    for (int k = 0; k < kLateTaps; ++k, row += kBandCount) {
+      for (int b = 0; b < kBandCount; ++b) row[b] = row[b] + w[k] * a.Value[b];
+    }
+  }
+  streams.Pending.clear();
 }
 
 void TBandShaper::Convolve(const double* rows, double* out, int32_t from, int32_t to) const {
@@ -160,7 +227,10 @@ void TBandShaper::Convolve(const double* rows, double* out, int32_t from, int32_
 void TBandShaper::Render(std::vector<TBandStreams>& shares, TImpulse& impulse,
                          int32_t threads) const {
   int32_t writtenEnd = 0;
-  for (const TBandStreams& share : shares) writtenEnd = std::max(writtenEnd, share.WrittenEnd);
+  for (TBandStreams& share : shares) {
+    Flush(share);
+    writtenEnd = std::max(writtenEnd, share.WrittenEnd);
+  }
   impulse.WrittenEnd = writtenEnd;
   // The samples the renderer reads (from -H, where the shift starts, to
   // WrittenEnd) and the interpolator's few beyond, inside the buffer.

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "impulse/impulse.h"
@@ -27,14 +28,41 @@ inline constexpr int kEarlyTaps = 16;
 inline constexpr int kLateTaps = 4;
 inline constexpr int kDelayPhases = 256;
 
+// Zeroed doubles in pages as large as the system gives (a stream is several
+// megabytes, written all over: small pages would cost a fault each).
+class TStreamStorage {
+ public:
+  void Reset(size_t count);
+  double* get() const { return data_; }
+
+ private:
+  struct TFree {
+    void operator()(void* block) const;
+  };
+  std::unique_ptr<void, TFree> block_;
+  double* data_ = nullptr;
+};
+
+// A late arrival waiting to be added: where it lands and what it adds.
+struct TPendingArrival {
+  int32_t Row;  // of its whole sample
+  int32_t Channel;
+  double Fraction;
+  double Value[kBandCount];
+};
+
 // The per-band sample streams that one share of the rays adds into; only
 // this share's thread writes them.
 struct TBandStreams {
   // Per channel: rows of kBandCount doubles, one row per sample; empty
   // until the channel receives an arrival.
-  TAlignedDoubles Rows[kImpulseChannels];
+  TStreamStorage Rows[kImpulseChannels];
   bool Used[kImpulseChannels] = {};
   int32_t WrittenEnd = 0;  // as TImpulse::WrittenEnd, for this share
+  // Late arrivals come at random times all over streams larger than the
+  // caches; they are gathered here and added a stretch of rows at a time.
+  std::vector<TPendingArrival> Pending;
+  std::vector<int32_t> Order, Counts;
 };
 
 class TBandShaper {
@@ -54,6 +82,10 @@ class TBandShaper {
   // shape and writes the channels, WrittenEnd and ChannelUsed of `impulse`.
   // The same shares give the same bits for any `threads`.
   void Render(std::vector<TBandStreams>& shares, TImpulse& impulse, int32_t threads) const;
+
+  // Adds the late arrivals that `streams` holds back, in an order that
+  // depends on nothing but those arrivals.
+  void Flush(TBandStreams& streams) const;
 
   // The filter of band b, offset o (sample index minus the arrival's
   // position) from FirstOffset() on, Taps() values: for tests.

@@ -18,6 +18,7 @@
 #include "support/exception.h"
 #include "support/power.h"
 #include "support/random.h"
+#include "support/simd_path.h"
 #include "support/thread_count.h"
 
 namespace zm::fast {
@@ -44,7 +45,7 @@ double ScatterProbabilityOf(double scatter) {
 struct TFastTracer::TRay {
   double Amplitude;
   double X, Y;
-  double Angle, Cosine, Sine;
+  double DX, DY;  // unit direction
   double Time, Distance;
   double Normalisation, Directivity;
   double BandGain[kBandCount], PreviousBandGain[kBandCount];
@@ -145,13 +146,26 @@ TFastTracer::TFastTracer(THydra& scene, int32_t groupIndex, const TRoomHeight* h
   for (int b = 0; b < kBandCount; ++b) airBand_[b] = TAir{bandBase[b], std::log(bandBase[b])};
   airBroadband_ = TAir{broadbandBase, std::log(broadbandBase)};
 
-  walls_.reserve(static_cast<size_t>(scene.WallCount));
+  // Padded to whole vectors of the widest path, so that every path tests
+  // the same lanes.
+  constexpr int32_t kPad = 8;
+  lanes_.Count = (scene.WallCount + kPad - 1) / kPad * kPad;
+  for (std::vector<double>* field : {&lanes_.X1, &lanes_.Y1, &lanes_.DX, &lanes_.DY}) {
+    field->assign(static_cast<size_t>(lanes_.Count), 0.0);
+  }
   for (int32_t i = 0; i < scene.WallCount; ++i) {
     const TWall& wall = *scene.Walls[i];
-    walls_.push_back(TWallSegment{wall.X1, wall.Y1, wall.X2, wall.Y2, wall.X2 - wall.X1,
-                                  wall.Y2 - wall.Y1, &wall});
+    const double dx = wall.X2 - wall.X1, dy = wall.Y2 - wall.Y1;
+    lanes_.X1[i] = wall.X1;
+    lanes_.Y1[i] = wall.Y1;
+    lanes_.DX[i] = dx;
+    lanes_.DY[i] = dy;
+    const double length = std::sqrt(dx * dx + dy * dy);
+    walls_.push_back(TWallFacts{&wall, length > 0.0 ? dx / length : 1.0,
+                                length > 0.0 ? dy / length : 0.0,
+                                wall.Material ? wall.Material->Scatter : 0.0});
   }
-  scan_ = std::make_unique<TWallScan>(walls_);
+  scan_ = FastScanFor(ActiveSimdPath());
 
   for (int32_t e = 0; e < scene.EmitterCount; ++e) {
     const TEmitter& emitter = *scene.Emitters[e];
@@ -270,14 +284,7 @@ bool TFastTracer::TraceRay(TRun& run, TShare& share, const TSource& source, int3
   ray.Amplitude = ray.Stream.Next() < 0.5 ? 1.0 : -1.0;
   ray.X = emitter.X;
   ray.Y = emitter.Y;
-  if (theta < 0.0) {
-    ray.Angle = theta + kTwoPi;
-  } else if (theta >= kTwoPi) {
-    ray.Angle = theta - kTwoPi;
-  } else {
-    ray.Angle = theta;
-  }
-  SinCos(ray.Angle, ray.Sine, ray.Cosine);
+  SinCos(theta, ray.DY, ray.DX);
   ray.Time = 0.0;
   ray.Distance = 0.0;
   ray.Normalisation = source.Normalisation;
@@ -300,14 +307,13 @@ bool TFastTracer::TraceRay(TRun& run, TShare& share, const TSource& source, int3
   const double impulseLength = options.ImpulseLength;
   const double speed = options.SpeedOfSound;
   int32_t stalledHits = 0;
-  TScanBest hit;
+  TFastHit hit;
   for (;;) {
     if (minAmplitude > std::fabs(ray.Amplitude)) return true;
-    if (!scan_->Find(ray.X, ray.Y, ray.Angle, ray.Cosine, ray.Sine, ray.LastWall, ray.Stream.Peek(),
-                     hit)) {
-      return true;
-    }
-    const TWall& wall = *walls_[static_cast<size_t>(hit.Index)].Wall;
+    scan_(lanes_, ray.X, ray.Y, ray.DX, ray.DY, ray.LastWall, hit);
+    if (hit.Index < 0) return true;
+    const TWallFacts& facts = walls_[static_cast<size_t>(hit.Index)];
+    const TWall& wall = *facts.Wall;
     ++share.WallHits;
     if (--ray.HitsToAbortCheck == 0) {
       if (AbortRequested(run.AbortFlag) || run.Stop) return false;
@@ -374,7 +380,8 @@ bool TFastTracer::TraceRay(TRun& run, TShare& share, const TSource& source, int3
 
     if (wall.Receiver) {
       const double w = wall.PatternWeight;
-      ray.Directivity = (1.0 - w) + w * Sin(ray.Angle - wall.Angle);
+      // The sine of the angle from the wall's direction to the ray's.
+      ray.Directivity = (1.0 - w) + w * (facts.TX * ray.DY - facts.TY * ray.DX);
       if (!Record(share, ray, wall, planD, d)) return true;
     }
 
@@ -395,15 +402,13 @@ bool TFastTracer::TraceRay(TRun& run, TShare& share, const TSource& source, int3
       ray.PreviousBandGain[b] = ray.BandGain[b];
       ray.BandGain[b] = ray.BandGain[b] * material.BandFactors[b];
     }
-    ray.X = hit.X;
-    ray.Y = hit.Y;
+    const size_t lane = static_cast<size_t>(hit.Index);
+    ray.X = lanes_.X1[lane] + lanes_.DX[lane] * hit.U;
+    ray.Y = lanes_.Y1[lane] + lanes_.DY[lane] * hit.U;
     if (wall.PassThrough) continue;
     ++ray.Reflections;
     ++ray.WallReflections;
-    // The reflection the hit test worked out with this draw.
-    ray.Stream.Next();
-    ray.Angle = hit.NextAngle;
-    SinCos(ray.Angle, ray.Sine, ray.Cosine);
+    Reflect(ray.DX, ray.DY, facts.TX, facts.TY, facts.Scatter, ray.Stream.Next());
   }
 }
 

@@ -30,10 +30,9 @@
 #include <vector>
 
 #include "fast/band_shaper.h"
+#include "fast/wall_scan.h"
 #include "impulse/impulse.h"
 #include "scene/options.h"
-#include "tracer/geometry.h"
-#include "tracer/wall_scan.h"
 #include "zm/zm.h"
 
 namespace zm {
@@ -113,8 +112,14 @@ class TFastTracer {
   int32_t group_;
   bool hasHeight_ = false;
   TRoomHeight height_;
-  std::vector<TWallSegment> walls_;
-  std::unique_ptr<TWallScan> scan_;
+  struct TWallFacts {  // what a hit needs of a wall beyond the scan's lanes
+    const TWall* Wall;
+    double TX, TY;  // unit direction from its first end point to its second
+    double Scatter;
+  };
+  TFastWalls lanes_;
+  std::vector<TWallFacts> walls_;
+  TFastScan scan_ = nullptr;
   std::unique_ptr<TBandShaper> shaper_;
   TAir airBand_[kBandCount] = {};
   TAir airBroadband_ = {};
