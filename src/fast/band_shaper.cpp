@@ -72,7 +72,8 @@ void TStreamStorage::TFree::operator()(void* block) const {
 }
 
 TBandShaper::TBandShaper(const TImpulse& impulse)
-    : sampleRate_(impulse.Scene->Options->SampleRate),
+    : rowsAdd_(RowsAddFor(ActiveSimdPath())),
+      sampleRate_(impulse.Scene->Options->SampleRate),
       lengthSamples_(impulse.LengthSamples),
       leadIn_(impulse.LeadInSamples),
       taps_(impulse.FilterTaps),
@@ -198,9 +199,7 @@ void TBandShaper::Flush(TBandStreams& streams) const {
     const double w[kLateTaps] = {0.0 - f * fm1 * fm2 / 6.0, fp1 * fm1 * fm2 / 2.0,
                                  0.0 - fp1 * f * fm2 / 2.0, fp1 * f * fm1 / 6.0};
     double* row = streams.Rows[a.Channel].get() + static_cast<size_t>(a.Row - 1) * kBandCount;
-    for (int k = 0; k < kLateTaps; ++k, row += kBandCount) {
-      for (int b = 0; b < kBandCount; ++b) row[b] = row[b] + w[k] * a.Value[b];
-    }
+    rowsAdd_(row, w, kLateTaps, a.Value);
   }
   streams.Pending.clear();
 }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "fast/wall_scan.h"
 #include "impulse/impulse.h"
 #include "scene/options.h"
 
@@ -101,6 +102,7 @@ class TBandShaper {
   size_t RowCount() const { return static_cast<size_t>(bufferSamples_) + 2 * kEarlyTaps; }
   void Convolve(const double* rows, double* out, int32_t from, int32_t to) const;
 
+  TRowsAdd rowsAdd_;
   double sampleRate_;
   int32_t lengthSamples_, leadIn_, taps_, halfTaps_, bufferSamples_;
   // (kDelayPhases + 1) rows of kEarlyTaps weights: the early interpolator

@@ -11,7 +11,8 @@
 
 namespace zm::fast {
 
-// sin(x) and cos(x) for |x| up to about 10^6, within a few ulp.
+// sin(x) and cos(x) for |x| up to about 10^6, within a few ulp. The
+// compiler must keep (a + b) - b as written (no -ffast-math).
 inline void SinCos(double x, double& sine, double& cosine) {
   // x = k * pi/2 + r with |r| <= pi/4, pi/2 split in three so that k * pi/2
   // is subtracted without rounding for the k of a ray's angles.
@@ -19,8 +20,12 @@ inline void SinCos(double x, double& sine, double& cosine) {
   constexpr double kP1 = 1.5707963267341256e+00;
   constexpr double kP2 = 6.0771005063039660e-11;
   constexpr double kP3 = 2.0222662487111665e-21;
-  const double k = std::nearbyint(x * kTwoOverPi);
-  const double r = ((x - k * kP1) - k * kP2) - k * kP3;
+  // Rounded to the nearest whole number by adding and taking off 1.5 * 2^52,
+  // exact below 2^51, with no call into the library.
+  constexpr double kRound = 6755399441055744.0;
+  const double k =
+      std::fabs(x) <= 0.78539816339744830962 ? 0.0 : (x * kTwoOverPi + kRound) - kRound;
+  const double r = k == 0.0 ? x : ((x - k * kP1) - k * kP2) - k * kP3;
   const double r2 = r * r;
   // Taylor series to r^15 and r^16: below 2^-56 relative on |r| <= pi/4.
   double s = -7.6471637318198164759e-13;
@@ -69,7 +74,8 @@ inline double Exp(double x) {
   constexpr double kLog2e = 1.4426950408889634074;
   constexpr double kLn2Hi = 6.93147180369123816490e-01;
   constexpr double kLn2Lo = 1.90821492927058770002e-10;
-  const double k = std::nearbyint(x * kLog2e);
+  constexpr double kRound = 6755399441055744.0;
+  const double k = (x * kLog2e + kRound) - kRound;
   const double r = (x - k * kLn2Hi) - k * kLn2Lo;
   // Taylor series to r^13 on |r| <= ln2/2: below 2^-56 relative.
   double p = 1.6059043836821614599e-10;

@@ -53,6 +53,7 @@ struct TFastTracer::TRay {
   int32_t Reflections;      // walls, floor and ceiling; pass-through hits do not count
   int32_t WallReflections;  // walls alone
   int32_t HitsToAbortCheck;
+  int32_t StalledHits;  // hits in a row that did not advance its time
   // With a height: the elevation's sine and cosine and the height above
   // the floor; the plan's own time, distance, amplitude and band gains,
   // which the direct sound takes until the first wall reflection.
@@ -165,7 +166,8 @@ TFastTracer::TFastTracer(THydra& scene, int32_t groupIndex, const TRoomHeight* h
                                 length > 0.0 ? dy / length : 0.0,
                                 wall.Material ? wall.Material->Scatter : 0.0});
   }
-  scan_ = FastScanFor(ActiveSimdPath());
+  wallCount_ = scene.WallCount;
+  laneScan_ = LaneScanFor(ActiveSimdPath());
 
   for (int32_t e = 0; e < scene.EmitterCount; ++e) {
     const TEmitter& emitter = *scene.Emitters[e];
@@ -246,19 +248,59 @@ bool TFastTracer::Run(uint8_t* abortFlag, TProgressCallback progress, void* user
 
 void TFastTracer::TraceShare(TRun& run, int32_t shareIndex) const {
   TShare& share = run.Shares[static_cast<size_t>(shareIndex)];
+  // Eight rays at a time, whatever the path: each step finds the next wall
+  // of all of them in one scan, then carries each over its hit; a lane
+  // whose ray ended takes the block's next ray. Rays are independent, so
+  // the processor works on several at once instead of waiting on one.
+  TLaneRays lanes;
+  TRay rays[kScanLanes];
+  bool busy[kScanLanes] = {};
   size_t source = 0;
   for (int64_t first = int64_t{shareIndex} * kProgressInterval; first < total_;
        first += int64_t{kShares} * kProgressInterval) {
     if (run.Stop) return;
     const int64_t last = std::min(first + kProgressInterval, total_);
-    for (int64_t g = first; g < last; ++g) {
-      while (g >= sources_[source].FirstRay + sources_[source].Emitter->RayCount) ++source;
-      const TSource& from = sources_[source];
-      if (!TraceRay(run, share, from, static_cast<int32_t>(g - from.FirstRay))) {
-        run.Aborted = true;
-        run.Stop = true;
-        run.Changed.notify_all();
-        return;
+    int64_t next = first;
+    // Starts the block's next ray that does not end at once in `lane`.
+    auto refill = [&](int lane) {
+      busy[lane] = false;
+      while (!busy[lane] && next < last) {
+        while (next >= sources_[source].FirstRay + sources_[source].Emitter->RayCount) ++source;
+        const TSource& from = sources_[source];
+        busy[lane] = StartRay(rays[lane], from, static_cast<int32_t>(next - from.FirstRay));
+        ++next;
+      }
+    };
+    int active = 0;
+    for (int lane = 0; lane < kScanLanes; ++lane) {
+      refill(lane);
+      active += busy[lane];
+    }
+    while (active > 0) {
+      for (int lane = 0; lane < kScanLanes; ++lane) {
+        const TRay& ray = rays[lane];
+        lanes.X[lane] = busy[lane] ? ray.X : 0.0;
+        lanes.Y[lane] = busy[lane] ? ray.Y : 0.0;
+        lanes.DX[lane] = busy[lane] ? ray.DX : 0.0;
+        lanes.DY[lane] = busy[lane] ? ray.DY : 0.0;
+        lanes.Last[lane] = ray.LastWall;
+      }
+      laneScan_(lanes_, wallCount_, lanes);
+      for (int lane = 0; lane < kScanLanes; ++lane) {
+        if (!busy[lane]) continue;
+        const TFastHit hit{static_cast<int32_t>(lanes.Index[lane]), lanes.Distance[lane],
+                           lanes.U[lane]};
+        const TStep step = Step(run, share, rays[lane], hit);
+        if (step == TStep::Stop) {
+          run.Aborted = true;
+          run.Stop = true;
+          run.Changed.notify_all();
+          return;
+        }
+        if (step == TStep::Ended) {
+          refill(lane);
+          active -= !busy[lane];
+        }
       }
     }
     share.Rays += last - first;
@@ -267,17 +309,17 @@ void TFastTracer::TraceShare(TRun& run, int32_t shareIndex) const {
   }
 }
 
-bool TFastTracer::TraceRay(TRun& run, TShare& share, const TSource& source, int32_t index) const {
+bool TFastTracer::StartRay(TRay& ray, const TSource& source, int32_t index) const {
   const TOptions& options = *scene_->Options;
   const TEmitter& emitter = *source.Emitter;
   const int32_t n = emitter.RayCount;
-  TRay ray;
   ray.Stream = TRayStream(static_cast<uint64_t>(options.RandomSeed),
                           static_cast<uint64_t>(source.Index), static_cast<uint64_t>(index));
   double theta;
   if (emitter.RandomDirections) {
     theta = (ray.Stream.Next() - 0.5) * emitter.Spread + emitter.Direction;
   } else {
+    // A single evenly spaced ray takes the middle of the fan.
     const double u = n == 1 ? 0.5 : static_cast<double>(index) / static_cast<double>(n - 1);
     theta = (u - 0.5) * emitter.Spread + emitter.Direction;
   }
@@ -293,30 +335,32 @@ bool TFastTracer::TraceRay(TRun& run, TShare& share, const TSource& source, int3
   ray.LastWall = -1;
   ray.Reflections = ray.WallReflections = 0;
   ray.HitsToAbortCheck = kAbortCheckHits;
-  const double height = height_.Height;
+  ray.StalledHits = 0;
   if (hasHeight_) {
     ray.SinE = 2.0 * ray.Stream.Next() - 1.0;
     ray.CosE = std::sqrt(std::max(0.0, 1.0 - ray.SinE * ray.SinE));
-    ray.Z = 0.5 * height;
+    ray.Z = 0.5 * height_.Height;
     ray.PlanTime = ray.PlanDistance = 0.0;
     ray.PlanAmplitude = ray.Amplitude;
     for (double& gain : ray.PlanBandGain) gain = 1.0;
   }
+  return !(options.MinAmplitude > std::fabs(ray.Amplitude));
+}
 
+TFastTracer::TStep TFastTracer::Step(TRun& run, TShare& share, TRay& ray,
+                                     const TFastHit& hit) const {
+  const TOptions& options = *scene_->Options;
   const double minAmplitude = options.MinAmplitude;
   const double impulseLength = options.ImpulseLength;
   const double speed = options.SpeedOfSound;
-  int32_t stalledHits = 0;
-  TFastHit hit;
-  for (;;) {
-    if (minAmplitude > std::fabs(ray.Amplitude)) return true;
-    scan_(lanes_, ray.X, ray.Y, ray.DX, ray.DY, ray.LastWall, hit);
-    if (hit.Index < 0) return true;
+  const double height = height_.Height;
+  {
+    if (hit.Index < 0) return TStep::Ended;
     const TWallFacts& facts = walls_[static_cast<size_t>(hit.Index)];
     const TWall& wall = *facts.Wall;
     ++share.WallHits;
     if (--ray.HitsToAbortCheck == 0) {
-      if (AbortRequested(run.AbortFlag) || run.Stop) return false;
+      if (AbortRequested(run.AbortFlag) || run.Stop) return TStep::Stop;
       ray.HitsToAbortCheck = kAbortCheckHits;
     }
     // Timed to the wall's midpoint, not to the hit point.
@@ -347,17 +391,17 @@ bool TFastTracer::TraceRay(TRun& run, TShare& share, const TSource& source, int3
         ray.Z = surface == 1 ? height : 0.0;
         ++share.SurfaceHits;
         if (--ray.HitsToAbortCheck == 0) {
-          if (AbortRequested(run.AbortFlag) || run.Stop) return false;
+          if (AbortRequested(run.AbortFlag) || run.Stop) return TStep::Stop;
           ray.HitsToAbortCheck = kAbortCheckHits;
         }
-        if (!(ray.Time + d / speed < impulseLength)) return true;
+        if (!(ray.Time + d / speed < impulseLength)) return TStep::Ended;
         ray.Amplitude = ray.Amplitude * height_.Reflection[surface];
         for (int b = 0; b < kBandCount; ++b) {
           ray.PreviousBandGain[b] = ray.BandGain[b];
           ray.BandGain[b] = ray.BandGain[b] * height_.BandFactors[surface][b];
         }
         ++ray.Reflections;
-        if (minAmplitude > std::fabs(ray.Amplitude)) return true;
+        if (minAmplitude > std::fabs(ray.Amplitude)) return TStep::Ended;
         if (ray.Stream.Next() < height_.ScatterProbability[surface]) {
           // Lambert: the sine of the elevation away from the surface is the
           // square root of a uniform draw.
@@ -371,18 +415,18 @@ bool TFastTracer::TraceRay(TRun& run, TShare& share, const TSource& source, int3
     }
     const double dt = d / speed;
     // Written as "not before the end" so that a NaN time also ends the ray.
-    if (!(ray.Time + dt < impulseLength)) return true;
+    if (!(ray.Time + dt < impulseLength)) return TStep::Ended;
     if (ray.Time + dt > ray.Time) {
-      stalledHits = 0;
-    } else if (++stalledHits > kMaxStalledHits) {
-      return true;
+      ray.StalledHits = 0;
+    } else if (++ray.StalledHits > kMaxStalledHits) {
+      return TStep::Ended;
     }
 
     if (wall.Receiver) {
       const double w = wall.PatternWeight;
       // The sine of the angle from the wall's direction to the ray's.
       ray.Directivity = (1.0 - w) + w * (facts.TX * ray.DY - facts.TY * ray.DX);
-      if (!Record(share, ray, wall, planD, d)) return true;
+      if (!Record(share, ray, wall, planD, d)) return TStep::Ended;
     }
 
     ray.Time = ray.Time + dt;
@@ -405,10 +449,12 @@ bool TFastTracer::TraceRay(TRun& run, TShare& share, const TSource& source, int3
     const size_t lane = static_cast<size_t>(hit.Index);
     ray.X = lanes_.X1[lane] + lanes_.DX[lane] * hit.U;
     ray.Y = lanes_.Y1[lane] + lanes_.DY[lane] * hit.U;
-    if (wall.PassThrough) continue;
-    ++ray.Reflections;
-    ++ray.WallReflections;
-    Reflect(ray.DX, ray.DY, facts.TX, facts.TY, facts.Scatter, ray.Stream.Next());
+    if (!wall.PassThrough) {
+      ++ray.Reflections;
+      ++ray.WallReflections;
+      Reflect(ray.DX, ray.DY, facts.TX, facts.TY, facts.Scatter, ray.Stream.Next());
+    }
+    return minAmplitude > std::fabs(ray.Amplitude) ? TStep::Ended : TStep::Go;
   }
 }
 

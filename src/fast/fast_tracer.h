@@ -79,8 +79,9 @@ class TFastTracer {
   // Rays are dealt in blocks of the progress interval to this many shares,
   // block k to share k mod kShares; each share has its own band streams,
   // summed in share order. A thread traces whole shares, so the sums do not
-  // depend on how many threads there are.
-  static constexpr int32_t kShares = 4;
+  // depend on how many threads there are. Two: one per core of the
+  // machines this serves; each share's streams take several megabytes.
+  static constexpr int32_t kShares = 2;
 
   std::unique_ptr<TImpulse> Impulse;
   int32_t Threads = 1;
@@ -102,9 +103,13 @@ class TFastTracer {
   };
   struct TRun;
 
+  enum class TStep { Go, Ended, Stop };  // Stop: the host asked to stop
   void TraceShare(TRun& run, int32_t share) const;
-  // False when the host asked to stop inside the ray.
-  bool TraceRay(TRun& run, TShare& share, const TSource& source, int32_t index) const;
+  // Starts ray `index` of `source`; false when it ends before its first
+  // segment.
+  bool StartRay(TRay& ray, const TSource& source, int32_t index) const;
+  // Carries the ray over its next hit (none: Index -1).
+  TStep Step(TRun& run, TShare& share, TRay& ray, const TFastHit& hit) const;
   bool Record(TShare& share, TRay& ray, const TWall& wall, double d, double dt) const;
   double AirAlongPath(double distance, double* air) const;
 
@@ -119,7 +124,8 @@ class TFastTracer {
   };
   TFastWalls lanes_;
   std::vector<TWallFacts> walls_;
-  TFastScan scan_ = nullptr;
+  int32_t wallCount_ = 0;
+  TLaneScan laneScan_ = nullptr;
   std::unique_ptr<TBandShaper> shaper_;
   TAir airBand_[kBandCount] = {};
   TAir airBroadband_ = {};

@@ -4,42 +4,62 @@
 // operations on one wall, so each path finds the same wall at the same
 // point; only how many walls one instruction tests differs.
 
-// TFastScan: the nearest wall that the ray from (ox, oy) along the unit
-// vector (dx, dy) crosses, skipping wall `excluded`: its index (-1 for
-// none), its distance and the crossing's position u along it.
-void NearestWall(const fast::TFastWalls& walls, double ox, double oy, double dx, double dy,
-                 int32_t excluded, fast::TFastHit& hit) {
-  const V originX = V::Broadcast(ox), originY = V::Broadcast(oy);
-  const V dirX = V::Broadcast(dx), dirY = V::Broadcast(dy);
+// TLaneScan: the nearest wall for kScanLanes rays at once, lane k of each
+// array one ray, V::kWidth lanes per instruction. Each lane's result is the
+// same on every path: the same operations on each wall, the walls taken in
+// order, the first crossing kept and a later one only when strictly
+// nearer. A lane whose direction is (0, 0) meets nothing.
+void NearestWalls(const fast::TFastWalls& walls, int32_t wallCount, fast::TLaneRays& rays) {
   const V zero = V::Broadcast(0.0), one = V::Broadcast(1.0), far = V::Broadcast(kRayLength);
-  hit.Index = -1;
-  double best = 0.0;
-  for (int32_t i = 0; i < walls.Count; i += V::kWidth) {
-    const V x1 = V::Load(&walls.X1[i]), y1 = V::Load(&walls.Y1[i]);
-    const V wx = V::Load(&walls.DX[i]), wy = V::Load(&walls.DY[i]);
-    const V den = dirY * wx - dirX * wy;
-    const V rx = x1 - originX, ry = y1 - originY;
-    const V u = (ry * dirX - rx * dirY) / den;
-    const V v = (ry * wx - rx * wy) / den;
-    // A wall parallel to the ray (den 0, also a padding lane) gives no
-    // number or an infinite one and fails these.
-    unsigned mask =
-        ((V::GreaterEq(u, zero) & V::LessEq(u, one)) & (V::GreaterEq(v, zero) & V::LessEq(v, far)))
-            .Bits();
-    if (mask == 0) continue;
-    double us[V::kWidth], vs[V::kWidth];
-    u.Store(us);
-    v.Store(vs);
-    for (; mask != 0; mask &= mask - 1) {
-      const int lane = __builtin_ctz(mask);
-      if (i + lane == excluded) continue;
-      // Strictly nearer: of equal distances the earlier wall stays.
-      if (hit.Index < 0 || vs[lane] < best) {
-        best = vs[lane];
-        hit.Index = i + lane;
-        hit.U = us[lane];
-      }
+  const V below = V::Broadcast(-kFastPrefilterSlack);
+  const V above = V::Broadcast(1.0 + kFastPrefilterSlack);
+  for (int g = 0; g < fast::kScanLanes; g += V::kWidth) {
+    const V originX = V::Load(&rays.X[g]), originY = V::Load(&rays.Y[g]);
+    const V dirX = V::Load(&rays.DX[g]), dirY = V::Load(&rays.DY[g]);
+    const V last = V::Load(&rays.Last[g]);
+    V best = V::Broadcast(HUGE_VAL), bestU = zero, bestIndex = V::Broadcast(-1.0);
+    for (int32_t i = 0; i < wallCount; ++i) {
+      const V x1 = V::Broadcast(walls.X1[i]), y1 = V::Broadcast(walls.Y1[i]);
+      const V wx = V::Broadcast(walls.DX[i]), wy = V::Broadcast(walls.DY[i]);
+      const V den = dirY * wx - dirX * wy;
+      const V rx = x1 - originX, ry = y1 - originY;
+      const V numU = ry * dirX - rx * dirY;
+      const V numV = ry * wx - rx * wy;
+      // Division-free first: with den's sign moved onto the numerators, a
+      // quotient that rounds into its range has its numerator within a
+      // slack far above rounding of that range times |den|. Lanes outside
+      // are lanes the exact test below rejects.
+      const V size = V::Abs(den);
+      const V su = V::FlipSignBy(numU, den), sv = V::FlipSignBy(numV, den);
+      const auto maybe =
+          (V::NotLess(su, size * below) & V::NotGreater(su, size * above)) &
+          (V::NotLess(sv, size * below) & V::NotGreater(sv, size * V::Min(best, far) * above));
+      if (maybe.Bits() == 0) continue;
+      const V u = numU / den, v = numV / den;
+      const auto take =
+          ((V::GreaterEq(u, zero) & V::LessEq(u, one)) &
+           (V::GreaterEq(v, zero) & V::LessEq(v, far))) &
+          (V::Less(v, best) & V::NotEqual(last, V::Broadcast(static_cast<double>(i))));
+      best = V::Select(take, v, best);
+      bestU = V::Select(take, u, bestU);
+      bestIndex = V::Select(take, V::Broadcast(static_cast<double>(i)), bestIndex);
+    }
+    best.Store(&rays.Distance[g]);
+    bestU.Store(&rays.U[g]);
+    bestIndex.Store(&rays.Index[g]);
+  }
+}
+
+// TRowsAdd: row r of `rows` (kBandCount doubles each) += weights[r] *
+// value, for r = 0 .. count - 1.
+void AddRows(double* rows, const double* weights, int count, const double* value) {
+  V v[kBandCount / V::kWidth];
+  for (int j = 0; j < kBandCount / V::kWidth; ++j) v[j] = V::Load(value + j * V::kWidth);
+  for (int r = 0; r < count; ++r, rows += kBandCount) {
+    const V w = V::Broadcast(weights[r]);
+    for (int j = 0; j < kBandCount / V::kWidth; ++j) {
+      double* at = rows + j * V::kWidth;
+      (V::Load(at) + w * v[j]).Store(at);
     }
   }
-  hit.Distance = best;
 }

@@ -4,17 +4,29 @@
 
 #include "fast/fast_math.h"
 
+namespace zm {
+namespace {
+// See NearestWalls: 2^-20 relative, far above the rounding of a quotient.
+constexpr double kFastPrefilterSlack = 0x1.0p-20;
+}  // namespace
+}  // namespace zm
+
 #define ZM_KERNEL_FILE "fast/wall_kernels.h"
 #include "support/each_path.h"
 
 namespace zm::fast {
 
 namespace {
-constexpr TPathKernels<TFastScan> kFastScans = ZM_PATH_KERNELS(NearestWall);
+constexpr TPathKernels<TLaneScan> kLaneScans = ZM_PATH_KERNELS(NearestWalls);
+constexpr TPathKernels<TRowsAdd> kRowsAdds = ZM_PATH_KERNELS(AddRows);
 }  // namespace
 
-TFastScan FastScanFor(TSimdPath path) {
-  return kFastScans.For(path);
+TLaneScan LaneScanFor(TSimdPath path) {
+  return kLaneScans.For(path);
+}
+
+TRowsAdd RowsAddFor(TSimdPath path) {
+  return kRowsAdds.For(path);
 }
 
 void Reflect(double& dx, double& dy, double tx, double ty, double scatter, double draw) {

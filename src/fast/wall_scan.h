@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "scene/options.h"
 #include "support/simd_path.h"
 #include "tracer/geometry.h"
 
@@ -23,11 +24,28 @@ struct TFastHit {
   double U;         // the crossing is X1 + DX u, Y1 + DY u
 };
 
-using TFastScan = void (*)(const TFastWalls& walls, double ox, double oy, double dx, double dy,
-                           int32_t excluded, TFastHit& hit);
+// Rays scanned together, one per lane: as many as the widest path holds,
+// on every path, so that rays are grouped and their arrivals ordered alike
+// whatever the path.
+inline constexpr int kScanLanes = 8;
 
-// The scan of `path`; the same hits on every path.
-TFastScan FastScanFor(TSimdPath path);
+// Inputs (origin, unit direction, the wall to skip, as a double) and
+// results (the NearestWall of each ray: index, -1 for none; distance;
+// position along the wall) of a lane scan.
+struct TLaneRays {
+  alignas(64) double X[kScanLanes], Y[kScanLanes], DX[kScanLanes], DY[kScanLanes];
+  alignas(64) double Last[kScanLanes];
+  alignas(64) double Index[kScanLanes], Distance[kScanLanes], U[kScanLanes];
+};
+
+using TLaneScan = void (*)(const TFastWalls& walls, int32_t wallCount, TLaneRays& rays);
+TLaneScan LaneScanFor(TSimdPath path);
+
+// Row r of `rows` (kBandCount doubles each, one per band) plus weights[r]
+// times value, for the `count` rows from the first; the same bits on every
+// path.
+using TRowsAdd = void (*)(double* rows, const double* weights, int count, const double* value);
+TRowsAdd RowsAddFor(TSimdPath path);
 
 // The unit direction (dx, dy) after reflecting off a wall of unit direction
 // (tx, ty): the mirror image, turned by (draw - 0.5) * scatter away from
