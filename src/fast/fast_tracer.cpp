@@ -26,6 +26,7 @@ namespace zm::fast {
 namespace {
 
 constexpr int32_t kProgressInterval = 512;
+constexpr double kPi = std::numbers::pi;
 constexpr double kAirUnitsPerMetre = 1.0 / ZM_AIR_UNIT_METRES;
 // The variance of a Lambert reflection's angle from the normal, pi^2/4 - 2:
 // a uniform blur of width Scatter has the variance Scatter^2 / 12.
@@ -162,9 +163,10 @@ TFastTracer::TFastTracer(THydra& scene, int32_t groupIndex, const TRoomHeight* h
     lanes_.DX[i] = dx;
     lanes_.DY[i] = dy;
     const double length = std::sqrt(dx * dx + dy * dy);
-    walls_.push_back(TWallFacts{&wall, length > 0.0 ? dx / length : 1.0,
-                                length > 0.0 ? dy / length : 0.0,
-                                wall.Material ? wall.Material->Scatter : 0.0});
+    walls_.push_back(
+        TWallFacts{&wall, length > 0.0 ? dx / length : 1.0, length > 0.0 ? dy / length : 0.0,
+                   wall.Material ? wall.Material->Scatter : 0.0,
+                   ScatterProbabilityOf(wall.Material ? wall.Material->Scatter : 0.0)});
   }
   wallCount_ = scene.WallCount;
   laneScan_ = LaneScanFor(ActiveSimdPath());
@@ -453,6 +455,14 @@ TFastTracer::TStep TFastTracer::Step(TRun& run, TShare& share, TRay& ray,
       ++ray.Reflections;
       ++ray.WallReflections;
       Reflect(ray.DX, ray.DY, facts.TX, facts.TY, facts.Scatter, ray.Stream.Next());
+      if (hasHeight_ && ray.Stream.Next() < facts.ScatterProbability) {
+        // Scattered off a vertical wall: the elevation of a Lambert
+        // reflection about the wall's normal, sin(angle from the normal)
+        // times the sine of a uniform turn about it.
+        const double fromNormal = std::sqrt(1.0 - ray.Stream.Next());
+        ray.SinE = fromNormal * Sin(2.0 * kPi * ray.Stream.Next());
+        ray.CosE = std::sqrt(std::max(0.0, 1.0 - ray.SinE * ray.SinE));
+      }
     }
     return minAmplitude > std::fabs(ray.Amplitude) ? TStep::Ended : TStep::Go;
   }

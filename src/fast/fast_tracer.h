@@ -13,8 +13,12 @@
 // reflection and band factors, and leaves a floor or ceiling hit in a new
 // elevation (cosine-distributed away from the surface) with the surface's
 // scattering probability, else mirrored. Walls are vertical: they mirror or
-// blur the plan direction and keep the elevation, so for specular floor and
-// ceiling this is exact ray tracing of the extruded room. Times and air
+// blur the plan direction as in the plan room and keep the elevation, but
+// one that scatters draws, with its scattering probability, the elevation
+// of a Lambert reflection about its normal (without that, rays that leave
+// near the horizontal never meet floor or ceiling and ring on between the
+// walls). With specular walls, floor and ceiling this is exact ray tracing
+// of the extruded room. Times and air
 // follow the path in 3D. Emitters stand at half the height; a receiver wall
 // is a strip from floor to ceiling that hears every ray crossing it. The
 // listening point is taken at the emitter's height, so the direct sound is
@@ -121,6 +125,7 @@ class TFastTracer {
     const TWall* Wall;
     double TX, TY;  // unit direction from its first end point to its second
     double Scatter;
+    double ScatterProbability;  // with a height: of drawing a new elevation
   };
   TFastWalls lanes_;
   std::vector<TWallFacts> walls_;

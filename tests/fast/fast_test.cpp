@@ -313,3 +313,45 @@ TEST_F(FastProcess, RefusesProgressesAndAbortsAsTheExactPath) {
 
 }  // namespace
 }  // namespace zm
+
+namespace zm {
+namespace {
+
+// With a mirror floor and ceiling that lose nothing, the plan of every ray
+// is the plan room's: the same walls in the same order, each met later by
+// the ray's 1 / cos(elevation). Only rays too steep to reach their last
+// walls before the impulse ends may meet fewer.
+TEST(FastMode, LosslessMirrorFloorAndCeilingKeepThePlanRoom) {
+  test::DesignBuilder design;
+  design->MinAmplitude = 1e-2;
+  design->ImpulseLength = 4.0;
+  const int wall = design.AddMaterial("wall", 0.7, 0.0);
+  const double corners[5][2] = {{0, 0}, {6, 0}, {6, 4}, {0, 4}, {0, 0}};
+  for (int i = 0; i < 4; ++i) {
+    design.AddWall(corners[i][0], corners[i][1], corners[i + 1][0], corners[i + 1][1], wall);
+  }
+  design.Wall(design.AddReceiver(4, 1, 4, 3, design.AddMaterial("open", 1.0))).PassThrough = 1;
+  design.Emitter(design.AddEmitter(1, 2, 0, 400, 2 * kPi)).RandomDirections = 1;
+  fast::TRoomHeight mirrors;
+  mirrors.Height = 3.0;
+  for (int s = 0; s < 2; ++s) {
+    mirrors.Reflection[s] = 1.0;
+    for (double& f : mirrors.BandFactors[s]) f = 1.0;
+  }
+  uint8_t abort = 0;
+  THydra planScene(design.Record()), roomScene(design.Record());
+  fast::TFastTracer plan(planScene, 0, nullptr), room(roomScene, 0, &mirrors);
+  ASSERT_TRUE(plan.Run(&abort, nullptr, nullptr));
+  ASSERT_TRUE(room.Run(&abort, nullptr, nullptr));
+  EXPECT_LE(room.WallHits, plan.WallHits);
+  EXPECT_GT(room.WallHits, plan.WallHits * 0.97);
+  EXPECT_GT(room.SurfaceHits, room.WallHits / 2);
+  // The direct sound is the plan's; the first reflection, off the floor or
+  // ceiling now, comes after it.
+  EXPECT_EQ(room.Impulse->FirstDirectTime, plan.Impulse->FirstDirectTime);
+  EXPECT_GT(room.Impulse->FirstReflectionTime, room.Impulse->FirstDirectTime);
+  EXPECT_LT(room.Impulse->FirstReflectionTime, plan.Impulse->FirstReflectionTime);
+}
+
+}  // namespace
+}  // namespace zm
