@@ -356,116 +356,114 @@ TFastTracer::TStep TFastTracer::Step(TRun& run, TShare& share, TRay& ray,
   const double impulseLength = options.ImpulseLength;
   const double speed = options.SpeedOfSound;
   const double height = height_.Height;
-  {
-    if (hit.Index < 0) return TStep::Ended;
-    const TWallFacts& facts = walls_[static_cast<size_t>(hit.Index)];
-    const TWall& wall = *facts.Wall;
-    ++share.WallHits;
-    if (--ray.HitsToAbortCheck == 0) {
-      if (AbortRequested(run.AbortFlag) || run.Stop) return TStep::Stop;
-      ray.HitsToAbortCheck = kAbortCheckHits;
-    }
-    // Timed to the wall's midpoint, not to the hit point.
-    const double mx = ray.X - wall.MidX;
-    const double my = ray.Y - wall.MidY;
-    const double planD = std::sqrt(mx * mx + my * my);
-    double d = planD;
-    if (hasHeight_) {
-      // The plan's d metres at the ray's elevation, with every floor and
-      // ceiling hit on the way; the ray may end at one of them.
-      double left = planD;
-      d = 0.0;
-      for (;;) {
-        const double up = ray.SinE;
-        const double toSurface = up > 0.0   ? (height - ray.Z) / up
-                                 : up < 0.0 ? ray.Z / (0.0 - up)
-                                            : HUGE_VAL;
-        const double planToSurface = toSurface * ray.CosE;
-        if (!(planToSurface < left)) {
-          const double rest = ray.CosE > 0.0 ? left / ray.CosE : 0.0;
-          ray.Z = std::clamp(ray.Z + rest * up, 0.0, height);
-          d = d + rest;
-          break;
-        }
-        d = d + toSurface;
-        left = left - planToSurface;
-        const int surface = up > 0.0 ? 1 : 0;
-        ray.Z = surface == 1 ? height : 0.0;
-        ++share.SurfaceHits;
-        if (--ray.HitsToAbortCheck == 0) {
-          if (AbortRequested(run.AbortFlag) || run.Stop) return TStep::Stop;
-          ray.HitsToAbortCheck = kAbortCheckHits;
-        }
-        if (!(ray.Time + d / speed < impulseLength)) return TStep::Ended;
-        ray.Amplitude = ray.Amplitude * height_.Reflection[surface];
-        for (int b = 0; b < kBandCount; ++b) {
-          ray.PreviousBandGain[b] = ray.BandGain[b];
-          ray.BandGain[b] = ray.BandGain[b] * height_.BandFactors[surface][b];
-        }
-        ++ray.Reflections;
-        if (minAmplitude > std::fabs(ray.Amplitude)) return TStep::Ended;
-        if (ray.Stream.Next() < height_.ScatterProbability[surface]) {
-          // Lambert: the sine of the elevation away from the surface is the
-          // square root of a uniform draw.
-          const double s = std::sqrt(ray.Stream.Next());
-          ray.SinE = surface == 0 ? s : 0.0 - s;
-        } else {
-          ray.SinE = 0.0 - ray.SinE;
-        }
-        ray.CosE = std::sqrt(std::max(0.0, 1.0 - ray.SinE * ray.SinE));
-      }
-    }
-    const double dt = d / speed;
-    // Written as "not before the end" so that a NaN time also ends the ray.
-    if (!(ray.Time + dt < impulseLength)) return TStep::Ended;
-    if (ray.Time + dt > ray.Time) {
-      ray.StalledHits = 0;
-    } else if (++ray.StalledHits > kMaxStalledHits) {
-      return TStep::Ended;
-    }
-
-    if (wall.Receiver) {
-      const double w = wall.PatternWeight;
-      // The sine of the angle from the wall's direction to the ray's.
-      ray.Directivity = (1.0 - w) + w * (facts.TX * ray.DY - facts.TY * ray.DX);
-      if (!Record(share, ray, wall, planD, d)) return TStep::Ended;
-    }
-
-    ray.Time = ray.Time + dt;
-    ray.Distance = ray.Distance + d;
-    ray.LastWall = hit.Index;
-    const TMaterial& material = *wall.Material;
-    if (hasHeight_ && ray.WallReflections == 0) {
-      ray.PlanTime = ray.PlanTime + planD / speed;
-      ray.PlanDistance = ray.PlanDistance + planD;
-      ray.PlanAmplitude = ray.PlanAmplitude * material.Reflection;
-      for (int b = 0; b < kBandCount; ++b) {
-        ray.PlanBandGain[b] = ray.PlanBandGain[b] * material.BandFactors[b];
-      }
-    }
-    ray.Amplitude = ray.Amplitude * material.Reflection;
-    for (int b = 0; b < kBandCount; ++b) {
-      ray.PreviousBandGain[b] = ray.BandGain[b];
-      ray.BandGain[b] = ray.BandGain[b] * material.BandFactors[b];
-    }
-    const size_t lane = static_cast<size_t>(hit.Index);
-    ray.X = lanes_.X1[lane] + lanes_.DX[lane] * hit.U;
-    ray.Y = lanes_.Y1[lane] + lanes_.DY[lane] * hit.U;
-    if (!wall.PassThrough) {
-      ++ray.Reflections;
-      ++ray.WallReflections;
-      Reflect(ray.DX, ray.DY, facts.TX, facts.TY, facts.Scatter, ray.Stream.Next());
-      if (hasHeight_ && ray.Stream.Next() < facts.ScatterProbability) {
-        // Scattered off a vertical wall: the elevation of a Lambert
-        // reflection about the wall's normal, sin(angle from the normal)
-        // times the sine of a uniform turn about it.
-        const double fromNormal = std::sqrt(1.0 - ray.Stream.Next());
-        ray.SinE = fromNormal * Sin(2.0 * kPi * ray.Stream.Next());
-        ray.CosE = std::sqrt(std::max(0.0, 1.0 - ray.SinE * ray.SinE));
-      }
-    }
-    return minAmplitude > std::fabs(ray.Amplitude) ? TStep::Ended : TStep::Go;
+  if (hit.Index < 0) return TStep::Ended;
+  const TWallFacts& facts = walls_[static_cast<size_t>(hit.Index)];
+  const TWall& wall = *facts.Wall;
+  ++share.WallHits;
+  if (--ray.HitsToAbortCheck == 0) {
+    if (AbortRequested(run.AbortFlag) || run.Stop) return TStep::Stop;
+    ray.HitsToAbortCheck = kAbortCheckHits;
   }
+  // Timed to the wall's midpoint, not to the hit point.
+  const double mx = ray.X - wall.MidX;
+  const double my = ray.Y - wall.MidY;
+  const double planD = std::sqrt(mx * mx + my * my);
+  double d = planD;
+  if (hasHeight_) {
+    // The plan's d metres at the ray's elevation, with every floor and
+    // ceiling hit on the way; the ray may end at one of them.
+    double left = planD;
+    d = 0.0;
+    for (;;) {
+      const double up = ray.SinE;
+      const double toSurface = up > 0.0   ? (height - ray.Z) / up
+                               : up < 0.0 ? ray.Z / (0.0 - up)
+                                          : HUGE_VAL;
+      const double planToSurface = toSurface * ray.CosE;
+      if (!(planToSurface < left)) {
+        const double rest = ray.CosE > 0.0 ? left / ray.CosE : 0.0;
+        ray.Z = std::clamp(ray.Z + rest * up, 0.0, height);
+        d = d + rest;
+        break;
+      }
+      d = d + toSurface;
+      left = left - planToSurface;
+      const int surface = up > 0.0 ? 1 : 0;
+      ray.Z = surface == 1 ? height : 0.0;
+      ++share.SurfaceHits;
+      if (--ray.HitsToAbortCheck == 0) {
+        if (AbortRequested(run.AbortFlag) || run.Stop) return TStep::Stop;
+        ray.HitsToAbortCheck = kAbortCheckHits;
+      }
+      if (!(ray.Time + d / speed < impulseLength)) return TStep::Ended;
+      ray.Amplitude = ray.Amplitude * height_.Reflection[surface];
+      for (int b = 0; b < kBandCount; ++b) {
+        ray.PreviousBandGain[b] = ray.BandGain[b];
+        ray.BandGain[b] = ray.BandGain[b] * height_.BandFactors[surface][b];
+      }
+      ++ray.Reflections;
+      if (minAmplitude > std::fabs(ray.Amplitude)) return TStep::Ended;
+      if (ray.Stream.Next() < height_.ScatterProbability[surface]) {
+        // Lambert: the sine of the elevation away from the surface is the
+        // square root of a uniform draw.
+        const double s = std::sqrt(ray.Stream.Next());
+        ray.SinE = surface == 0 ? s : 0.0 - s;
+      } else {
+        ray.SinE = 0.0 - ray.SinE;
+      }
+      ray.CosE = std::sqrt(std::max(0.0, 1.0 - ray.SinE * ray.SinE));
+    }
+  }
+  const double dt = d / speed;
+  // Written as "not before the end" so that a NaN time also ends the ray.
+  if (!(ray.Time + dt < impulseLength)) return TStep::Ended;
+  if (ray.Time + dt > ray.Time) {
+    ray.StalledHits = 0;
+  } else if (++ray.StalledHits > kMaxStalledHits) {
+    return TStep::Ended;
+  }
+
+  if (wall.Receiver) {
+    const double w = wall.PatternWeight;
+    // The sine of the angle from the wall's direction to the ray's.
+    ray.Directivity = (1.0 - w) + w * (facts.TX * ray.DY - facts.TY * ray.DX);
+    if (!Record(share, ray, wall, planD, d)) return TStep::Ended;
+  }
+
+  ray.Time = ray.Time + dt;
+  ray.Distance = ray.Distance + d;
+  ray.LastWall = hit.Index;
+  const TMaterial& material = *wall.Material;
+  if (hasHeight_ && ray.WallReflections == 0) {
+    ray.PlanTime = ray.PlanTime + planD / speed;
+    ray.PlanDistance = ray.PlanDistance + planD;
+    ray.PlanAmplitude = ray.PlanAmplitude * material.Reflection;
+    for (int b = 0; b < kBandCount; ++b) {
+      ray.PlanBandGain[b] = ray.PlanBandGain[b] * material.BandFactors[b];
+    }
+  }
+  ray.Amplitude = ray.Amplitude * material.Reflection;
+  for (int b = 0; b < kBandCount; ++b) {
+    ray.PreviousBandGain[b] = ray.BandGain[b];
+    ray.BandGain[b] = ray.BandGain[b] * material.BandFactors[b];
+  }
+  const size_t lane = static_cast<size_t>(hit.Index);
+  ray.X = lanes_.X1[lane] + lanes_.DX[lane] * hit.U;
+  ray.Y = lanes_.Y1[lane] + lanes_.DY[lane] * hit.U;
+  if (!wall.PassThrough) {
+    ++ray.Reflections;
+    ++ray.WallReflections;
+    Reflect(ray.DX, ray.DY, facts.TX, facts.TY, facts.Scatter, ray.Stream.Next());
+    if (hasHeight_ && ray.Stream.Next() < facts.ScatterProbability) {
+      // Scattered off a vertical wall: the elevation of a Lambert
+      // reflection about the wall's normal, sin(angle from the normal)
+      // times the sine of a uniform turn about it.
+      const double fromNormal = std::sqrt(1.0 - ray.Stream.Next());
+      ray.SinE = fromNormal * Sin(2.0 * kPi * ray.Stream.Next());
+      ray.CosE = std::sqrt(std::max(0.0, 1.0 - ray.SinE * ray.SinE));
+    }
+  }
+  return minAmplitude > std::fabs(ray.Amplitude) ? TStep::Ended : TStep::Go;
 }
 
 double TFastTracer::AirAlongPath(double distance, double* air) const {
