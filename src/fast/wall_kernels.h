@@ -11,39 +11,38 @@
 // nearer. A lane whose direction is (0, 0) meets nothing.
 void NearestWalls(const fast::TFastWalls& walls, int32_t wallCount, fast::TLaneRays& rays) {
   const V zero = V::Broadcast(0.0), one = V::Broadcast(1.0), far = V::Broadcast(kRayLength);
-  const V below = V::Broadcast(-kFastPrefilterSlack);
-  const V above = V::Broadcast(1.0 + kFastPrefilterSlack);
   for (int g = 0; g < fast::kScanLanes; g += V::kWidth) {
     const V originX = V::Load(&rays.X[g]), originY = V::Load(&rays.Y[g]);
     const V dirX = V::Load(&rays.DX[g]), dirY = V::Load(&rays.DY[g]);
     const V last = V::Load(&rays.Last[g]);
-    V best = V::Broadcast(HUGE_VAL), bestU = zero, bestIndex = V::Broadcast(-1.0);
+    // The best crossing so far as numerators over a positive denominator:
+    // compared by cross-multiplying, divided out once at the end.
+    V bestNumV = V::Broadcast(HUGE_VAL), bestNumU = zero, bestSize = one;
+    V bestIndex = V::Broadcast(-1.0);
     for (int32_t i = 0; i < wallCount; ++i) {
       const V x1 = V::Broadcast(walls.X1[i]), y1 = V::Broadcast(walls.Y1[i]);
       const V wx = V::Broadcast(walls.DX[i]), wy = V::Broadcast(walls.DY[i]);
       const V den = dirY * wx - dirX * wy;
       const V rx = x1 - originX, ry = y1 - originY;
-      const V numU = ry * dirX - rx * dirY;
-      const V numV = ry * wx - rx * wy;
-      // Division-free first: with den's sign moved onto the numerators, a
-      // quotient that rounds into its range has its numerator within a
-      // slack far above rounding of that range times |den|. Lanes outside
-      // are lanes the exact test below rejects.
+      // With den's sign moved onto the numerators, the crossing lies on the
+      // wall for su in [0, |den|] and ahead of the origin for sv >= 0; its
+      // distance is sv / |den|, nearer than the best when sv times the
+      // best's |den| is below the best's sv times |den|. A wall parallel to
+      // the ray (den 0, also padding) fails the first test or the last.
       const V size = V::Abs(den);
-      const V su = V::FlipSignBy(numU, den), sv = V::FlipSignBy(numV, den);
-      const auto maybe =
-          (V::NotLess(su, size * below) & V::NotGreater(su, size * above)) &
-          (V::NotLess(sv, size * below) & V::NotGreater(sv, size * V::Min(best, far) * above));
-      if (maybe.Bits() == 0) continue;
-      const V u = numU / den, v = numV / den;
-      const auto take =
-          ((V::GreaterEq(u, zero) & V::LessEq(u, one)) &
-           (V::GreaterEq(v, zero) & V::LessEq(v, far))) &
-          (V::Less(v, best) & V::NotEqual(last, V::Broadcast(static_cast<double>(i))));
-      best = V::Select(take, v, best);
-      bestU = V::Select(take, u, bestU);
+      const V su = V::FlipSignBy(ry * dirX - rx * dirY, den);
+      const V sv = V::FlipSignBy(ry * wx - rx * wy, den);
+      const auto take = ((V::GreaterEq(su, zero) & V::LessEq(su, size)) &
+                         (V::GreaterEq(sv, zero) & V::LessEq(sv, size * far))) &
+                        (V::Less(sv * bestSize, bestNumV * size) & V::Greater(size, zero)) &
+                        V::NotEqual(last, V::Broadcast(static_cast<double>(i)));
+      if (take.Bits() == 0) continue;
+      bestNumV = V::Select(take, sv, bestNumV);
+      bestNumU = V::Select(take, su, bestNumU);
+      bestSize = V::Select(take, size, bestSize);
       bestIndex = V::Select(take, V::Broadcast(static_cast<double>(i)), bestIndex);
     }
+    const V best = bestNumV / bestSize, bestU = bestNumU / bestSize;
     best.Store(&rays.Distance[g]);
     bestU.Store(&rays.U[g]);
     bestIndex.Store(&rays.Index[g]);

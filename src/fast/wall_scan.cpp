@@ -4,13 +4,6 @@
 
 #include "fast/fast_math.h"
 
-namespace zm {
-namespace {
-// See NearestWalls: 2^-20 relative, far above the rounding of a quotient.
-constexpr double kFastPrefilterSlack = 0x1.0p-20;
-}  // namespace
-}  // namespace zm
-
 #define ZM_KERNEL_FILE "fast/wall_kernels.h"
 #include "support/each_path.h"
 
