@@ -54,8 +54,9 @@ void TStreamStorage::Reset(size_t count) {
   constexpr size_t kLargePage = size_t{2} << 20;
   block_.reset();
   data_ = nullptr;
-  if (count > (SIZE_MAX - kLargePage) / sizeof(double)) throw std::bad_alloc();
-  const size_t bytes = count * sizeof(double);
+  if (count > (SIZE_MAX - 2 * kLargePage) / sizeof(double)) throw std::bad_alloc();
+  // Whole large pages, so that the last one is no mixture of small ones.
+  const size_t bytes = (count * sizeof(double) + kLargePage - 1) / kLargePage * kLargePage;
   void* block = std::calloc(1, bytes + kLargePage);
   if (block == nullptr) throw std::bad_alloc();
   block_.reset(block);
@@ -63,7 +64,7 @@ void TStreamStorage::Reset(size_t count) {
   data_ = reinterpret_cast<double*>((address + kLargePage - 1) / kLargePage * kLargePage);
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   // Only advice: without large pages the streams work as well, slower.
-  if (bytes >= kLargePage) madvise(data_, bytes / kLargePage * kLargePage, MADV_HUGEPAGE);
+  madvise(data_, bytes, MADV_HUGEPAGE);
 #endif
 }
 
