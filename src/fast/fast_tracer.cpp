@@ -163,10 +163,21 @@ TFastTracer::TFastTracer(THydra& scene, int32_t groupIndex, const TRoomHeight* h
     lanes_.DX[i] = dx;
     lanes_.DY[i] = dy;
     const double length = std::sqrt(dx * dx + dy * dy);
-    walls_.push_back(
-        TWallFacts{&wall, length > 0.0 ? dx / length : 1.0, length > 0.0 ? dy / length : 0.0,
-                   wall.Material ? wall.Material->Scatter : 0.0,
-                   ScatterProbabilityOf(wall.Material ? wall.Material->Scatter : 0.0)});
+    TWallFacts facts{};
+    facts.Wall = &wall;
+    facts.TX = length > 0.0 ? dx / length : 1.0;
+    facts.TY = length > 0.0 ? dy / length : 0.0;
+    facts.Scatter = wall.Material ? wall.Material->Scatter : 0.0;
+    facts.ScatterProbability = ScatterProbabilityOf(facts.Scatter);
+    facts.MidX = wall.MidX;
+    facts.MidY = wall.MidY;
+    facts.Reflection = wall.Material ? wall.Material->Reflection : 0.0;
+    for (int b = 0; b < kBandCount; ++b) {
+      facts.BandFactors[b] = wall.Material ? wall.Material->BandFactors[b] : 0.0;
+    }
+    facts.Receiver = wall.Receiver;
+    facts.PassThrough = wall.PassThrough;
+    walls_.push_back(facts);
   }
   wallCount_ = scene.WallCount;
   laneScan_ = LaneScanFor(ActiveSimdPath());
@@ -365,8 +376,8 @@ TFastTracer::TStep TFastTracer::Step(TRun& run, TShare& share, TRay& ray,
     ray.HitsToAbortCheck = kAbortCheckHits;
   }
   // Timed to the wall's midpoint, not to the hit point.
-  const double mx = ray.X - wall.MidX;
-  const double my = ray.Y - wall.MidY;
+  const double mx = ray.X - facts.MidX;
+  const double my = ray.Y - facts.MidY;
   const double planD = std::sqrt(mx * mx + my * my);
   double d = planD;
   if (hasHeight_) {
@@ -423,7 +434,7 @@ TFastTracer::TStep TFastTracer::Step(TRun& run, TShare& share, TRay& ray,
     return TStep::Ended;
   }
 
-  if (wall.Receiver) {
+  if (facts.Receiver) {
     const double w = wall.PatternWeight;
     // The sine of the angle from the wall's direction to the ray's.
     ray.Directivity = (1.0 - w) + w * (facts.TX * ray.DY - facts.TY * ray.DX);
@@ -433,24 +444,23 @@ TFastTracer::TStep TFastTracer::Step(TRun& run, TShare& share, TRay& ray,
   ray.Time = ray.Time + dt;
   ray.Distance = ray.Distance + d;
   ray.LastWall = hit.Index;
-  const TMaterial& material = *wall.Material;
   if (hasHeight_ && ray.WallReflections == 0) {
     ray.PlanTime = ray.PlanTime + planD / speed;
     ray.PlanDistance = ray.PlanDistance + planD;
-    ray.PlanAmplitude = ray.PlanAmplitude * material.Reflection;
+    ray.PlanAmplitude = ray.PlanAmplitude * facts.Reflection;
     for (int b = 0; b < kBandCount; ++b) {
-      ray.PlanBandGain[b] = ray.PlanBandGain[b] * material.BandFactors[b];
+      ray.PlanBandGain[b] = ray.PlanBandGain[b] * facts.BandFactors[b];
     }
   }
-  ray.Amplitude = ray.Amplitude * material.Reflection;
+  ray.Amplitude = ray.Amplitude * facts.Reflection;
   for (int b = 0; b < kBandCount; ++b) {
     ray.PreviousBandGain[b] = ray.BandGain[b];
-    ray.BandGain[b] = ray.BandGain[b] * material.BandFactors[b];
+    ray.BandGain[b] = ray.BandGain[b] * facts.BandFactors[b];
   }
   const size_t lane = static_cast<size_t>(hit.Index);
   ray.X = lanes_.X1[lane] + lanes_.DX[lane] * hit.U;
   ray.Y = lanes_.Y1[lane] + lanes_.DY[lane] * hit.U;
-  if (!wall.PassThrough) {
+  if (!facts.PassThrough) {
     ++ray.Reflections;
     ++ray.WallReflections;
     Reflect(ray.DX, ray.DY, facts.TX, facts.TY, facts.Scatter, ray.Stream.Next());

@@ -126,6 +126,11 @@ class TFastTracer {
     double TX, TY;  // unit direction from its first end point to its second
     double Scatter;
     double ScatterProbability;  // with a height: of drawing a new elevation
+    // The wall's and its material's, side by side for the hit step.
+    double MidX, MidY;
+    double Reflection;
+    double BandFactors[kBandCount];
+    bool Receiver, PassThrough;
   };
   TFastWalls lanes_;
   std::vector<TWallFacts> walls_;
