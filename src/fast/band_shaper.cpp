@@ -17,9 +17,9 @@ namespace zm::fast {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
-// The interpolator's Kaiser window: a small beta keeps its response flat to
-// about 0.4 of the sample rate, above the last band that rooms are judged in.
-constexpr double kKaiserBeta = 4.0;
+// The interpolators' Kaiser windows.
+constexpr double kEarlyBeta = 4.0;
+constexpr double kLateBeta = 5.0;
 
 double BesselI0(double x) {
   double sum = 1.0, term = 1.0;
@@ -30,16 +30,41 @@ double BesselI0(double x) {
   return sum;
 }
 
-// The windowed sinc at x samples from the arrival; exactly 0 or 1 at whole
-// samples, so an arrival on a sample lands on that sample alone.
-double DelayWeight(double x) {
+// The windowed sinc of `taps` taps at x samples from the arrival; exactly
+// 0 or 1 at whole samples, so an arrival on a sample lands on that sample
+// alone.
+double DelayWeight(double x, int taps, double beta) {
   if (x == 0.0) return 1.0;
   if (x == std::trunc(x)) return 0.0;
-  const double half = kEarlyTaps / 2.0;
-  const double r = x / half;
-  const double window =
-      BesselI0(kKaiserBeta * std::sqrt(std::max(0.0, 1.0 - r * r))) / BesselI0(kKaiserBeta);
+  const double r = x / (taps / 2.0);
+  const double window = BesselI0(beta * std::sqrt(std::max(0.0, 1.0 - r * r))) / BesselI0(beta);
   return std::sin(kPi * x) / (kPi * x) * window;
+}
+
+// The interpolator at phases j / kDelayPhases, j = 0 .. kDelayPhases: row
+// j holds `taps` weights, tap k landing taps/2 - 1 samples before the
+// arrival's whole sample, plus k.
+std::vector<double> DelayTable(int taps, double beta) {
+  std::vector<double> table(static_cast<size_t>(kDelayPhases + 1) * taps);
+  for (int j = 0; j <= kDelayPhases; ++j) {
+    const double f = static_cast<double>(j) / kDelayPhases;
+    double* row = &table[static_cast<size_t>(j) * taps];
+    double sum = 0.0;
+    for (int k = 0; k < taps; ++k) sum += row[k] = DelayWeight(k - (taps / 2 - 1) - f, taps, beta);
+    // Unit gain at 0 Hz, so the low bands keep their level at any delay.
+    for (int k = 0; k < taps; ++k) row[k] /= sum;
+  }
+  return table;
+}
+
+// The weights of a table at fraction f of a sample, between its phases.
+void DelayWeights(const std::vector<double>& table, int taps, double f, double* weights) {
+  const double phase = f * kDelayPhases;
+  const int32_t j = static_cast<int32_t>(phase);
+  const double g = phase - j;
+  const double* w0 = &table[static_cast<size_t>(j) * taps];
+  const double* w1 = w0 + taps;
+  for (int k = 0; k < taps; ++k) weights[k] = w0[k] + g * (w1[k] - w0[k]);
 }
 
 // Late arrivals held back per share before they are added, and the rows
@@ -80,16 +105,8 @@ TBandShaper::TBandShaper(const TImpulse& impulse)
       taps_(impulse.FilterTaps),
       halfTaps_(impulse.HalfTaps),
       bufferSamples_(impulse.BufferSamples) {
-  constexpr int kBefore = kEarlyTaps / 2 - 1;
-  delay_.resize(static_cast<size_t>(kDelayPhases + 1) * kEarlyTaps);
-  for (int j = 0; j <= kDelayPhases; ++j) {
-    const double f = static_cast<double>(j) / kDelayPhases;
-    double* row = &delay_[static_cast<size_t>(j) * kEarlyTaps];
-    double sum = 0.0;
-    for (int k = 0; k < kEarlyTaps; ++k) sum += row[k] = DelayWeight(k - kBefore - f);
-    // Unit gain at 0 Hz, so the low bands keep their level at any delay.
-    for (int k = 0; k < kEarlyTaps; ++k) row[k] /= sum;
-  }
+  early_ = DelayTable(kEarlyTaps, kEarlyBeta);
+  late_ = DelayTable(kLateTaps, kLateBeta);
 
   // The hat of band b is 1 at u_b and falls to 0 at its neighbours; the top
   // one stays 1 above u_7 up to the Nyquist frequency.
@@ -161,16 +178,9 @@ void TBandShaper::Add(TBandStreams& streams, double time, double amplitude, cons
   for (int b = 0; b < kBandCount; ++b) value[b] = amplitude * gains[b];
   double* at = rows.get() + static_cast<size_t>(row) * kBandCount;
   {
-    const double phase = f * kDelayPhases;
-    const int32_t j = static_cast<int32_t>(phase);
-    const double g = phase - j;
-    const double* w0 = &delay_[static_cast<size_t>(j) * kEarlyTaps];
-    const double* w1 = w0 + kEarlyTaps;
-    double* row = at - (kEarlyTaps / 2 - 1) * kBandCount;
-    for (int k = 0; k < kEarlyTaps; ++k, row += kBandCount) {
-      const double w = w0[k] + g * (w1[k] - w0[k]);
-      for (int b = 0; b < kBandCount; ++b) row[b] = row[b] + w * value[b];
-    }
+    double w[kEarlyTaps];
+    DelayWeights(early_, kEarlyTaps, f, w);
+    rowsAdd_(at - (kEarlyTaps / 2 - 1) * kBandCount, w, kEarlyTaps, value);
   }
 }
 
@@ -194,12 +204,10 @@ void TBandShaper::Flush(TBandStreams& streams) const {
   }
   for (int32_t i : streams.Order) {
     const TPendingArrival& a = streams.Pending[static_cast<size_t>(i)];
-    // Cubic Lagrange through the samples before, at and two after.
-    const double f = a.Fraction;
-    const double fm1 = f - 1.0, fm2 = f - 2.0, fp1 = f + 1.0;
-    const double w[kLateTaps] = {0.0 - f * fm1 * fm2 / 6.0, fp1 * fm1 * fm2 / 2.0,
-                                 0.0 - fp1 * f * fm2 / 2.0, fp1 * f * fm1 / 6.0};
-    double* row = streams.Rows[a.Channel].get() + static_cast<size_t>(a.Row - 1) * kBandCount;
+    double w[kLateTaps];
+    DelayWeights(late_, kLateTaps, a.Fraction, w);
+    double* row = streams.Rows[a.Channel].get() +
+                  static_cast<size_t>(a.Row - (kLateTaps / 2 - 1)) * kBandCount;
     rowsAdd_(row, w, kLateTaps, a.Value);
   }
   streams.Pending.clear();
