@@ -22,7 +22,6 @@
 
 #include "fast/fast_tracer.h"
 #include "scene/hydra.h"
-#include "tracer/tracer.h"
 #include "zm/zm.h"
 
 namespace {
@@ -150,25 +149,8 @@ int main(int argc, char** argv) {
       const double t30 = T30(x, 44100);
       mean30 += t30 / seeds;
       std::printf(" %.3f", t30);
-      if (std::getenv("HITS"))
-        std::printf(" [rays %lld walls %lld surfaces %lld]", (long long)tracer.RayCount,
-                    (long long)tracer.WallHits, (long long)tracer.SurfaceHits);
     }
     std::printf("  mean %.3f (%+.0f %%)\n", mean30, 100 * (mean30 / room.reference - 1));
-    if (std::getenv("PLAN")) {
-      auto design = Design(room, rays, 1, 2.0);
-      zm::THydra scene(*design);
-      zm::fast::TFastTracer tracer(scene, 0, nullptr);
-      zm::TTracer exact(scene, 0);
-      uint8_t abortFlag = 0;
-      tracer.Run(&abortFlag, nullptr, nullptr);
-      exact.Run(&abortFlag, nullptr, nullptr);
-      const double* c = tracer.Impulse->Channel(0);
-      std::vector<double> x(c, c + tracer.Impulse->WrittenEnd + 1);
-      const double* e = exact.Impulse->Channel(0);
-      std::vector<double> y(e, e + exact.Impulse->WrittenEnd + 1);
-      std::printf("   plan: fast %.3f exact %.3f\n", T30(x, 44100), T30(y, 44100));
-    }
   }
   return 0;
 }

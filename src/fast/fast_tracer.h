@@ -18,14 +18,16 @@
 // of a Lambert reflection about its normal (without that, rays that leave
 // near the horizontal never meet floor or ceiling and ring on between the
 // walls). With specular walls, floor and ceiling this is exact ray tracing
-// of the extruded room. Times and air
-// follow the path in 3D. Emitters stand at half the height; a receiver wall
-// is a strip from floor to ceiling that hears every ray crossing it. The
-// listening point is taken at the emitter's height, so the direct sound is
-// the plan's: a ray that meets a receiver before any wall reflection adds
-// the direct arrival of the plan room (horizontal path, no floor or ceiling
-// loss); one that met the floor or ceiling on the way adds, besides, its
-// own arrival as a reflection.
+// of the extruded room. Times and air follow the path in 3D. A floor or
+// ceiling's scattering probability is read from its Scatter as the design
+// tool maps a scattering coefficient onto a wall's blur (TRoomHeight), so
+// the coefficient comes back unchanged. Emitters stand at half the
+// height; a receiver wall is a strip from floor to ceiling that hears every
+// ray crossing it. The listening point is taken at the emitter's height,
+// so the direct sound is the plan's: a ray that meets a receiver before any
+// wall reflection adds the direct arrival of the plan room (horizontal
+// path, no floor or ceiling loss); one that met the floor or ceiling on the
+// way adds, besides, its own arrival as a reflection.
 #pragma once
 
 #include <atomic>
