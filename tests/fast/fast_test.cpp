@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <filesystem>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "design_builder.h"
@@ -398,6 +401,46 @@ TEST(FastMode, SingleArrivalSpectrumFollowsTheExactFilter) {
       EXPECT_LT(worst, 0.1) << fraction << (early ? " early" : " late");
     }
   }
+}
+
+}  // namespace
+}  // namespace zm
+
+namespace zm {
+namespace {
+
+void ZM_CALLBACK Started(int32_t, int32_t, void* flag) {
+  static_cast<std::atomic<bool>*>(flag)->store(true);
+}
+
+// A ray in a tiny lossless box would run for minutes; the host's abort,
+// set while it runs, is heard within the ray.
+TEST(FastMode, AbortReachesAnEndlessRay) {
+  test::DesignBuilder design;
+  design->CoordinateScale = 1e-4;
+  design->ImpulseLength = 300.0;
+  design->MinAmplitude = 0.0;
+  const int lossless = design.AddMaterial("lossless", 1.0);
+  const double corners[5][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}};
+  for (int i = 0; i < 4; ++i) {
+    design.AddWall(corners[i][0], corners[i][1], corners[i + 1][0], corners[i + 1][1], lossless);
+  }
+  design.AddEmitter(0.3, 0.4, 0.7, 1, 0.0);
+  THydra scene(design.Record());
+  fast::TFastTracer tracer(scene, 0, nullptr);
+  uint8_t abort = 0;
+  std::atomic<bool> started{false};
+  std::thread host([&] {
+    while (!started.load()) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::atomic_ref<uint8_t>(abort).store(1, std::memory_order_relaxed);
+  });
+  const auto begun = std::chrono::steady_clock::now();
+  const bool finished = tracer.Run(&abort, Started, &started);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begun;
+  host.join();
+  EXPECT_FALSE(finished);
+  EXPECT_LT(took.count(), 10.0);
 }
 
 }  // namespace
