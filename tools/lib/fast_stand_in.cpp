@@ -1,7 +1,8 @@
 // TEMPORARY stand-in for the engine's fast-mode entry until the engine's
 // fast tracer is merged: it renders through the exact path, ignoring the
 // height, so that the front ends can be built and tested against the
-// contract. tools/CMakeLists.txt leaves it out once the engine has its own.
+// contract. tools/ and web/CMakeLists.txt leave it out once the engine has
+// fast sources of its own.
 #include <interface/fast_process.h>
 
 namespace zm {
