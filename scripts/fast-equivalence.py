@@ -147,7 +147,8 @@ def study(design, seeds, progress=None):
             exact = _mean_sd([r[0].get((band, figure)) for r in runs[False]])
             fast = _mean_sd([r[0].get((band, figure)) for r in runs[True]])
             rows.append({"band": band, "figure": figure, "exact": exact, "fast": fast})
-    return {"rows": rows, "seeds": len(seeds), "exactCurve": _mean_curve([r[1] for r in runs[False]]),
+    return {"rows": rows, "seeds": len(seeds),
+            "exactCurve": _mean_curve([r[1] for r in runs[False]]),
             "fastCurve": _mean_curve([r[1] for r in runs[True]])}
 
 
