@@ -222,7 +222,9 @@ bool OnlyQuantisationNoise(const std::vector<double>& samples) {
 // same test refuses ranges the cut reaches into.
 void MeasureDecayTimes(const std::vector<double>& samples, size_t onset, int sampleRate,
                        double noiseLevel, BandParameters& p) {
-  const std::vector<double> edc = EnergyDecayCurve(samples, onset);
+  // The fits read the curve down to its first entry below their lowest
+  // level, T30's.
+  const std::vector<double> edc = EnergyDecayCurve(samples, onset, -35.0);
   const size_t window = std::max<size_t>(1, size_t(0.010 * sampleRate));
   auto localLevel = [&](size_t centre) {
     const size_t from = centre > window ? centre - window : 0;
@@ -383,7 +385,8 @@ std::vector<double> OctaveFilter(const std::vector<double>& samples, double cent
   return band;
 }
 
-std::vector<double> EnergyDecayCurve(const std::vector<double>& samples, size_t onset) {
+std::vector<double> EnergyDecayCurve(const std::vector<double>& samples, size_t onset,
+                                     double endBelowDb) {
   std::vector<double> edc;
   if (onset >= samples.size()) return edc;
   edc.resize(samples.size() - onset);
@@ -392,9 +395,16 @@ std::vector<double> EnergyDecayCurve(const std::vector<double>& samples, size_t 
     sum += static_cast<long double>(samples[i]) * samples[i];
     edc[i - onset] = double(sum);
   }
+  // The energy only falls, so the levels do too: a logarithm per sample is
+  // most of the cost, and none is needed below the level asked for.
   const double total = edc[0];
-  for (double& v : edc) {
-    v = (total > 0 && v > 0) ? Db(v / total) : -std::numeric_limits<double>::infinity();
+  for (size_t i = 0; i < edc.size(); ++i) {
+    const double v = edc[i];
+    edc[i] = (total > 0 && v > 0) ? Db(v / total) : -std::numeric_limits<double>::infinity();
+    if (edc[i] < endBelowDb) {
+      edc.resize(i + 1);
+      break;
+    }
   }
   return edc;
 }
