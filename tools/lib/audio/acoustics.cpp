@@ -136,20 +136,29 @@ double UpperCutoff(double centre) {
   return centre * std::numbers::sqrt2 / CutoffWidening();
 }
 
+long double EnergySum(const std::vector<double>& samples, size_t from, size_t to) {
+  long double sum = 0;
+  for (size_t i = from; i < to; ++i) sum += static_cast<long double>(samples[i]) * samples[i];
+  return sum;
+}
+
 // C50, C80, D50 and the centre time from the energy after the onset; false
 // when there is none.
 bool MeasureEnergyRatios(const std::vector<double>& samples, size_t onset, int sampleRate,
                          BandParameters& p) {
   const size_t n50 = size_t(std::lround(0.050 * sampleRate));
   const size_t n80 = size_t(std::lround(0.080 * sampleRate));
-  long double total = 0, early50 = 0, early80 = 0, moment = 0;
-  for (size_t i = onset; i < samples.size(); ++i) {
+  // One sum per loop, each in sample order: together in one loop, the
+  // extended-precision sums did not fit the registers and went through
+  // memory on every sample.
+  const size_t end = samples.size();
+  const long double total = EnergySum(samples, onset, end);
+  const long double early50 = EnergySum(samples, onset, onset + std::min(n50, end - onset));
+  const long double early80 = EnergySum(samples, onset, onset + std::min(n80, end - onset));
+  long double moment = 0;
+  for (size_t i = onset; i < end; ++i) {
     const long double e = static_cast<long double>(samples[i]) * samples[i];
-    const size_t k = i - onset;
-    total += e;
-    if (k < n50) early50 += e;
-    if (k < n80) early80 += e;
-    moment += e * (static_cast<long double>(k) / sampleRate);
+    moment += e * (static_cast<long double>(i - onset) / sampleRate);
   }
   if (total <= 0) return false;
   if (total > early50) {
@@ -165,12 +174,6 @@ bool MeasureEnergyRatios(const std::vector<double>& samples, size_t onset, int s
   p.d50 = double(early50 / total);
   p.ts = double(moment / total);
   return true;
-}
-
-long double EnergySum(const std::vector<double>& samples, size_t from, size_t to) {
-  long double sum = 0;
-  for (size_t i = from; i < to; ++i) sum += static_cast<long double>(samples[i]) * samples[i];
-  return sum;
 }
 
 // The noise floor, taken as the mean energy of the last tenth of the signal.
