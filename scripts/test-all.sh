@@ -17,7 +17,11 @@
 #   fuzz-long  the fuzz targets run for long (ZM_FUZZ_LONG_SECONDS each,
 #            default 3600; ZM_FUZZ_TARGETS to choose some), at low priority,
 #            their grown corpus kept in build/fuzz/corpus-long
-# Usage: scripts/test-all.sh [stage...]   (default: all but fuzz-long, in that order)
+#   fast-equivalence  fast mode against the exact path: 20 seeds of every
+#            reference design in both modes, and the rooms with a height
+#            against the 3D tracer (scripts/fast-equivalence.py; ZM_FAST_DOCS=1
+#            also rewrites the tables and the plot in docs/)
+# Usage: scripts/test-all.sh [stage...]   (default: all but the two above, in that order)
 # Environment: ZM_JOBS (default 2), ZM_FUZZ_SECONDS (default 60 per target).
 # Every stage runs even when an earlier one failed; the exit status is
 # nonzero when any stage failed.
@@ -146,6 +150,16 @@ stage_fuzz_long() {
     run "fuzz build" cmake --build build/fuzz -j "$jobs" &&
     ZM_FUZZ_CORPUS=$root/build/fuzz/corpus-long run "fuzz long runs" \
       nice bash fuzz/run-short.sh build/fuzz "${ZM_FUZZ_LONG_SECONDS:-3600}" ${ZM_FUZZ_TARGETS:-}
+}
+
+stage_fast_equivalence() {
+  local docs=()
+  [[ ${ZM_FAST_DOCS:-0} == 1 ]] && docs=(--docs "$root/docs")
+  run "release configure" cmake --preset release &&
+    run "release build" cmake --build build/release -j "$jobs" --target zm zmtool &&
+    ZM_LIBRARY_PATH=$root/build/release/src:$root/build/release/tools \
+      PYTHONPATH=$root/python MPLBACKEND=Agg \
+      run "fast equivalence" /usr/bin/python3 scripts/fast-equivalence.py "${docs[@]}"
 }
 
 for stage in "${stages[@]}"; do

@@ -2,11 +2,11 @@
  * zmtool: the zm tool's logic for other front ends (the Python package),
  * as a plain C interface over the same code the zm command uses.
  *
- * Every function but zmtool_free returns ZMTOOL_OK (0) or an error code and,
- * on failure, writes a zero-terminated message (truncated to fit) into
- * `message` when it is not null and `messageSize` is positive. Outputs are
- * written only on success. Text and sample buffers the library allocates
- * are released with zmtool_free.
+ * Every function but zmtool_free and zmtool_process_fast (which reports as
+ * ZM_process does) returns ZMTOOL_OK (0) or an error code and, on failure, writes a zero-terminated
+ * message (truncated to fit) into `message` when it is not null and `messageSize` is positive.
+ * Outputs are written only on success. Text and sample buffers the library allocates are released
+ * with zmtool_free.
  *
  * Samples are interleaved doubles, frame after frame (frames x channels),
  * full scale +-1.
@@ -117,6 +117,23 @@ ZMTOOL_API int zmtool_reverberation_estimate(const TDesignRecord* design, char**
  * leadInFrames and memoryPrefix. A front end compares them with its own
  * before it uses the library. */
 ZMTOOL_API int zmtool_constants(char** json, char* message, size_t messageSize);
+
+/* Fast mode: renders emitter group `group` of `design` into `outputFile` as
+ * ZM_process does, with its arguments, refusals and messages in `error`,
+ * its abort byte (cleared at the start, read after each progress call),
+ * its progress calls (every 512 rays, none after the last) and no file on
+ * abort or failure; it never throws. What differs is the tracing: rays are
+ * independent of each other and spread over the machine's cores, so the
+ * result is the same room statistically (decay, clarity, early
+ * reflections), not the exact path's bytes. The same design and seed give
+ * the same bytes on any thread count and processor.
+ * A design given a height (a record carrying an intact height tag, as the
+ * JSON "height", "floor" and "ceiling" make it) is traced as a room of
+ * that height with its floor and ceiling, rather than through the folded
+ * air loss the exact path uses; any other record is traced in plan. */
+ZMTOOL_API void zmtool_process_fast(const TDesignRecord* design, const char* outputFile,
+                                    TErrorRecord* error, uint8_t* abortFlag,
+                                    TProgressCallback progress, void* userData, int32_t group);
 
 /* Releases what the functions above allocated; null is ignored. */
 ZMTOOL_API void zmtool_free(void* pointer);

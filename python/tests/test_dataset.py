@@ -39,6 +39,7 @@ def test_an_uninterrupted_run_gives_every_case_once(reference):
     assert [r["case"] for r in rows] == [f"case-{i:06d}" for i in range(8)]
     assert {r["shape"] for r in rows} == {"shoebox", "l-shape"}
     assert all(r["file"] in reference and r["seed"] > 0 and "d50_1000" in r for r in rows)
+    assert {r["mode"] for r in rows} == {"fast"}
 
 
 def test_rows_say_what_their_files_hold_and_why_a_value_is_missing(reference, tmp_path):
@@ -185,6 +186,22 @@ def test_a_folder_made_under_the_old_name_resumes(reference, tmp_path):
     assert contents(tmp_path) == reference
 
 
+def test_a_folder_keeps_the_mode_it_was_made_in(reference, tmp_path):
+    for name, data in reference.items():
+        if name.startswith("case-000000") or name == "rooms.json":
+            (tmp_path / name).write_bytes(data)
+    with pytest.raises(dataset.RoomsError, match="made in fast mode.*\"fast\": true"):
+        dataset.generate(dict(ROOMS, fast=False), tmp_path, progress=False)
+    # A folder from before fast mode names no mode: it was made exactly.
+    stored = json.loads(reference["rooms.json"])
+    del stored["fast"]
+    (tmp_path / "rooms.json").write_text(json.dumps(stored))
+    with pytest.raises(dataset.RoomsError, match="made in exact mode"):
+        dataset.generate(ROOMS, tmp_path, progress=False)
+    assert sorted(os.listdir(tmp_path)) == [".lock", "case-000000.json", "case-000000.wav",
+                                            "rooms.json"]
+
+
 def test_a_description_that_cannot_be_used_is_refused_before_any_work(tmp_path):
     for bad, key in (({"room": {"material": "no-such"}}, "room.material"),
                      ({"room": {"shape": "round"}}, "room.shape"),
@@ -192,6 +209,7 @@ def test_a_description_that_cannot_be_used_is_refused_before_any_work(tmp_path):
                      ({"room": {"width": {"min": 5, "max": 1}}}, "room.width"),
                      ({"render": {"sampleRate": 4000}}, "render.sampleRate"),
                      ({"render": {"directSound": "loud"}}, "render.directSound"),
+                     ({"fast": "yes"}, "fast"),
                      ({"room": {"height": 3}}, "room.height, room.floor and room.ceiling"),
                      ({"room": {"height": 0, "floor": "carpet", "ceiling": "carpet"}},
                       "room.height"),

@@ -24,6 +24,29 @@ def test_render_equals_the_file_zm_render_writes(studio, tmp_path):
     assert 0 <= result.first_direct < result.first_reflection < 0.05
 
 
+def test_fast_mode_keeps_the_exact_paths_promises(studio, tmp_path):
+    # The same file as the command's, the same bytes again, progress every
+    # 512 rays, and the engine's own refusal in the same words.
+    design = zm.Design.from_dict(studio)
+    design.save(tmp_path / "studio.json")
+    subprocess.run([os.environ["ZM_TOOL"], "render", "--fast", "--quiet",
+                    str(tmp_path / "studio.json"), str(tmp_path / "fast.wav")], check=True)
+    expected, fs = zm.read_audio(tmp_path / "fast.wav")
+    seen = []
+    result = zm.render(design, fast=True, progress=lambda done, total: seen.append((done, total)))
+    assert result.fs == fs and np.array_equal(result.samples, expected)
+    assert seen == [(0, 2000), (512, 2000), (1024, 2000), (1536, 2000)]
+    assert 0 <= result.first_direct < result.first_reflection < 0.05
+    studio["walls"][-1]["channel"] = 9
+    messages = []
+    for fast in (False, True):
+        with pytest.raises(zm.ZmError) as failure:
+            zm.render_file(studio, tmp_path / "refused.wav", check=False, fast=fast)
+        messages.append(str(failure.value))
+    assert messages[0] == messages[1] and "channel 9" in messages[0]
+    assert not (tmp_path / "refused.wav").exists()
+
+
 def test_refused_design_and_bad_arguments_raise_before_any_work(studio, tmp_path, monkeypatch):
     monkeypatch.setenv("TMPDIR", str(tmp_path))
     import tempfile
@@ -59,10 +82,12 @@ def test_analyze_and_auralise_use_the_tools_figures():
 
 SCRIPT = """
 import json, sys, zm
-design = json.loads(sys.argv[1])
-design["emitters"][0]["rayCount"] = 3000000
+design, fast = json.loads(sys.argv[1]), sys.argv[2] == "fast"
+# Fast mode gets through rays many times quicker.
+design["emitters"][0]["rayCount"] = 3000000 * (20 if fast else 1)
 try:
-    zm.render(design, progress=lambda d, t: print("started", flush=True) if d == 0 else None)
+    zm.render(design, fast=fast,
+              progress=lambda d, t: print("started", flush=True) if d == 0 else None)
 except KeyboardInterrupt:
     print("interrupted", flush=True)
 """
@@ -74,9 +99,10 @@ def test_ctrl_c_aborts_leaves_no_file_and_exits_cleanly(studio, tmp_path):
     # engine's frames and aborts (exit 134). Run side by side to stay quick.
     import json
     env = dict(os.environ, TMPDIR=str(tmp_path))
-    children = [subprocess.Popen([sys.executable, "-c", SCRIPT, json.dumps(studio)], env=env,
+    children = [subprocess.Popen([sys.executable, "-c", SCRIPT, json.dumps(studio),
+                                  "fast" if i % 2 else "exact"], env=env,
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-                for _ in range(8)]
+                for i in range(8)]
     for child in children:
         assert child.stdout.readline().strip() == "started"
     for i, child in enumerate(children):

@@ -78,9 +78,11 @@ def _declare(zm, tool):
     c = ctypes
     design_p, material_p = c.c_char_p, c.c_char_p  # raw record buffers
     error_p = c.POINTER(ErrorRecord)
-    zm.ZM_process.argtypes = [design_p, c.c_char_p, error_p, c.POINTER(c.c_uint8),
-                              PROGRESS_CALLBACK, c.c_void_p, c.c_int32]
-    zm.ZM_process.restype = None
+    # Fast mode takes ZM_process's arguments and reports as it does.
+    for process in (zm.ZM_process, tool.zmtool_process_fast):
+        process.argtypes = [design_p, c.c_char_p, error_p, c.POINTER(c.c_uint8),
+                            PROGRESS_CALLBACK, c.c_void_p, c.c_int32]
+        process.restype = None
     zm.ZM_loadSetup.argtypes = [c.c_char_p, design_p, error_p]
     zm.ZM_saveSetup.argtypes = [c.c_char_p, design_p, error_p]
     zm.ZM_loadMaterial.argtypes = [c.c_char_p, material_p, error_p]

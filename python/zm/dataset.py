@@ -31,6 +31,12 @@ own random stream, derived from the description's seed and the case number
 only, so the same description gives the same cases and the same bytes in
 any order, on any number of workers.
 
+"fast" (true by default) renders every case in fast mode: the same room
+statistically as the exact path, many times quicker, and a room with a
+height traced in 3D between floor and ceiling (docs/fast-mode.md); false
+renders through the exact path. Every row records its "mode". A folder
+keeps the mode it was made in: resuming it in the other is refused.
+
 "render": "sampleRate" (from 8000 Hz; the engine renders at 44 100 Hz or
 more and the file is resampled to the rate asked), "impulseLength" (seconds,
 or "auto": 1.2 times the slowest band's estimated T60 plus the direct
@@ -167,10 +173,14 @@ def load_rooms(rooms):
     if not isinstance(rooms, dict):
         with open(rooms, encoding="utf-8") as file:
             rooms = json.load(file)
-    unknown = set(rooms) - {"seed", "count", "room", "source", "receiver", "render", "placement"}
+    unknown = set(rooms) - {"seed", "count", "fast", "room", "source", "receiver", "render",
+                            "placement"}
     if unknown:
         raise RoomsError(f"unknown key {sorted(unknown)[0]!r}")
-    full = {"seed": rooms.get("seed", 0), "count": rooms.get("count", 1)}
+    full = {"seed": rooms.get("seed", 0), "count": rooms.get("count", 1),
+            "fast": rooms.get("fast", True)}
+    if not isinstance(full["fast"], bool):
+        raise RoomsError("fast: expected true (fast mode, the default) or false (the exact path)")
     if not isinstance(full["seed"], int) or not isinstance(full["count"], int) \
             or full["count"] < 1:
         raise RoomsError("seed and count must be whole numbers, count at least 1")
@@ -201,6 +211,10 @@ def load_rooms(rooms):
     return full
 
 
+def _mode(fast):
+    return "fast" if fast else "exact"
+
+
 def _parameters(rooms):
     return {f"{section}.{key}": value for section in ("room", "render")
             for key, value in sorted(rooms[section].items())}
@@ -218,7 +232,7 @@ def cases(rooms):
         for _ in range(rooms["count"]):
             index = len(result)
             rng = random.Random(f"zm-dataset:{rooms['seed']}:{index}")
-            case = {"case": f"case-{index:06d}"}
+            case = {"case": f"case-{index:06d}", "mode": _mode(rooms["fast"])}
             for key, value in parameters.items():
                 if key in swept:
                     value = combination[swept.index(key)]
@@ -441,7 +455,7 @@ def run_case(out_dir, case):
     rendered, written = temporary_beside(audio), temporary_beside(audio)
     try:
         # The rooms are built here, closed and valid: no probe rays needed.
-        render_file(document, rendered, check=False)
+        render_file(document, rendered, check=False, fast=case["mode"] == "fast")
         samples, fs = read_audio(rendered)
         samples = samples[:, _receiver_channels(document, samples.shape[1])]
         if fs != case["sampleRate"]:
@@ -554,12 +568,31 @@ def _keep_description(out_dir, rooms):
     if stored is None:
         write_replacing(path, text)
         return
-    with open(stored, encoding="utf-8") as file:
-        if file.read() != text:
-            raise RoomsError(f"{out_dir} holds a dataset of another room-set description "
-                             f"({os.path.basename(stored)}); choose another folder")
-    if stored == old:
-        os.replace(old, path)
+    try:
+        with open(stored, encoding="utf-8") as file:
+            kept = json.load(file)
+    except ValueError:
+        kept = None
+    if not isinstance(kept, dict):
+        raise RoomsError(f"{out_dir} holds a {os.path.basename(stored)} that is not a room-set "
+                         "description; choose another folder")
+    # Folders made before fast mode existed were rendered by the exact path.
+    spelt_out = "fast" in kept
+    kept.setdefault("fast", False)
+    if kept["fast"] != rooms["fast"]:
+        made, asked = _mode(kept["fast"]), _mode(rooms["fast"])
+        raise RoomsError(
+            f"{out_dir} holds a dataset made in {made} mode and this run is in {asked} mode; "
+            f"its cases would mix the two (set \"fast\": {json.dumps(kept['fast'])} to resume "
+            "it, or choose another folder)")
+    if kept != json.loads(text):
+        raise RoomsError(f"{out_dir} holds a dataset of another room-set description "
+                         f"({os.path.basename(stored)}); choose another folder")
+    if stored == old or not spelt_out:
+        # The same description under today's name, its mode spelt out.
+        write_replacing(path, text)
+        if stored == old:
+            os.remove(old)
 
 
 def generate(rooms, out_dir, scheduler=None, workers=None, progress=True):

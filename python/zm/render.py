@@ -82,11 +82,12 @@ def read_audio(path):
     return array.reshape(frames.value, channels.value), rate.value
 
 
-def _trace(design, path, group, progress):
-    """Runs ZM_process on a worker thread; Ctrl-C (KeyboardInterrupt in this
-    thread) stops the engine, waits for it and re-raises. Returns True when
-    the run completed."""
-    engine = libraries().zm
+def _trace(design, path, group, progress, fast=False):
+    """Runs ZM_process (or, `fast`, fast mode) on a worker thread; Ctrl-C
+    (KeyboardInterrupt in this thread) stops the engine, waits for it and
+    re-raises. Returns True when the run completed."""
+    found = libraries()
+    process = found.tool.zmtool_process_fast if fast else found.zm.ZM_process
     abort = ctypes.c_uint8(0)
     error = ErrorRecord()
     failure = []
@@ -109,8 +110,8 @@ def _trace(design, path, group, progress):
     def run():
         began.set()
         try:
-            engine.ZM_process(design.record, path, ctypes.byref(error), ctypes.byref(abort),
-                              callback, None, group)
+            process(design.record, path, ctypes.byref(error), ctypes.byref(abort), callback,
+                    None, group)
         finally:
             finished.set()
 
@@ -176,10 +177,14 @@ def _facts(design, samples, fs):
     return result
 
 
-def render(design, group=0, progress=None):
+def render(design, group=0, progress=None, fast=False):
     """Renders emitter group `group` of `design` (a Design, a dict, JSON
-    text, or a design file's path as str or os.PathLike) and returns a RenderResult. `progress`: None, True (a tqdm bar) or
-    a callable(done, total) called every 512 rays. A design the engine
+    text, or a design file's path as str or os.PathLike) and returns a
+    RenderResult. `progress`: None, True (a tqdm bar) or a callable(done,
+    total) called every 512 rays. `fast`: fast mode, the same room
+    statistically rather than the exact path's bytes, many times quicker
+    (docs/fast-mode.md); a design with a height is then traced in 3D
+    between its floor and ceiling. A design the engine
     refuses raises DesignRefused before any tracing; Ctrl-C stops the engine
     and raises KeyboardInterrupt. The engine writes a temporary file, which
     is always removed."""
@@ -190,7 +195,7 @@ def render(design, group=0, progress=None):
     handle, path = tempfile.mkstemp(prefix="zm-render-", suffix=".wav")
     os.close(handle)
     try:
-        completed = _trace(design, os.fsencode(path), group, show)
+        completed = _trace(design, os.fsencode(path), group, show, fast=bool(fast))
         if not completed:
             raise KeyboardInterrupt("render aborted")
         samples, fs = read_audio(path)
@@ -201,17 +206,17 @@ def render(design, group=0, progress=None):
     return _facts(design, samples, fs)
 
 
-def render_file(design, path, group=0, check=True):
+def render_file(design, path, group=0, check=True, fast=False):
     """Renders straight into the engine's WAVE file `path` (replaced only
     when the render succeeds), without reading it back. `check=False` skips
     the check before tracing (the probe rays cost about a third of a small
     render); the engine still refuses what it cannot render, in its own
-    words."""
+    words. `fast`: fast mode, as for render()."""
     design = as_design(design)
     group = _check_group(group)
     if check:
         design.check(group)
-    if not _trace(design, os.fsencode(path), group, None):
+    if not _trace(design, os.fsencode(path), group, None, fast=bool(fast)):
         raise KeyboardInterrupt("render aborted")
 
 

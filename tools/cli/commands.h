@@ -20,6 +20,7 @@ struct RenderOptions {
   bool report = false;  // the acoustic report of the result too
   bool strict = false;  // warnings and a silent result end the render
   bool physicalDirect = false;
+  bool fast = false;                  // fast mode (zmtool_process_fast) rather than ZM_process
   std::optional<int64_t> ditherSeed;  // --format's dither; default the design's random seed
 };
 

@@ -25,6 +25,7 @@ int RunCommand(const Commands& c, const Arguments& a) {
                    .report = a.report,
                    .strict = a.strict,
                    .physicalDirect = a.physicalDirect,
+                   .fast = a.fast,
                    .ditherSeed = a.ditherSeed});
   }
   if (c.convert->parsed()) return Convert(a.input, a.output, a.format);

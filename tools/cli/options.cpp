@@ -20,6 +20,9 @@ void DefineRender(CLI::App& app, Arguments& a, Commands& c) {
   c.render->add_flag("--physical-direct", a.physicalDirect,
                      "direct sound at the level that makes its ratio to the reflections "
                      "physical (see zm info)");
+  c.render->add_flag("--fast", a.fast,
+                     "fast mode: rays traced independently on every core; the same room "
+                     "statistically, not the same bytes (see docs/fast-mode.md)");
   c.render->add_flag("--report", a.report, "print the acoustic report of the result");
   c.render->add_flag(
       "--strict", a.strict,

@@ -24,6 +24,7 @@ struct Arguments {
   bool quiet = false, report = false, json = false;
   bool strict = false;
   bool physicalDirect = false;
+  bool fast = false;
   std::optional<int64_t> ditherSeed;
   std::string page;
   int port = 0;

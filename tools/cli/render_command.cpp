@@ -26,6 +26,7 @@
 #include "lib/checks/engine_messages.h"
 #include "lib/design/design_io.h"
 #include "lib/design/room_geometry.h"
+#include "zm/zmtool.h"
 
 namespace zm::cli {
 
@@ -101,12 +102,19 @@ struct TraceOutcome {
 
 // Runs the engine with the stop handlers in place; the first Ctrl-C sets
 // the abort flag through the progress callback.
+// Both modes take the same arguments and keep the same promises about
+// progress, the abort byte, refusals and files.
 TraceOutcome TraceInterruptibly(const TDesignRecord& design, const std::string& enginePath,
-                                int group, Progress& progress) {
+                                int group, bool fast, Progress& progress) {
   InstallStopHandlers();
   TraceOutcome outcome;
-  ZM_process(&design, enginePath.c_str(), &outcome.error, progress.abortFlag, OnProgress, &progress,
-             group);
+  if (fast) {
+    zmtool_process_fast(&design, enginePath.c_str(), &outcome.error, progress.abortFlag, OnProgress,
+                        &progress, group);
+  } else {
+    ZM_process(&design, enginePath.c_str(), &outcome.error, progress.abortFlag, OnProgress,
+               &progress, group);
+  }
   outcome.interrupted = StopSignal() != 0;
   RemoveStopHandlers();
   return outcome;
@@ -253,8 +261,8 @@ Progress ProgressFor(const TDesignRecord& design, const RenderOptions& o, uint8_
   progress.terminal = isatty(STDERR_FILENO) && isatty(STDOUT_FILENO);
   progress.total = int32_t(std::min<int64_t>(RaysInGroup(design, o.group), INT32_MAX));
   if (!o.quiet) {
-    std::fprintf(stderr, "rendering %s, group %d: %s rays\n", Basename(o.design).c_str(), o.group,
-                 Thousands(progress.total).c_str());
+    std::fprintf(stderr, "rendering %s, group %d: %s rays%s\n", Basename(o.design).c_str(), o.group,
+                 Thousands(progress.total).c_str(), o.fast ? " (fast mode)" : "");
   }
   return progress;
 }
@@ -295,7 +303,7 @@ int Render(const RenderOptions& o) {
   const bool existed = std::filesystem::exists(enginePath, ignored);
   uint8_t abortFlag = 0;
   Progress progress = ProgressFor(design, o, abortFlag);
-  const TraceOutcome outcome = TraceInterruptibly(design, enginePath, o.group, progress);
+  const TraceOutcome outcome = TraceInterruptibly(design, enginePath, o.group, o.fast, progress);
   if (outcome.error.Failed || outcome.interrupted) {
     const std::string failure =
         outcome.error.Failed

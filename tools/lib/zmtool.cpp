@@ -21,6 +21,7 @@
 #include "lib/design/design_io.h"
 #include "lib/design/materials.h"
 #include "lib/design/room_geometry.h"
+#include "lib/fast_render.h"
 
 namespace zm::cli {
 namespace {
@@ -359,6 +360,12 @@ int zmtool_constants(char** json, char* message, size_t messageSize) {
                           {"memoryPrefix", ZM_MEMORY_PREFIX}};
     *json = CopyText(figures.dump());
   });
+}
+
+void zmtool_process_fast(const TDesignRecord* design, const char* outputFile, TErrorRecord* error,
+                         uint8_t* abortFlag, TProgressCallback progress, void* userData,
+                         int32_t group) {
+  ProcessFastDesign(design, outputFile, error, abortFlag, progress, userData, group);
 }
 
 void zmtool_free(void* pointer) {

@@ -20,6 +20,7 @@
 #include "lib/design/design_io.h"
 #include "lib/design/design_json.h"
 #include "lib/design/materials.h"
+#include "lib/fast_render.h"
 #include "lib/plots/svg_plot.h"
 #include "zm/zm.h"
 
@@ -169,7 +170,7 @@ EMSCRIPTEN_KEEPALIVE const char* zmw_load(const char* jsonText) {
 
 // Renders emitter group `group` of the loaded design to render.wav and
 // answers with the analysis `zm analyze --json` prints for it.
-EMSCRIPTEN_KEEPALIVE const char* zmw_render(int group) {
+EMSCRIPTEN_KEEPALIVE const char* zmw_render(int group, int fast) {
   return Guarded([&] {
     Workbench& state = State();
     if (!state.design.design) throw ToolError("no design loaded");
@@ -181,8 +182,13 @@ EMSCRIPTEN_KEEPALIVE const char* zmw_render(int group) {
     TErrorRecord error{};
     uint8_t abortFlag = 0;
     const double started = emscripten_get_now();
-    ZM_process(state.design.design.get(), kRenderFile, &error, &abortFlag, OnProgress, &abortFlag,
-               group);
+    if (fast) {
+      ProcessFastDesign(state.design.design.get(), kRenderFile, &error, &abortFlag, OnProgress,
+                        &abortFlag, group);
+    } else {
+      ZM_process(state.design.design.get(), kRenderFile, &error, &abortFlag, OnProgress, &abortFlag,
+                 group);
+    }
     const double seconds = (emscripten_get_now() - started) / 1000;
     if (error.Failed) throw ToolError(ErrorText(error));
     if (abortFlag) return Json{{"stopped", true}};

@@ -41,9 +41,9 @@ export class Engine {
   catalogue() { return this.request('catalogue'); }
   plot(channel, band) { return this.request('plot', channel, band); }
 
-  render(group) {
+  render(group, fast = false) {
     if (this.shared) Atomics.store(this.shared, 0, 0);
-    return this.request('render', group);
+    return this.request('render', group, fast);
   }
 
   get stopUsesFlag() { return Boolean(this.shared); }

@@ -216,21 +216,21 @@ async function loadDesign(text) {
 }
 
 let rendering = null;
-async function render({ group = 0 } = {}) {
+async function render({ group = 0, fast = $('fast').checked } = {}) {
   await edits.checking;
   if (edits.canonical === null) throw new Error('the design has errors: see Checks');
   $('render').disabled = true;
   $('stop').disabled = false;
   $('progress').value = 0;
   try {
-    rendering = engine.render(group);
+    rendering = engine.render(group, fast);
     const reply = await rendering;
     if (reply.error) throw new Error(reply.error);
     if (reply.stopped) {
       $('status').textContent = 'render stopped';
       return { stopped: true };
     }
-    $('status').textContent = `rendered in ${reply.renderSeconds.toFixed(2)} s`;
+    $('status').textContent = `rendered in ${reply.renderSeconds.toFixed(2)} s${fast ? ' (fast mode)' : ''}`;
     $('progress').value = 1;
     showParameters($('tab-params'), reply.analysis);
     await showPlots(engine, reply.analysis);

@@ -14,8 +14,8 @@ const ops = {
   load: (m, text) => call(m, 'zmw_load', ['string'], [text]),
   catalogue: (m) => call(m, 'zmw_catalogue', [], []),
   plot: (m, channel, band) => call(m, 'zmw_plot', ['number', 'number'], [channel, band]),
-  render(m, group) {
-    const reply = call(m, 'zmw_render', ['number'], [group]);
+  render(m, group, fast) {
+    const reply = call(m, 'zmw_render', ['number', 'number'], [group, fast ? 1 : 0]);
     if (reply.file) reply.wav = m.FS.readFile(reply.file);
     return reply;
   },

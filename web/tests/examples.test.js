@@ -37,3 +37,21 @@ test('examples: figures within 1 % and 0.1 dB with the browser math', async () =
     }
   }
 });
+
+test('the Fast toggle renders as zm render --fast does, within 1 % and 0.1 dB', async () => {
+  const page = await openPage(await servePage());
+  const { text } = examples.find((e) => e.name === 'small-studio');
+  await page.evaluate((t) => window.zm.loadDesign(t), text);
+  await page.click('#fast');
+  const ours = await pageRender(page);
+  assert.match(await page.textContent('#status'), /fast mode/);
+  for (const [a, b, where] of bandPairs(ours.analysis, nativeRender(text, { fast: true }).analysis)) {
+    if (where.includes('broadband') === false) continue;
+    for (const key of ['edt', 't20', 't30']) {
+      if (b[key] !== null) assert.ok(Math.abs(a[key] / b[key] - 1) <= 0.01, `${where} ${key}: ${a[key]} vs ${b[key]}`);
+    }
+    for (const key of ['c50', 'c80']) {
+      if (b[key] !== null) assert.ok(Math.abs(a[key] - b[key]) <= 0.1, `${where} ${key}: ${a[key]} vs ${b[key]}`);
+    }
+  }
+});

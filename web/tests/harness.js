@@ -63,7 +63,7 @@ export async function openPage(url) {
 // result; `portable` links the engine with the portable math functions.
 const work = mkdtempSync(join(tmpdir(), 'zm-web-'));
 const portableDir = join(work, 'portable');
-export function nativeRender(designText, { portable = false } = {}) {
+export function nativeRender(designText, { portable = false, fast = false } = {}) {
   const design = join(work, 'design.json');
   const wav = join(work, 'native.wav');
   writeFileSync(design, designText);
@@ -80,7 +80,7 @@ export function nativeRender(designText, { portable = false } = {}) {
     if (r.status !== 0) throw new Error(`zm ${args.join(' ')}: ${r.stderr}`);
     return r.stdout;
   };
-  run(['render', '--quiet', design, wav]);
+  run(['render', '--quiet', ...(fast ? ['--fast'] : []), design, wav]);
   return { wav: readFileSync(wav), analysis: JSON.parse(run(['analyze', '--json', wav])) };
 }
 

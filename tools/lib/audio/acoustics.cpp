@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <numbers>
 
 namespace zm::cli {
@@ -41,20 +43,10 @@ std::string FormatLevel(double db) {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// One second-order section, direct form II transposed.
+// The coefficients of one second-order section, run in direct form II
+// transposed (SectionLanes::Run).
 struct Biquad {
   double b0, b1, b2, a1, a2;
-
-  void Run(std::vector<double>& x) const {
-    double z1 = 0, z2 = 0;
-    for (double& v : x) {
-      const double in = v;
-      const double out = b0 * in + z1;
-      z1 = b1 * in - a1 * out + z2;
-      z2 = b2 * in - a2 * out;
-      v = out;
-    }
-  }
 };
 
 // Butterworth of order 4 as two sections; the section Q values are those of
@@ -144,20 +136,29 @@ double UpperCutoff(double centre) {
   return centre * std::numbers::sqrt2 / CutoffWidening();
 }
 
+long double EnergySum(const std::vector<double>& samples, size_t from, size_t to) {
+  long double sum = 0;
+  for (size_t i = from; i < to; ++i) sum += static_cast<long double>(samples[i]) * samples[i];
+  return sum;
+}
+
 // C50, C80, D50 and the centre time from the energy after the onset; false
 // when there is none.
 bool MeasureEnergyRatios(const std::vector<double>& samples, size_t onset, int sampleRate,
                          BandParameters& p) {
   const size_t n50 = size_t(std::lround(0.050 * sampleRate));
   const size_t n80 = size_t(std::lround(0.080 * sampleRate));
-  long double total = 0, early50 = 0, early80 = 0, moment = 0;
-  for (size_t i = onset; i < samples.size(); ++i) {
+  // One sum per loop, each in sample order: together in one loop, the
+  // extended-precision sums did not fit the registers and went through
+  // memory on every sample.
+  const size_t end = samples.size();
+  const long double total = EnergySum(samples, onset, end);
+  const long double early50 = EnergySum(samples, onset, onset + std::min(n50, end - onset));
+  const long double early80 = EnergySum(samples, onset, onset + std::min(n80, end - onset));
+  long double moment = 0;
+  for (size_t i = onset; i < end; ++i) {
     const long double e = static_cast<long double>(samples[i]) * samples[i];
-    const size_t k = i - onset;
-    total += e;
-    if (k < n50) early50 += e;
-    if (k < n80) early80 += e;
-    moment += e * (static_cast<long double>(k) / sampleRate);
+    moment += e * (static_cast<long double>(i - onset) / sampleRate);
   }
   if (total <= 0) return false;
   if (total > early50) {
@@ -173,12 +174,6 @@ bool MeasureEnergyRatios(const std::vector<double>& samples, size_t onset, int s
   p.d50 = double(early50 / total);
   p.ts = double(moment / total);
   return true;
-}
-
-long double EnergySum(const std::vector<double>& samples, size_t from, size_t to) {
-  long double sum = 0;
-  for (size_t i = from; i < to; ++i) sum += static_cast<long double>(samples[i]) * samples[i];
-  return sum;
 }
 
 // The noise floor, taken as the mean energy of the last tenth of the signal.
@@ -230,7 +225,9 @@ bool OnlyQuantisationNoise(const std::vector<double>& samples) {
 // same test refuses ranges the cut reaches into.
 void MeasureDecayTimes(const std::vector<double>& samples, size_t onset, int sampleRate,
                        double noiseLevel, BandParameters& p) {
-  const std::vector<double> edc = EnergyDecayCurve(samples, onset);
+  // The fits read the curve down to its first entry below their lowest
+  // level, T30's.
+  const std::vector<double> edc = EnergyDecayCurve(samples, onset, -35.0);
   const size_t window = std::max<size_t>(1, size_t(0.010 * sampleRate));
   auto localLevel = [&](size_t centre) {
     const size_t from = centre > window ? centre - window : 0;
@@ -289,21 +286,110 @@ size_t FindOnset(const std::vector<double>& samples, double thresholdDb) {
   return samples.size();
 }
 
-std::vector<double> OctaveFilter(const std::vector<double>& samples, double centre,
-                                 int sampleRate) {
-  std::vector<Biquad> sections = Butterworth4(LowerCutoff(centre), sampleRate, true);
-  for (const Biquad& s : Butterworth4(UpperCutoff(centre), sampleRate, false)) {
-    sections.push_back(s);
+namespace {
+
+// Bands filtered side by side, one lane each, all four sections of a band
+// at each sample. A section's recursion is a chain of dependent multiplies
+// and adds from sample to sample; run band after band and section after
+// section, the processor mostly waits on that chain. Run together, the
+// independent chains of the bands and sections fill its pipelines, while
+// each band's arithmetic stays exactly that of filtering it alone.
+constexpr size_t kLanes = 8;
+constexpr size_t kSections = 4;  // high pass, then low pass, of order 4 each
+
+struct Lanes {
+  double b0[kLanes]{}, b1[kLanes]{}, b2[kLanes]{}, a1[kLanes]{}, a2[kLanes]{};
+};
+
+// One sample of every lane through the sections, direct form II transposed.
+inline void Step(const Lanes (&c)[kSections], double (&z1)[kSections][kLanes],
+                 double (&z2)[kSections][kLanes], double (&v)[kLanes]) {
+  for (size_t s = 0; s < kSections; ++s) {
+    for (size_t l = 0; l < kLanes; ++l) {
+      const double in = v[l];
+      const double out = c[s].b0[l] * in + z1[s][l];
+      z1[s][l] = c[s].b1[l] * in - c[s].a1[l] * out + z2[s][l];
+      z2[s][l] = c[s].b2[l] * in - c[s].a2[l] * out;
+      v[l] = out;
+    }
   }
-  std::vector<double> out = samples;
-  for (const Biquad& s : sections) s.Run(out);
-  std::reverse(out.begin(), out.end());
-  for (const Biquad& s : sections) s.Run(out);
-  std::reverse(out.begin(), out.end());
-  return out;
 }
 
-std::vector<double> EnergyDecayCurve(const std::vector<double>& samples, size_t onset) {
+// Every band of `centres` (kLanes at most per group) filtered from the same
+// samples, each as OctaveFilter gives it. The bands are kept interleaved in
+// one buffer and taken out one at a time: a buffer per band, all alive at
+// once, would be fresh memory on every call, and touching fresh pages
+// costs more than the filtering.
+class OctaveBands {
+ public:
+  OctaveBands(const std::vector<double>& samples, const std::vector<double>& centres,
+              int sampleRate)
+      : frames_(samples.size()),
+        groups_((centres.size() + kLanes - 1) / kLanes),
+        // Not zeroed: the forward pass writes every sample before it is read.
+        x_(new double[std::max<size_t>(1, frames_ * kLanes * groups_)]) {
+    for (size_t g = 0; g < groups_; ++g) {
+      // Unused lanes keep zero coefficients: they run, and nobody reads them.
+      const size_t used = std::min(kLanes, centres.size() - g * kLanes);
+      Lanes c[kSections];
+      for (size_t l = 0; l < used; ++l) {
+        const double centre = centres[g * kLanes + l];
+        std::vector<Biquad> band = Butterworth4(LowerCutoff(centre), sampleRate, true);
+        for (const Biquad& s : Butterworth4(UpperCutoff(centre), sampleRate, false)) {
+          band.push_back(s);
+        }
+        for (size_t s = 0; s < kSections; ++s) {
+          c[s].b0[l] = band[s].b0;
+          c[s].b1[l] = band[s].b1;
+          c[s].b2[l] = band[s].b2;
+          c[s].a1[l] = band[s].a1;
+          c[s].a2[l] = band[s].a2;
+        }
+      }
+      double* x = x_.get() + g * frames_ * kLanes;
+      // Forward, then backward over the result: zero phase, the magnitude
+      // response squared.
+      double z1[kSections][kLanes] = {}, z2[kSections][kLanes] = {};
+      for (size_t i = 0; i < frames_; ++i) {
+        double v[kLanes];
+        for (size_t l = 0; l < kLanes; ++l) v[l] = samples[i];
+        Step(c, z1, z2, v);
+        std::memcpy(x + i * kLanes, v, sizeof v);
+      }
+      std::memset(z1, 0, sizeof z1);
+      std::memset(z2, 0, sizeof z2);
+      for (size_t i = frames_; i-- > 0;) {
+        double v[kLanes];
+        std::memcpy(v, x + i * kLanes, sizeof v);
+        Step(c, z1, z2, v);
+        std::memcpy(x + i * kLanes, v, sizeof v);
+      }
+    }
+  }
+
+  // Band k of the centres given, into `out` (whose memory is reused).
+  void Band(size_t k, std::vector<double>& out) const {
+    const double* x = x_.get() + (k / kLanes) * frames_ * kLanes + k % kLanes;
+    out.resize(frames_);
+    for (size_t i = 0; i < frames_; ++i) out[i] = x[i * kLanes];
+  }
+
+ private:
+  size_t frames_, groups_;
+  std::unique_ptr<double[]> x_;
+};
+
+}  // namespace
+
+std::vector<double> OctaveFilter(const std::vector<double>& samples, double centre,
+                                 int sampleRate) {
+  std::vector<double> band;
+  OctaveBands(samples, {centre}, sampleRate).Band(0, band);
+  return band;
+}
+
+std::vector<double> EnergyDecayCurve(const std::vector<double>& samples, size_t onset,
+                                     double endBelowDb) {
   std::vector<double> edc;
   if (onset >= samples.size()) return edc;
   edc.resize(samples.size() - onset);
@@ -312,9 +398,16 @@ std::vector<double> EnergyDecayCurve(const std::vector<double>& samples, size_t 
     sum += static_cast<long double>(samples[i]) * samples[i];
     edc[i - onset] = double(sum);
   }
+  // The energy only falls, so the levels do too: a logarithm per sample is
+  // most of the cost, and none is needed below the level asked for.
   const double total = edc[0];
-  for (double& v : edc) {
-    v = (total > 0 && v > 0) ? Db(v / total) : -std::numeric_limits<double>::infinity();
+  for (size_t i = 0; i < edc.size(); ++i) {
+    const double v = edc[i];
+    edc[i] = (total > 0 && v > 0) ? Db(v / total) : -std::numeric_limits<double>::infinity();
+    if (edc[i] < endBelowDb) {
+      edc.resize(i + 1);
+      break;
+    }
   }
   return edc;
 }
@@ -354,11 +447,19 @@ ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel
   if (c.silent) broadband.NoteAll(silence);
   broadband.band = "broadband";
   c.bands.push_back(broadband);
+  // The upper band edge must stay clear of the Nyquist frequency.
+  std::vector<double> centres;
+  for (double centre : kOctaveCentres) {
+    if (UpperCutoff(centre) < 0.45 * sampleRate && !c.silent) centres.push_back(centre);
+  }
+  const OctaveBands filtered(samples, centres, sampleRate);
+  std::vector<double> filteredBand;
   for (double centre : kOctaveCentres) {
     BandParameters band;
-    // The upper band edge must stay clear of the Nyquist frequency.
-    if (UpperCutoff(centre) < 0.45 * sampleRate && !c.silent) {
-      band = AnalyseBand(OctaveFilter(samples, centre, sampleRate), c.onset, sampleRate);
+    const auto found = std::find(centres.begin(), centres.end(), centre);
+    if (found != centres.end()) {
+      filtered.Band(size_t(found - centres.begin()), filteredBand);
+      band = AnalyseBand(filteredBand, c.onset, sampleRate);
     } else {
       band = AnalyseBand({}, 0, sampleRate);
       band.available = false;

@@ -2,6 +2,7 @@
 // the backward-integrated (Schroeder) energy decay curve, per octave band.
 #pragma once
 
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -72,8 +73,10 @@ size_t FindOnset(const std::vector<double>& samples, double thresholdDb = -20.0)
 std::vector<double> OctaveFilter(const std::vector<double>& samples, double centre, int sampleRate);
 
 // Decay curve in dB relative to the energy from `onset` on; entry i belongs
-// to sample onset + i. Zero energy gives -infinity.
-std::vector<double> EnergyDecayCurve(const std::vector<double>& samples, size_t onset);
+// to sample onset + i. Zero energy gives -infinity. The curve ends with its
+// first entry below `endBelowDb`: what lies further down is not computed.
+std::vector<double> EnergyDecayCurve(const std::vector<double>& samples, size_t onset,
+                                     double endBelowDb = -std::numeric_limits<double>::infinity());
 
 BandParameters AnalyseBand(const std::vector<double>& samples, size_t onset, int sampleRate);
 
