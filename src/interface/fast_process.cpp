@@ -8,7 +8,7 @@ namespace zm {
 
 void ProcessFast(const TDesignRecord* design, const TFastHeight* height, const char* outputFile,
                  TErrorRecord* error, uint8_t* abortFlag, TProgressCallback progress,
-                 void* userData, int32_t group) noexcept {
+                 void* userData, int32_t group) {
   RunInErrorFrame(error, [&] {
     RequireArgument(design, "design");
     RequireArgument(outputFile, "outputFile");

@@ -22,9 +22,11 @@ struct TFastHeight {
 // calls, no file on abort or failure. `height` null traces the plan alone
 // (the exact path's room); otherwise the plan is a room of that height.
 // The same design, seed and height give the same bytes on any machine,
-// thread count and SIMD path. Never throws.
+// thread count and SIMD path. Failures go to `error`; only a thread's
+// forced unwind (pthread_exit or cancellation from the callback) passes
+// through, as it does through ZM_process.
 void ProcessFast(const TDesignRecord* design, const TFastHeight* height, const char* outputFile,
                  TErrorRecord* error, uint8_t* abortFlag, TProgressCallback progress,
-                 void* userData, int32_t group) noexcept;
+                 void* userData, int32_t group);
 
 }  // namespace zm

@@ -13,7 +13,7 @@ namespace zm::cli {
 
 void ProcessFastDesign(const TDesignRecord* design, const char* outputFile, TErrorRecord* error,
                        uint8_t* abortFlag, TProgressCallback progress, void* userData,
-                       int32_t group) noexcept {
+                       int32_t group) {
   // The engine checks every argument itself and reports as ZM_process does;
   // only the unfolding of the height is ours.
   if (design == nullptr) {

@@ -11,9 +11,10 @@ namespace zm::cli {
 
 // Renders `design` in fast mode, with ZM_process's arguments and promises:
 // a design with an intact height is traced as a room of that height with
-// its floor and ceiling as given; any other record in plan. Never throws.
+// its floor and ceiling as given; any other record in plan. Failures go to
+// `error`; only a forced unwind from the callback passes through.
 void ProcessFastDesign(const TDesignRecord* design, const char* outputFile, TErrorRecord* error,
                        uint8_t* abortFlag, TProgressCallback progress, void* userData,
-                       int32_t group) noexcept;
+                       int32_t group);
 
 }  // namespace zm::cli
