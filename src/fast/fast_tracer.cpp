@@ -213,7 +213,7 @@ bool TFastTracer::Run(uint8_t* abortFlag, TProgressCallback progress, void* user
         if (run.Stop) return;
         const int32_t share = run.NextShare++;
         if (share >= kShares) return;
-        TraceShare(run, share);
+        TraceShare(run, share, caller);
       }
     } catch (...) {
       run.Fail(std::current_exception());
@@ -259,7 +259,7 @@ bool TFastTracer::Run(uint8_t* abortFlag, TProgressCallback progress, void* user
   return true;
 }
 
-void TFastTracer::TraceShare(TRun& run, int32_t shareIndex) const {
+void TFastTracer::TraceShare(TRun& run, int32_t shareIndex, bool caller) const {
   TShare& share = run.Shares[static_cast<size_t>(shareIndex)];
   // Eight rays at a time, whatever the path: each step finds the next wall
   // of all of them in one scan, then carries each over its hit; a lane
@@ -319,6 +319,9 @@ void TFastTracer::TraceShare(TRun& run, int32_t shareIndex) const {
     share.Rays += last - first;
     run.Done += last - first;
     run.Changed.notify_all();
+    // The caller reports between its own blocks too, so that the host sees
+    // progress, and its abort byte is read, every 512 rays of the run.
+    if (caller && !run.Report()) return;
   }
 }
 

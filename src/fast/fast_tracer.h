@@ -110,7 +110,8 @@ class TFastTracer {
   struct TRun;
 
   enum class TStep { Go, Ended, Stop };  // Stop: the host asked to stop
-  void TraceShare(TRun& run, int32_t share) const;
+  // `caller`: the thread that reports progress and reads the abort byte.
+  void TraceShare(TRun& run, int32_t share, bool caller) const;
   // Starts ray `index` of `source`; false when it ends before its first
   // segment.
   bool StartRay(TRay& ray, const TSource& source, int32_t index) const;
