@@ -134,32 +134,48 @@ def _mean_curve(curves):
     return np.mean([c[:length] for c in curves], axis=0)
 
 
-def study(design, seeds, progress=None):
-    """Both modes over `seeds`: {"rows": [...], "exactCurve", "fastCurve"}."""
+# The control: the exact path again, with seeds this far from the study's.
+# How often it lands outside the bounds is what chance alone gives with
+# this many seeds, the yardstick for fast mode's count.
+CONTROL_SEED_OFFSET = 10000
+
+
+def study(design, seeds, progress=None, control=False):
+    """Both modes over `seeds`, and with `control` the exact path over other
+    seeds: {"rows": [...], "exactCurve", "fastCurve"[, "controlCurve"]}."""
+    plans = {"exact": (False, seeds), "fast": (True, seeds)}
+    if control:
+        plans["control"] = (False, [seed + CONTROL_SEED_OFFSET for seed in seeds])
     runs = {}
-    for fast in (False, True):
-        runs[fast] = [measure(design, seed, fast) for seed in seeds]
+    for key, (fast, run_seeds) in plans.items():
+        runs[key] = [measure(design, seed, fast) for seed in run_seeds]
         if progress:
-            progress(fast)
+            progress(key)
     rows = []
     for band in BANDS:
         for figure in FIGURES:
-            exact = _mean_sd([r[0].get((band, figure)) for r in runs[False]])
-            fast = _mean_sd([r[0].get((band, figure)) for r in runs[True]])
-            rows.append({"band": band, "figure": figure, "exact": exact, "fast": fast})
-    return {"rows": rows, "seeds": len(seeds),
-            "exactCurve": _mean_curve([r[1] for r in runs[False]]),
-            "fastCurve": _mean_curve([r[1] for r in runs[True]])}
+            row = {"band": band, "figure": figure}
+            for key in runs:
+                row[key] = _mean_sd([r[0].get((band, figure)) for r in runs[key]])
+            rows.append(row)
+    result = {"rows": rows, "seeds": len(seeds)}
+    for key in runs:
+        result[key + "Curve"] = _mean_curve([r[1] for r in runs[key]])
+    return result
 
 
-def judge(result, bounds=BOUNDS, spread=SPREAD, decay_db=DECAY_BOUND_DB, noise=0.0):
+def judge(result, bounds=BOUNDS, spread=SPREAD, decay_db=DECAY_BOUND_DB, noise=0.0,
+          against="fast"):
     """Marks each row ("difference", "ok", "why") and returns the failures as
     text. A figure that neither mode could measure is not judged. `noise` > 0
     widens each bound to that many standard errors of the difference of the
-    means, for studies of too few seeds to meet the bounds by chance."""
+    means, for studies of too few seeds to meet the bounds by chance.
+    `against` "control" judges the control instead of fast mode, leaving the
+    rows' marks alone."""
     failures = []
-    for row in result["rows"]:
-        (em, esd, en), (fm, fsd, fn) = row["exact"], row["fast"]
+    for original in result["rows"]:
+        row = original if against == "fast" else dict(original)
+        (em, esd, en), (fm, fsd, fn) = row["exact"], row[against]
         row["ok"], row["why"] = True, ""
         row["difference"] = None
         # A figure near the analysis' limits (a decay that barely clears the
@@ -182,12 +198,12 @@ def judge(result, bounds=BOUNDS, spread=SPREAD, decay_db=DECAY_BOUND_DB, noise=0
                 row["ok"], row["why"] = False, "spread"
         if not row["ok"]:
             failures.append(f"{row['band']} Hz {row['figure']}: {row['why']}")
-    exact, fast = result["exactCurve"], result["fastCurve"]
+    exact, fast = result["exactCurve"], result[against + "Curve"]
     length = min(len(exact), len(fast))
     inside = exact[:length] >= DECAY_FLOOR_DB
     gap = float(np.max(np.abs(fast[:length][inside] - exact[:length][inside]))) \
         if inside.any() else 0.0
-    result["decayGapDb"] = gap
+    result["decayGapDb" if against == "fast" else "controlDecayGapDb"] = gap
     if gap > decay_db:
         failures.append(f"mean decay curve: {gap:.2f} dB apart above {DECAY_FLOOR_DB:g} dB")
     return failures
@@ -280,6 +296,22 @@ def equivalence_table(results, seeds):
     return "\n".join(lines)
 
 
+def control_summary(results, failures, chance):
+    """Per design, how many judgements fast mode fails against how many the
+    exact path with other seeds fails: what the bounds give by chance."""
+    lines = ["Outside the bounds, per design: fast mode against the exact path with "
+             f"seeds {CONTROL_SEED_OFFSET} further on (chance alone).", "",
+             "| design | judgements | fast mode | exact, other seeds | decay curve gap, fast "
+             "| decay curve gap, other seeds |", "|---|---|---|---|---|---|"]
+    for name, result in results.items():
+        count = len(result["rows"]) + 1
+        fast = sum(f.startswith(name + ":") for f in failures)
+        other = sum(f.startswith(name + ":") for f in chance)
+        lines.append(f"| {name} | {count} | {fast} | {other} | {result['decayGapDb']:.2f} dB "
+                     f"| {result['controlDecayGapDb']:.2f} dB |")
+    return "\n".join(lines)
+
+
 def height_table(rows, seeds):
     lines = [f"Fast mode, {len(seeds)} seeds; T30 in seconds.", "",
              "| room (m) | walls α | floor α | ceiling α | s | 3D tracer | fast 500 Hz | 1 kHz "
@@ -340,6 +372,8 @@ def main(argv=None):
     parser.add_argument("--no-3d", action="store_true", help="skip the rooms with a height")
     parser.add_argument("--height-seeds", type=int, default=3)
     parser.add_argument("--docs", help="the docs folder to write the tables and plot into")
+    parser.add_argument("--control", action="store_true",
+                        help="also hold the exact path with other seeds to the same bounds")
     args = parser.parse_args(argv)
     designs = reference_designs()
     if args.designs:
@@ -350,11 +384,17 @@ def main(argv=None):
         designs = {n: designs[n] for n in wanted}
     seeds = [FIRST_SEED + i for i in range(args.seeds)]
     results, failures = {}, []
+    chance = []
     for name, design in designs.items():
         print(f"{name}: {len(seeds)} seeds, exact and fast", file=sys.stderr, flush=True)
-        results[name] = study(design, seeds)
+        results[name] = study(design, seeds, control=args.control)
         failures += [f"{name}: {f}" for f in judge(results[name])]
+        if args.control:
+            chance += [f"{name}: {f}" for f in judge(results[name], against="control")]
     print(equivalence_table(results, seeds))
+    if args.control:
+        print()
+        print(control_summary(results, failures, chance))
     height_rows = []
     if not args.no_3d:
         height_seeds = [FIRST_SEED + i for i in range(args.height_seeds)]
@@ -366,7 +406,10 @@ def main(argv=None):
                      for r in height_rows if not r["ok"]]
     if args.docs:
         page = os.path.join(args.docs, "fast-mode.md")
-        replace_between(page, "equivalence-table", equivalence_table(results, seeds))
+        table = equivalence_table(results, seeds)
+        if args.control:
+            table += "\n\n" + control_summary(results, failures, chance)
+        replace_between(page, "equivalence-table", table)
         plot_curves(results, os.path.join(args.docs, "fast-mode-decay.svg"))
         if height_rows:
             replace_between(page, "height-table", height_table(height_rows, height_seeds))

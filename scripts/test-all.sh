@@ -159,7 +159,7 @@ stage_fast_equivalence() {
     run "release build" cmake --build build/release -j "$jobs" --target zm zmtool &&
     ZM_LIBRARY_PATH=$root/build/release/src:$root/build/release/tools \
       PYTHONPATH=$root/python MPLBACKEND=Agg \
-      run "fast equivalence" /usr/bin/python3 scripts/fast-equivalence.py "${docs[@]}"
+      run "fast equivalence" /usr/bin/python3 scripts/fast-equivalence.py --control "${docs[@]}"
 }
 
 for stage in "${stages[@]}"; do
