@@ -97,11 +97,11 @@ struct FftwFree {
   void operator()(void* p) const { fftw_free(p); }
 };
 
-// Memory kept from one analysis to the next on a thread, grown as needed
-// and never zeroed: each user writes what it reads. A dataset analyses
-// thousands of responses of similar length, and fresh memory for each
-// costs more in page faults and zeroing than the analysis itself. Aligned
-// as FFTW's own buffers, so that transforms run in it.
+// Memory shared by the steps of one analysis on a thread, from band to
+// band, grown as needed and never zeroed: each user writes what it reads.
+// Fresh, zeroed buffers for every band cost more in page faults and
+// zeroing than the analysis itself. Aligned as FFTW's own buffers, so that
+// transforms run in it.
 class Scratch {
  public:
   double* Doubles(size_t n) {
@@ -115,7 +115,6 @@ class Scratch {
     return memory_.get();
   }
   fftw_complex* Complex(size_t n) { return reinterpret_cast<fftw_complex*>(Doubles(2 * n)); }
-  size_t Capacity() const { return capacity_; }
   void Release() {
     memory_.reset();
     capacity_ = 0;
@@ -128,14 +127,11 @@ class Scratch {
 
 struct AnalysisMemory {
   Scratch spectra, time, product, band, energy, levels;
-  // Memory for a very long response is not kept.
-  void Trim() {
-    Scratch* all[] = {&spectra, &time, &product, &band, &energy, &levels};
-    size_t total = 0;
-    for (Scratch* s : all) total += s->Capacity();
-    if (total > (size_t(8) << 20)) {
-      for (Scratch* s : all) s->Release();
-    }
+  // Released after each analysis: kept from one file to the next, it spared
+  // a dataset's loop nothing (the render in between churns the memory
+  // anyway) and held memory in every thread that ever analysed.
+  void Release() {
+    for (Scratch* s : {&spectra, &time, &product, &band, &energy, &levels}) s->Release();
   }
 };
 
@@ -626,20 +622,20 @@ std::vector<double> OctaveFilter(const std::vector<double>& samples, double cent
                                  int sampleRate) {
   const std::span<const double> band = OctaveBands(samples, {centre}, sampleRate).Band(0);
   std::vector<double> out(band.begin(), band.end());
-  Memory().Trim();
+  Memory().Release();
   return out;
 }
 
 std::vector<double> EnergyDecayCurve(const std::vector<double>& samples, size_t onset,
                                      double endBelowDb) {
   std::vector<double> edc = BackwardEnergy(samples, Memory().energy).DecayCurve(onset, endBelowDb);
-  Memory().Trim();
+  Memory().Release();
   return edc;
 }
 
 BandParameters AnalyseBand(const std::vector<double>& samples, size_t onset, int sampleRate) {
   const BandParameters p = AnalyseSamples(samples, onset, sampleRate);
-  Memory().Trim();
+  Memory().Release();
   return p;
 }
 
@@ -689,7 +685,7 @@ ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel
     band.centre = centre;
     c.bands.push_back(band);
   }
-  Memory().Trim();
+  Memory().Release();
   return c;
 }
 
