@@ -1,13 +1,19 @@
 #include "lib/audio/acoustics.h"
 #include "lib/base/text.h"
 
+#include <fftw3.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <numbers>
+#include <span>
+#include <tuple>
 
 namespace zm::cli {
 
@@ -43,8 +49,7 @@ std::string FormatLevel(double db) {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// The coefficients of one second-order section, run in direct form II
-// transposed (SectionLanes::Run).
+// The coefficients of one second-order section.
 struct Biquad {
   double b0, b1, b2, a1, a2;
 };
@@ -74,54 +79,6 @@ std::vector<Biquad> Butterworth4(double cutoff, int sampleRate, bool highPass) {
   return sections;
 }
 
-// Least-squares line through the decay curve between two levels (dB, both
-// at or below 0). Invalid, with the reason, when the curve does not span
-// the range.
-DecayFit FitDecay(const std::vector<double>& edc, int sampleRate, double upper, double lower) {
-  DecayFit fit;
-  fit.failure = "the tail is shorter than the fit range (the decay curve ends above " +
-                FormatLevel(lower) + ")";
-  size_t first = edc.size();
-  for (size_t i = 0; i < edc.size(); ++i) {
-    if (edc[i] <= upper) {
-      first = i;
-      break;
-    }
-  }
-  size_t last = first;
-  bool reached = false;
-  for (size_t i = first; i < edc.size(); ++i) {
-    if (edc[i] < lower) {
-      reached = true;
-      break;
-    }
-    last = i;
-  }
-  if (!reached || first >= edc.size() || last <= first + 1) return fit;
-  // Centred sums keep the fit accurate over long ranges.
-  const double n = double(last - first + 1);
-  double meanT = 0, meanL = 0;
-  for (size_t i = first; i <= last; ++i) {
-    meanT += double(i) / sampleRate;
-    meanL += edc[i];
-  }
-  meanT /= n;
-  meanL /= n;
-  double stt = 0, stl = 0;
-  for (size_t i = first; i <= last; ++i) {
-    const double dt = double(i) / sampleRate - meanT;
-    stt += dt * dt;
-    stl += dt * (edc[i] - meanL);
-  }
-  if (stt <= 0) return fit;
-  fit.slope = stl / stt;
-  fit.intercept = meanL - fit.slope * meanT;
-  fit.valid = fit.slope < 0;
-  fit.failure = fit.valid ? "" : "the decay curve does not fall in the fit range";
-  fit.lastIndex = last;
-  return fit;
-}
-
 // Running the octave filter twice squares its response; moving each cutoff
 // outwards by (sqrt(2) - 1)^(1/8) puts the band edges back at -3 dB.
 double CutoffWidening() {
@@ -136,83 +93,256 @@ double UpperCutoff(double centre) {
   return centre * std::numbers::sqrt2 / CutoffWidening();
 }
 
-long double EnergySum(const std::vector<double>& samples, size_t from, size_t to) {
-  long double sum = 0;
-  for (size_t i = from; i < to; ++i) sum += static_cast<long double>(samples[i]) * samples[i];
-  return sum;
+struct FftwFree {
+  void operator()(void* p) const { fftw_free(p); }
+};
+
+// Memory shared by the steps of one analysis on a thread, from band to
+// band, grown as needed and never zeroed: each user writes what it reads.
+// Fresh, zeroed buffers for every band cost more in page faults and
+// zeroing than the analysis itself. Aligned as FFTW's own buffers, so that
+// transforms run in it.
+class Scratch {
+ public:
+  double* Doubles(size_t n) {
+    if (n > capacity_) {
+      memory_.reset();
+      capacity_ = 0;
+      memory_.reset(fftw_alloc_real(std::max<size_t>(1, n)));
+      if (!memory_) throw AudioFileError("out of memory for " + std::to_string(n) + " samples");
+      capacity_ = n;
+    }
+    return memory_.get();
+  }
+  fftw_complex* Complex(size_t n) { return reinterpret_cast<fftw_complex*>(Doubles(2 * n)); }
+  void Release() {
+    memory_.reset();
+    capacity_ = 0;
+  }
+
+ private:
+  std::unique_ptr<double[], FftwFree> memory_;
+  size_t capacity_ = 0;
+};
+
+struct AnalysisMemory {
+  Scratch spectra, time, product, band, energy, levels;
+  // Released after each analysis: kept from one file to the next, it spared
+  // a dataset's loop nothing (the render in between churns the memory
+  // anyway) and held memory in every thread that ever analysed.
+  void Release() {
+    for (Scratch* s : {&spectra, &time, &product, &band, &energy, &levels}) s->Release();
+  }
+};
+
+AnalysisMemory& Memory() {
+  thread_local AnalysisMemory memory;
+  return memory;
+}
+
+// The energy of a signal integrated backwards once: entry i holds the
+// energy from sample i to the end, the entry after the last sample 0. Every
+// sum the parameters read (early and late energy, the noise floor, a
+// window's level, the decay curve) is then one entry or the difference of
+// two, instead of a pass over the samples each. Summed from the quiet end,
+// each entry carries a rounding error relative to itself, so the deep end
+// of the curve stays as accurate as its start.
+class BackwardEnergy {
+ public:
+  // The energy of `samples`, held in `memory`.
+  BackwardEnergy(std::span<const double> samples, Scratch& memory)
+      : frames_(samples.size()), tail_(memory.Doubles(frames_ + 1)) {
+    double sum = 0;
+    tail_[frames_] = 0;
+    for (size_t i = samples.size(); i-- > 0;) {
+      sum += samples[i] * samples[i];
+      tail_[i] = sum;
+    }
+  }
+
+  size_t Frames() const { return frames_; }
+  // Energy of the samples [from, to), both clamped to the signal.
+  double Sum(size_t from, size_t to) const {
+    to = std::min(to, Frames());
+    return from < to ? tail_[from] - tail_[to] : 0.0;
+  }
+  double From(size_t i) const { return tail_[std::min(i, Frames())]; }
+
+  // sum over i >= onset of energy(i) * (i - onset), in sample periods: each
+  // sample's energy is counted once in every entry after the onset up to it.
+  double Moment(size_t onset) const {
+    double s[4] = {};
+    size_t i = onset + 1;
+    for (; i + 4 <= Frames(); i += 4) {
+      for (size_t k = 0; k < 4; ++k) s[k] += tail_[i + k];
+    }
+    for (; i < Frames(); ++i) s[0] += tail_[i];
+    return (s[0] + s[1]) + (s[2] + s[3]);
+  }
+
+  // The first entry from `from` on below `limit` (at or below it when
+  // `orEqual`); Frames() when there is none. The entries never rise.
+  size_t FirstBelow(size_t from, double limit, bool orEqual) const {
+    const double* begin = tail_ + std::min(from, Frames());
+    const double* end = tail_ + Frames();
+    const double* found =
+        orEqual ? std::partition_point(begin, end, [&](double v) { return v > limit; })
+                : std::partition_point(begin, end, [&](double v) { return v >= limit; });
+    return size_t(found - tail_);
+  }
+
+  // Entries [from, to) of the decay curve from `onset`, in dB, into the
+  // same entries of `levels`.
+  void Levels(size_t onset, size_t from, size_t to, double* levels) const {
+    // The natural logarithm scaled to decibels costs a third of log10.
+    const double scale = 10.0 / std::numbers::ln10, inverse = 1.0 / tail_[onset];
+    for (size_t i = from; i < to; ++i) {
+      const double v = tail_[onset + i];
+      levels[i] = v > 0 ? scale * std::log(v * inverse) : -std::numeric_limits<double>::infinity();
+    }
+  }
+
+  // The decay curve from `onset` in dB, down to its first entry below
+  // `endBelowDb`; see EnergyDecayCurve.
+  std::vector<double> DecayCurve(size_t onset, double endBelowDb) const {
+    std::vector<double> edc;
+    if (onset >= Frames()) return edc;
+    if (!(tail_[onset] > 0)) {
+      edc.assign(Frames() - onset, -std::numeric_limits<double>::infinity());
+      return edc;
+    }
+    // The energy only falls, so the levels do too: none is needed below the
+    // level asked for, and where the curve crosses it is found on the
+    // energy, without logarithms.
+    const double limit = tail_[onset] * std::pow(10.0, endBelowDb / 10.0);
+    edc.resize(std::min(FirstBelow(onset, limit, false) + 1, Frames()) - onset);
+    Levels(onset, 0, edc.size(), edc.data());
+    return edc;
+  }
+
+ private:
+  size_t frames_;
+  double* tail_;
+};
+
+// The entries of the decay curve a fit reads: from the first at or below
+// `upper` to the last before the first below `lower` (levels in dB, both at
+// or below 0). Found on the energy, which falls as the levels do, so that no
+// logarithm is taken for a fit the noise floor then refuses.
+struct FitRange {
+  bool spans = false;  // false when the curve ends above `lower`
+  size_t first = 0, last = 0;
+};
+
+FitRange FindFitRange(const BackwardEnergy& energy, size_t onset, double upper, double lower) {
+  FitRange range;
+  const double total = energy.From(onset);
+  const double high = total * std::pow(10.0, upper / 10.0);
+  const double low = total * std::pow(10.0, lower / 10.0);
+  const size_t first = energy.FirstBelow(onset, high, true);
+  const size_t below = energy.FirstBelow(first, low, false);
+  if (below >= energy.Frames() || below - first < 3) return range;
+  range.spans = true;
+  range.first = first - onset;
+  range.last = below - 1 - onset;
+  return range;
+}
+
+// Least-squares line through the decay curve `levels` (dB, entry i for
+// sample onset + i) over `range`.
+DecayFit FitLine(const double* levels, FitRange range, int sampleRate) {
+  DecayFit fit;
+  const size_t first = range.first, last = range.last;
+  // Centred on the middle index, whose spread has a closed form; the fit is
+  // done in samples and scaled to seconds once, so no entry is divided. Two
+  // sums of each kind, over alternate entries, halve the chain of dependent
+  // additions.
+  const double n = double(last - first + 1);
+  const double middle = 0.5 * double(first + last);
+  double sumL[2] = {}, sumTL[2] = {};
+  size_t i = first;
+  for (; i + 1 <= last; i += 2) {
+    for (size_t k = 0; k < 2; ++k) {
+      sumL[k] += levels[i + k];
+      sumTL[k] += (double(i + k) - middle) * levels[i + k];
+    }
+  }
+  if (i == last) {
+    sumL[0] += levels[i];
+    sumTL[0] += (double(i) - middle) * levels[i];
+  }
+  const double stt = n * (n * n - 1.0) / 12.0;
+  const double meanL = (sumL[0] + sumL[1]) / n;
+  fit.slope = (sumTL[0] + sumTL[1]) / stt * sampleRate;
+  fit.intercept = meanL - fit.slope * (middle / sampleRate);
+  fit.valid = fit.slope < 0;
+  fit.failure = fit.valid ? "" : "the decay curve does not fall in the fit range";
+  fit.lastIndex = last;
+  return fit;
 }
 
 // C50, C80, D50 and the centre time from the energy after the onset; false
 // when there is none.
-bool MeasureEnergyRatios(const std::vector<double>& samples, size_t onset, int sampleRate,
+bool MeasureEnergyRatios(const BackwardEnergy& energy, size_t onset, int sampleRate,
                          BandParameters& p) {
   const size_t n50 = size_t(std::lround(0.050 * sampleRate));
   const size_t n80 = size_t(std::lround(0.080 * sampleRate));
-  // One sum per loop, each in sample order: together in one loop, the
-  // extended-precision sums did not fit the registers and went through
-  // memory on every sample.
-  const size_t end = samples.size();
-  const long double total = EnergySum(samples, onset, end);
-  const long double early50 = EnergySum(samples, onset, onset + std::min(n50, end - onset));
-  const long double early80 = EnergySum(samples, onset, onset + std::min(n80, end - onset));
-  long double moment = 0;
-  for (size_t i = onset; i < end; ++i) {
-    const long double e = static_cast<long double>(samples[i]) * samples[i];
-    moment += e * (static_cast<long double>(i - onset) / sampleRate);
-  }
-  if (total <= 0) return false;
-  if (total > early50) {
-    p.c50 = Db(double(early50 / (total - early50)));
+  const double total = energy.From(onset);
+  if (!(total > 0)) return false;
+  // The late energy is read directly, not as the total less the early part.
+  const double late50 = energy.From(onset + n50), late80 = energy.From(onset + n80);
+  if (late50 > 0) {
+    p.c50 = Db((total - late50) / late50);
   } else {
     p.notes["c50"] = "no energy arrives after the first 50 ms";
   }
-  if (total > early80) {
-    p.c80 = Db(double(early80 / (total - early80)));
+  if (late80 > 0) {
+    p.c80 = Db((total - late80) / late80);
   } else {
     p.notes["c80"] = "no energy arrives after the first 80 ms";
   }
-  p.d50 = double(early50 / total);
-  p.ts = double(moment / total);
+  p.d50 = (total - late50) / total;
+  p.ts = energy.Moment(onset) / total / sampleRate;
   return true;
 }
 
 // The noise floor, taken as the mean energy of the last tenth of the signal.
-double NoiseLevel(const std::vector<double>& samples) {
-  const size_t tailStart = samples.size() - std::max<size_t>(1, samples.size() / 10);
-  return double(EnergySum(samples, tailStart, samples.size()) / (samples.size() - tailStart));
+double NoiseLevel(const BackwardEnergy& energy) {
+  const size_t n = energy.Frames();
+  const size_t tailStart = n - std::max<size_t>(1, n / 10);
+  return energy.From(tailStart) / double(n - tailStart);
 }
 
 // True when the last tenth of the signal is more than 2 dB below the tenth
 // before it: the signal ends while it still decays.
-bool StillDecaying(const std::vector<double>& samples) {
-  const size_t tenth = samples.size() / 10;
+bool StillDecaying(const BackwardEnergy& energy) {
+  const size_t n = energy.Frames();
+  const size_t tenth = n / 10;
   if (tenth == 0) return false;
-  const size_t last = samples.size() - tenth;
-  return EnergySum(samples, last - tenth, last) >
-         std::pow(10.0, 0.2) * EnergySum(samples, last, samples.size());
+  const size_t last = n - tenth;
+  return energy.Sum(last - tenth, last) > std::pow(10.0, 0.2) * energy.From(last);
 }
 
 // The level of the first 10 ms after the onset against the noise floor.
-double DynamicRange(const std::vector<double>& samples, size_t onset, int sampleRate,
-                    double noiseLevel) {
+double DynamicRange(const BackwardEnergy& energy, size_t onset, int sampleRate, double noiseLevel) {
   const size_t earlyLength = std::max<size_t>(1, size_t(0.010 * sampleRate));
-  const size_t earlyEnd = std::min(samples.size(), onset + earlyLength);
+  const size_t earlyEnd = std::min(energy.Frames(), onset + earlyLength);
   const size_t earlyCount = earlyEnd - onset;
-  const double earlyLevel =
-      double(EnergySum(samples, onset, earlyEnd) / std::max<size_t>(1, earlyCount));
+  const double earlyLevel = energy.Sum(onset, earlyEnd) / double(std::max<size_t>(1, earlyCount));
   return noiseLevel > 0 ? Db(earlyLevel / noiseLevel) : std::numeric_limits<double>::infinity();
 }
 
 // True when every sample is 0, 1 or 2 steps of the smallest magnitude in
 // the channel: the dither an integer file holds where nothing sounded.
-bool OnlyQuantisationNoise(const std::vector<double>& samples) {
+bool OnlyQuantisationNoise(std::span<const double> samples) {
   double step = HUGE_VAL;
   for (double v : samples) {
     if (v != 0) step = std::min(step, std::fabs(v));
   }
   if (!std::isfinite(step)) return false;
+  const double perStep = 1.0 / step;
   for (double v : samples) {
-    const double steps = std::fabs(v) / step;
+    const double steps = std::fabs(v) * perStep;
     if (steps > 2.5 || std::fabs(steps - std::round(steps)) > 1e-6) return false;
   }
   return true;
@@ -223,44 +353,86 @@ bool OnlyQuantisationNoise(const std::vector<double>& samples) {
 // curve crosses its lower limit is compared with the floor. An impulse
 // response cut off before it decayed has its own tail as the floor, so the
 // same test refuses ranges the cut reaches into.
-void MeasureDecayTimes(const std::vector<double>& samples, size_t onset, int sampleRate,
+void MeasureDecayTimes(const BackwardEnergy& energy, size_t onset, int sampleRate,
                        double noiseLevel, BandParameters& p) {
-  // The fits read the curve down to its first entry below their lowest
-  // level, T30's.
-  const std::vector<double> edc = EnergyDecayCurve(samples, onset, -35.0);
   const size_t window = std::max<size_t>(1, size_t(0.010 * sampleRate));
   auto localLevel = [&](size_t centre) {
     const size_t from = centre > window ? centre - window : 0;
-    const size_t to = std::min(samples.size(), centre + window + 1);
-    return double(EnergySum(samples, from, to) / (to - from));
+    const size_t to = std::min(energy.Frames(), centre + window + 1);
+    return energy.Sum(from, to) / double(to - from);
   };
-  auto measure = [&](const char* name, double upper, double lower, double& target) {
-    DecayFit fit = FitDecay(edc, sampleRate, upper, lower);
-    if (fit.valid && !(localLevel(onset + fit.lastIndex) >= 10.0 * noiseLevel)) {
-      fit.valid = false;
+  struct Measure {
+    const char* name;
+    double upper, lower;
+    double* target;
+    DecayFit* fit;
+    FitRange range;
+    std::string refusal;
+  };
+  DecayFit edtFit;
+  Measure measures[] = {{"edt", 0.0, -10.0, &p.edt, &edtFit, {}, {}},
+                        {"t20", -5.0, -25.0, &p.t20, &p.t20Fit, {}, {}},
+                        {"t30", -5.0, -35.0, &p.t30, &p.t30Fit, {}, {}}};
+  // The ranges first, and the noise floor's verdict on each: the levels,
+  // one logarithm per entry, are then taken only where a fit reads them.
+  size_t from = std::numeric_limits<size_t>::max(), to = 0;
+  for (Measure& m : measures) {
+    m.range = FindFitRange(energy, onset, m.upper, m.lower);
+    if (!m.range.spans) {
+      m.refusal = "the tail is shorter than the fit range (the decay curve ends above " +
+                  FormatLevel(m.lower) + ")";
+    } else if (!(localLevel(onset + m.range.last) >= 10.0 * noiseLevel)) {
       // A noise floor is steady and lies well below the start; a response
       // cut too early is still falling when the file ends, or has hardly
       // fallen at all. Say which, and where the cut is.
-      if (StillDecaying(samples) || p.dynamicRange < -lower + 10.0) {
-        fit.failure = Printf(
+      if (StillDecaying(energy) || p.dynamicRange < -m.lower + 10.0) {
+        m.refusal = Printf(
             "the response is cut at %.2f s, still decaying, before it decays by "
             "%.0f dB",
-            double(samples.size()) / sampleRate, -lower);
+            double(energy.Frames()) / sampleRate, -m.lower);
       } else {
-        fit.failure = "the noise floor is too high: the decay reaches " + FormatLevel(lower) +
-                      " less than 10 dB above the level of the file's last tenth";
+        m.refusal = "the noise floor is too high: the decay reaches " + FormatLevel(m.lower) +
+                    " less than 10 dB above the level of the file's last tenth";
       }
-    }
-    if (fit.valid) {
-      target = fit.Reverberation();
     } else {
-      p.notes[name] = fit.failure;
+      from = std::min(from, m.range.first);
+      to = std::max(to, m.range.last + 1);
     }
-    return fit;
-  };
-  measure("edt", 0.0, -10.0, p.edt);
-  p.t20Fit = measure("t20", -5.0, -25.0, p.t20);
-  p.t30Fit = measure("t30", -5.0, -35.0, p.t30);
+  }
+  double* levels = Memory().levels.Doubles(to);
+  if (from < to) energy.Levels(onset, from, to, levels);
+  for (Measure& m : measures) {
+    if (m.refusal.empty()) {
+      *m.fit = FitLine(levels, m.range, sampleRate);
+      if (m.fit->valid) {
+        *m.target = m.fit->Reverberation();
+        continue;
+      }
+      m.refusal = m.fit->failure;
+    }
+    m.fit->valid = false;
+    m.fit->failure = m.refusal;
+    p.notes[m.name] = m.refusal;
+  }
+}
+
+BandParameters AnalyseSamples(std::span<const double> samples, size_t onset, int sampleRate) {
+  BandParameters p;
+  p.edt = p.t20 = p.t30 = p.c50 = p.c80 = p.d50 = p.ts = kNaN;
+  if (onset >= samples.size()) {
+    p.NoteAll("no signal");
+    return p;
+  }
+  const BackwardEnergy energy(samples, Memory().energy);
+  if (!MeasureEnergyRatios(energy, onset, sampleRate, p)) {
+    p.NoteAll("no signal");
+    return p;
+  }
+  const double noiseLevel = NoiseLevel(energy);
+  p.dynamicRange = DynamicRange(energy, onset, sampleRate, noiseLevel);
+  // A decay fit needs its lower end well above the noise floor.
+  MeasureDecayTimes(energy, onset, sampleRate, noiseLevel, p);
+  return p;
 }
 
 }  // namespace
@@ -288,141 +460,182 @@ size_t FindOnset(const std::vector<double>& samples, double thresholdDb) {
 
 namespace {
 
-// Bands filtered side by side, one lane each, all four sections of a band
-// at each sample. A section's recursion is a chain of dependent multiplies
-// and adds from sample to sample; run band after band and section after
-// section, the processor mostly waits on that chain. Run together, the
-// independent chains of the bands and sections fill its pipelines, while
-// each band's arithmetic stays exactly that of filtering it alone.
-constexpr size_t kLanes = 8;
-constexpr size_t kSections = 4;  // high pass, then low pass, of order 4 each
+// The octave bands by FFT convolution. Each band's filter is the zero-phase
+// octave band-pass the analysis has always used: a fourth-order Butterworth
+// high-pass at the lower and low-pass at the upper cutoff, run forward and
+// backward, so its magnitude response is that of the four sections squared
+// (-3 dB at both band edges, see CutoffWidening; 8 sections' roll-off
+// beyond). That response is applied exactly as a real mask on the spectrum,
+// one forward transform per block shared by every band and one inverse per
+// band. The zero-phase impulse response is two-sided; it is taken to span
+// `reach` samples each way, as far as its slowest pole takes to fall by 280
+// dB, so that the blocks' overlap-save reproduces the filter to rounding.
+// The difference from running the recursion over the samples is at the
+// file's end only: there the recursion dropped the forward pass's ringing
+// beyond the last sample, which the convolution keeps.
 
-struct Lanes {
-  double b0[kLanes]{}, b1[kLanes]{}, b2[kLanes]{}, a1[kLanes]{}, a2[kLanes]{};
+// Plans and masks live for the process: planning a transform computes its
+// twiddle factors, which costs more than analysing a file, and a dataset
+// analyses thousands of files of a handful of transform sizes. The planner
+// is not reentrant, hence the lock; executing a plan on other buffers is.
+struct TransformPair {
+  fftw_plan forward = nullptr, inverse = nullptr;
 };
 
-// One sample of every lane through the sections, direct form II transposed.
-inline void Step(const Lanes (&c)[kSections], double (&z1)[kSections][kLanes],
-                 double (&z2)[kSections][kLanes], double (&v)[kLanes]) {
-  for (size_t s = 0; s < kSections; ++s) {
-    for (size_t l = 0; l < kLanes; ++l) {
-      const double in = v[l];
-      const double out = c[s].b0[l] * in + z1[s][l];
-      z1[s][l] = c[s].b1[l] * in - c[s].a1[l] * out + z2[s][l];
-      z2[s][l] = c[s].b2[l] * in - c[s].a2[l] * out;
-      v[l] = out;
+std::mutex transformsMutex;
+
+TransformPair Transforms(size_t size) {
+  static std::map<size_t, TransformPair> plans;
+  const std::lock_guard lock(transformsMutex);
+  TransformPair& pair = plans[size];
+  if (!pair.forward || !pair.inverse) {
+    const std::unique_ptr<double[], FftwFree> time(fftw_alloc_real(size));
+    const std::unique_ptr<fftw_complex[], FftwFree> spectrum(fftw_alloc_complex(size / 2 + 1));
+    if (time && spectrum) {
+      if (!pair.forward) {
+        pair.forward = fftw_plan_dft_r2c_1d(int(size), time.get(), spectrum.get(), FFTW_ESTIMATE);
+      }
+      if (!pair.inverse) {
+        pair.inverse = fftw_plan_dft_c2r_1d(int(size), spectrum.get(), time.get(), FFTW_ESTIMATE);
+      }
+    }
+    if (!pair.forward || !pair.inverse) {
+      throw AudioFileError("cannot set up a transform of " + std::to_string(size) + " points");
     }
   }
+  return pair;
 }
 
-// Every band of `centres` (kLanes at most per group) filtered from the same
-// samples, each as OctaveFilter gives it. The bands are kept interleaved in
-// one buffer and taken out one at a time: a buffer per band, all alive at
-// once, would be fresh memory on every call, and touching fresh pages
-// costs more than the filtering.
+std::vector<Biquad> BandSections(double centre, int sampleRate) {
+  std::vector<Biquad> band = Butterworth4(LowerCutoff(centre), sampleRate, true);
+  for (const Biquad& s : Butterworth4(UpperCutoff(centre), sampleRate, false)) band.push_back(s);
+  return band;
+}
+
+// Samples each way beyond which the band's zero-phase impulse response is
+// below 1e-14 of its scale: the slowest pole's radius to that power.
+size_t Reach(double centre, int sampleRate) {
+  double radius = 0;
+  for (const Biquad& s : BandSections(centre, sampleRate)) {
+    radius = std::max(radius, std::sqrt(std::max(0.0, s.a2)));
+  }
+  if (!(radius < 1)) throw AudioFileError("the octave filter is unstable");
+  return size_t(std::ceil(std::log(1e-14) / std::log(radius))) + 1;
+}
+
+// The band's power response at the `size / 2 + 1` bins of a transform of
+// `size` points, with the transform pair's 1/size folded in.
+const std::vector<double>& Mask(size_t size, double centre, int sampleRate) {
+  static std::map<std::tuple<size_t, double, int>, std::vector<double>> masks;
+  const std::lock_guard lock(transformsMutex);
+  std::vector<double>& mask = masks[{size, centre, sampleRate}];
+  if (!mask.empty()) return mask;
+  const std::vector<Biquad> sections = BandSections(centre, sampleRate);
+  mask.resize(size / 2 + 1);
+  for (size_t k = 0; k < mask.size(); ++k) {
+    const double w = 2.0 * std::numbers::pi * double(k) / double(size);
+    const double c1 = std::cos(w), c2 = std::cos(2.0 * w);
+    double gain = 1.0 / double(size);
+    // |b0 + b1 z^-1 + b2 z^-2|^2 on the unit circle, over the same of the
+    // denominator (a0 = 1).
+    for (const Biquad& s : sections) {
+      const double num = s.b0 * s.b0 + s.b1 * s.b1 + s.b2 * s.b2 +
+                         2.0 * (s.b0 * s.b1 + s.b1 * s.b2) * c1 + 2.0 * s.b0 * s.b2 * c2;
+      const double den =
+          1.0 + s.a1 * s.a1 + s.a2 * s.a2 + 2.0 * (s.a1 + s.a1 * s.a2) * c1 + 2.0 * s.a2 * c2;
+      gain *= num / den;
+    }
+    mask[k] = gain;
+  }
+  return mask;
+}
+
+// The bands of `centres`, each filtered from the same samples on request.
+// The spectra of the blocks are kept, so that a band costs its inverse
+// transforms only, and one band at a time is in memory.
 class OctaveBands {
  public:
-  OctaveBands(const std::vector<double>& samples, const std::vector<double>& centres,
-              int sampleRate)
-      : frames_(samples.size()),
-        groups_((centres.size() + kLanes - 1) / kLanes),
-        // Not zeroed: the forward pass writes every sample before it is read.
-        x_(new double[std::max<size_t>(1, frames_ * kLanes * groups_)]) {
-    for (size_t g = 0; g < groups_; ++g) {
-      // Unused lanes keep zero coefficients: they run, and nobody reads them.
-      const size_t used = std::min(kLanes, centres.size() - g * kLanes);
-      Lanes c[kSections];
-      for (size_t l = 0; l < used; ++l) {
-        const double centre = centres[g * kLanes + l];
-        std::vector<Biquad> band = Butterworth4(LowerCutoff(centre), sampleRate, true);
-        for (const Biquad& s : Butterworth4(UpperCutoff(centre), sampleRate, false)) {
-          band.push_back(s);
-        }
-        for (size_t s = 0; s < kSections; ++s) {
-          c[s].b0[l] = band[s].b0;
-          c[s].b1[l] = band[s].b1;
-          c[s].b2[l] = band[s].b2;
-          c[s].a1[l] = band[s].a1;
-          c[s].a2[l] = band[s].a2;
-        }
+  OctaveBands(std::span<const double> samples, const std::vector<double>& centres, int sampleRate)
+      : frames_(samples.size()) {
+    if (frames_ == 0 || centres.empty()) return;
+    for (double centre : centres) reach_ = std::max(reach_, Reach(centre, sampleRate));
+    // Transforms four times the filter's span waste little on the overlap;
+    // a short file fits one transform.
+    size_ = 1024;
+    while (size_ < 8 * reach_ && size_ < frames_ + 2 * reach_) size_ *= 2;
+    while (size_ < frames_ + 2 * reach_ && size_ - 2 * reach_ < size_ / 2) size_ *= 2;
+    hop_ = size_ - 2 * reach_;
+    bins_ = size_ / 2 + 1;
+    plans_ = Transforms(size_);
+    for (double centre : centres) masks_.push_back(&Mask(size_, centre, sampleRate));
+    AnalysisMemory& memory = Memory();
+    time_ = memory.time.Doubles(size_);
+    product_ = memory.product.Complex(bins_);
+    band_ = memory.band.Doubles(frames_);
+    const size_t blocks = (frames_ + hop_ - 1) / hop_;
+    spectra_ = memory.spectra.Complex(blocks * bins_);
+    for (size_t block = 0; block < blocks; ++block) {
+      // The block holds the samples from `reach` before its first output
+      // to `reach` after its last, zero outside the signal.
+      const size_t start = block * hop_;
+      for (size_t j = 0; j < size_; ++j) {
+        const size_t at = start + j;  // sample index + reach
+        time_[j] = at >= reach_ && at - reach_ < frames_ ? samples[at - reach_] : 0.0;
       }
-      double* x = x_.get() + g * frames_ * kLanes;
-      // Forward, then backward over the result: zero phase, the magnitude
-      // response squared.
-      double z1[kSections][kLanes] = {}, z2[kSections][kLanes] = {};
-      for (size_t i = 0; i < frames_; ++i) {
-        double v[kLanes];
-        for (size_t l = 0; l < kLanes; ++l) v[l] = samples[i];
-        Step(c, z1, z2, v);
-        std::memcpy(x + i * kLanes, v, sizeof v);
-      }
-      std::memset(z1, 0, sizeof z1);
-      std::memset(z2, 0, sizeof z2);
-      for (size_t i = frames_; i-- > 0;) {
-        double v[kLanes];
-        std::memcpy(v, x + i * kLanes, sizeof v);
-        Step(c, z1, z2, v);
-        std::memcpy(x + i * kLanes, v, sizeof v);
-      }
+      fftw_execute_dft_r2c(plans_.forward, time_, product_);
+      std::memcpy(spectra_ + block * bins_, product_, bins_ * sizeof(fftw_complex));
     }
   }
 
-  // Band k of the centres given, into `out` (whose memory is reused).
-  void Band(size_t k, std::vector<double>& out) const {
-    const double* x = x_.get() + (k / kLanes) * frames_ * kLanes + k % kLanes;
-    out.resize(frames_);
-    for (size_t i = 0; i < frames_; ++i) out[i] = x[i * kLanes];
+  // Band k of the centres given, valid until the next call.
+  std::span<const double> Band(size_t k) const {
+    if (frames_ == 0) return {};
+    const double* mask = masks_.at(k)->data();
+    for (size_t start = 0, block = 0; start < frames_; start += hop_, ++block) {
+      const fftw_complex* spectrum = spectra_ + block * bins_;
+      for (size_t b = 0; b < bins_; ++b) {
+        product_[b][0] = spectrum[b][0] * mask[b];
+        product_[b][1] = spectrum[b][1] * mask[b];
+      }
+      fftw_execute_dft_c2r(plans_.inverse, product_, time_);
+      const size_t count = std::min(hop_, frames_ - start);
+      std::copy(time_ + reach_, time_ + reach_ + count, band_ + start);
+    }
+    return {band_, frames_};
   }
 
  private:
-  size_t frames_, groups_;
-  std::unique_ptr<double[]> x_;
+  size_t frames_, reach_ = 0, size_ = 0, hop_ = 0, bins_ = 0;
+  TransformPair plans_;
+  std::vector<const std::vector<double>*> masks_;
+  // In the thread's scratch memory: the blocks' spectra, one block's
+  // samples, the product the inverse transform overwrites, the band.
+  fftw_complex* spectra_ = nullptr;
+  double* time_ = nullptr;
+  fftw_complex* product_ = nullptr;
+  double* band_ = nullptr;
 };
 
 }  // namespace
 
 std::vector<double> OctaveFilter(const std::vector<double>& samples, double centre,
                                  int sampleRate) {
-  std::vector<double> band;
-  OctaveBands(samples, {centre}, sampleRate).Band(0, band);
-  return band;
+  const std::span<const double> band = OctaveBands(samples, {centre}, sampleRate).Band(0);
+  std::vector<double> out(band.begin(), band.end());
+  Memory().Release();
+  return out;
 }
 
 std::vector<double> EnergyDecayCurve(const std::vector<double>& samples, size_t onset,
                                      double endBelowDb) {
-  std::vector<double> edc;
-  if (onset >= samples.size()) return edc;
-  edc.resize(samples.size() - onset);
-  long double sum = 0;
-  for (size_t i = samples.size(); i-- > onset;) {
-    sum += static_cast<long double>(samples[i]) * samples[i];
-    edc[i - onset] = double(sum);
-  }
-  // The energy only falls, so the levels do too: a logarithm per sample is
-  // most of the cost, and none is needed below the level asked for.
-  const double total = edc[0];
-  for (size_t i = 0; i < edc.size(); ++i) {
-    const double v = edc[i];
-    edc[i] = (total > 0 && v > 0) ? Db(v / total) : -std::numeric_limits<double>::infinity();
-    if (edc[i] < endBelowDb) {
-      edc.resize(i + 1);
-      break;
-    }
-  }
+  std::vector<double> edc = BackwardEnergy(samples, Memory().energy).DecayCurve(onset, endBelowDb);
+  Memory().Release();
   return edc;
 }
 
 BandParameters AnalyseBand(const std::vector<double>& samples, size_t onset, int sampleRate) {
-  BandParameters p;
-  p.edt = p.t20 = p.t30 = p.c50 = p.c80 = p.d50 = p.ts = kNaN;
-  if (onset >= samples.size() || !MeasureEnergyRatios(samples, onset, sampleRate, p)) {
-    p.NoteAll("no signal");
-    return p;
-  }
-  const double noiseLevel = NoiseLevel(samples);
-  p.dynamicRange = DynamicRange(samples, onset, sampleRate, noiseLevel);
-  // A decay fit needs its lower end well above the noise floor.
-  MeasureDecayTimes(samples, onset, sampleRate, noiseLevel, p);
+  const BandParameters p = AnalyseSamples(samples, onset, sampleRate);
+  Memory().Release();
   return p;
 }
 
@@ -442,8 +655,8 @@ ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel
     silence = "the channel holds no sound (only quantisation noise, one or two steps)";
   }
   c.silent = !silence.empty();
-  BandParameters broadband =
-      AnalyseBand(c.silent ? std::vector<double>{} : samples, c.onset, sampleRate);
+  BandParameters broadband = AnalyseSamples(
+      c.silent ? std::span<const double>{} : std::span<const double>(samples), c.onset, sampleRate);
   if (c.silent) broadband.NoteAll(silence);
   broadband.band = "broadband";
   c.bands.push_back(broadband);
@@ -453,15 +666,15 @@ ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel
     if (UpperCutoff(centre) < 0.45 * sampleRate && !c.silent) centres.push_back(centre);
   }
   const OctaveBands filtered(samples, centres, sampleRate);
-  std::vector<double> filteredBand;
+  std::span<const double> filteredBand;
   for (double centre : kOctaveCentres) {
     BandParameters band;
     const auto found = std::find(centres.begin(), centres.end(), centre);
     if (found != centres.end()) {
-      filtered.Band(size_t(found - centres.begin()), filteredBand);
-      band = AnalyseBand(filteredBand, c.onset, sampleRate);
+      filteredBand = filtered.Band(size_t(found - centres.begin()));
+      band = AnalyseSamples(filteredBand, c.onset, sampleRate);
     } else {
-      band = AnalyseBand({}, 0, sampleRate);
+      band = AnalyseSamples({}, 0, sampleRate);
       band.available = false;
       band.NoteAll(c.silent ? silence
                             : Printf("the band reaches above the file's frequency range "
@@ -472,6 +685,7 @@ ChannelParameters AnalyseChannel(const std::vector<double>& samples, int channel
     band.centre = centre;
     c.bands.push_back(band);
   }
+  Memory().Release();
   return c;
 }
 

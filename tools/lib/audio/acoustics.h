@@ -69,7 +69,9 @@ std::string BandName(double centre);
 // largest sample energy; the size of the signal when it is all zero.
 size_t FindOnset(const std::vector<double>& samples, double thresholdDb = -20.0);
 
-// Zero-phase octave band-pass (Butterworth, applied forward and backward).
+// Zero-phase octave band-pass: the power response of a fourth-order
+// Butterworth high- and low-pass pair (-3 dB at the band edges), applied by
+// FFT convolution, as running the pair forward and backward would.
 std::vector<double> OctaveFilter(const std::vector<double>& samples, double centre, int sampleRate);
 
 // Decay curve in dB relative to the energy from `onset` on; entry i belongs
