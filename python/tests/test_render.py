@@ -103,14 +103,19 @@ def test_ctrl_c_aborts_leaves_no_file_and_exits_cleanly(studio, tmp_path):
                                   "fast" if i % 2 else "exact"], env=env,
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
                 for i in range(8)]
-    for child in children:
-        assert child.stdout.readline().strip() == "started"
-    for i, child in enumerate(children):
-        time.sleep(0.05 * i)
-        child.send_signal(signal.SIGINT)
-    for child in children:
-        out, err = child.communicate(timeout=60)
-        assert (child.returncode, out.strip()) == (0, "interrupted"), err
+    try:
+        for child in children:
+            assert child.stdout.readline().strip() == "started"
+        for i, child in enumerate(children):
+            time.sleep(0.05 * i)
+            child.send_signal(signal.SIGINT)
+        for child in children:
+            out, err = child.communicate(timeout=60)
+            assert (child.returncode, out.strip()) == (0, "interrupted"), err
+    finally:
+        for child in children:  # a failure must not leave renders running
+            child.kill()
+            child.wait()
     assert os.listdir(tmp_path) == []
 
 
