@@ -5,11 +5,12 @@
 //   fast_speed [--rounds R] [--only LETTERS] [--out DIR] [--fast-only 1]
 //
 // Each round runs every selected workload once in each mode and prints
-// "<letter> exact <s> fast <s> ratio <x>"; the best of the rounds closes the
-// run, with the processor time each took (all threads), which a loaded
-// machine disturbs less than the wall clock. With --out the files are kept as DIR/<letter>-exact.wav and
+// "<letter> exact <s> fast <s> ratio <x>", then the processor time each
+// took (all threads) the same way; the best of the rounds closes the run.
+// With --out the files are kept as DIR/<letter>-exact.wav and
 // DIR/<letter>-fast.wav. --fast-only 1 skips the exact path, for a
-// profiler's or a counter's view of fast mode alone. ZM_THREADS passes through the environment.
+// profiler's view of fast mode alone. ZM_THREADS passes through the
+// environment.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -49,8 +50,8 @@ TTimes Time(char letter, bool fast, const std::string& file) {
 }
 
 void Print(char letter, TTimes exact, TTimes fast) {
-  std::printf("%c exact %.4f fast %.4f ratio %.1f   cpu: exact %.4f fast %.4f ratio %.1f\n",
-              letter, exact.Wall, fast.Wall, exact.Wall / fast.Wall, exact.Cpu, fast.Cpu,
+  std::printf("%c exact %.4f fast %.4f ratio %.1f   cpu: exact %.4f fast %.4f ratio %.1f\n", letter,
+              exact.Wall, fast.Wall, exact.Wall / fast.Wall, exact.Cpu, fast.Cpu,
               exact.Cpu / fast.Cpu);
 }
 
