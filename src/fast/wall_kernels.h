@@ -79,6 +79,13 @@ void LaneSinCos(V x, V& sine, V& cosine) {
   c = c * x2 + V::Broadcast(4.1666666666666666667e-02);
   c = c * x2 + V::Broadcast(-0.5);
   const V smallCosine = V::Broadcast(1.0) + x2 * c;
+  // Blurs of a few degrees keep every lane here: no reduction needed.
+  const auto small = V::LessEq(V::Abs(x), V::Broadcast(0.125));
+  if (small.Bits() == (1u << V::kWidth) - 1) {
+    sine = smallSine;
+    cosine = smallCosine;
+    return;
+  }
 
   const V round = V::Broadcast(6755399441055744.0);
   const V k = V::Select(V::LessEq(V::Abs(x), V::Broadcast(0.78539816339744830962)), zero,
@@ -117,7 +124,6 @@ void LaneSinCos(V x, V& sine, V& cosine) {
              q2 = V::Less(q, V::Broadcast(2.5));
   const V fullSine = V::Select(q0, fs, V::Select(q1, fc, V::Select(q2, minusS, minusC)));
   const V fullCosine = V::Select(q0, fc, V::Select(q1, minusS, V::Select(q2, minusC, fs)));
-  const auto small = V::LessEq(V::Abs(x), V::Broadcast(0.125));
   sine = V::Select(small, smallSine, fullSine);
   cosine = V::Select(small, smallCosine, fullCosine);
 }
