@@ -181,6 +181,7 @@ TFastTracer::TFastTracer(THydra& scene, int32_t groupIndex, const TRoomHeight* h
   }
   wallCount_ = scene.WallCount;
   laneScan_ = LaneScanFor(ActiveSimdPath());
+  laneReflect_ = LaneReflectFor(ActiveSimdPath());
 
   for (int32_t e = 0; e < scene.EmitterCount; ++e) {
     const TEmitter& emitter = *scene.Emitters[e];
@@ -268,6 +269,11 @@ void TFastTracer::TraceShare(TRun& run, int32_t shareIndex, bool caller) const {
   TLaneRays lanes;
   TRay rays[kScanLanes];
   bool busy[kScanLanes] = {};
+  // The lanes' reflections, done together after their steps: the rotation
+  // by the blur is the longest chain of a hit, and the lanes' chains are
+  // independent.
+  TLaneReflections reflections{};
+  bool reflecting[kScanLanes] = {};
   size_t source = 0;
   for (int64_t first = int64_t{shareIndex} * kProgressInterval; first < total_;
        first += int64_t{kShares} * kProgressInterval) {
@@ -299,11 +305,13 @@ void TFastTracer::TraceShare(TRun& run, int32_t shareIndex, bool caller) const {
         lanes.Last[lane] = ray.LastWall;
       }
       laneScan_(lanes_, wallCount_, lanes);
+      bool anyReflecting = false;
       for (int lane = 0; lane < kScanLanes; ++lane) {
+        reflecting[lane] = false;
         if (!busy[lane]) continue;
         const TFastHit hit{static_cast<int32_t>(lanes.Index[lane]), lanes.Distance[lane],
                            lanes.U[lane]};
-        const TStep step = Step(run, share, rays[lane], hit);
+        const TStep step = Step(run, share, rays[lane], hit, reflections, lane, reflecting[lane]);
         if (step == TStep::Stop) {
           run.Aborted = true;
           run.Stop = true;
@@ -311,8 +319,18 @@ void TFastTracer::TraceShare(TRun& run, int32_t shareIndex, bool caller) const {
           return;
         }
         if (step == TStep::Ended) {
+          reflecting[lane] = false;
           refill(lane);
           active -= !busy[lane];
+        }
+        anyReflecting = anyReflecting || reflecting[lane];
+      }
+      if (anyReflecting) {
+        laneReflect_(reflections);
+        for (int lane = 0; lane < kScanLanes; ++lane) {
+          if (!reflecting[lane]) continue;
+          rays[lane].DX = reflections.DX[lane];
+          rays[lane].DY = reflections.DY[lane];
         }
       }
     }
@@ -363,8 +381,9 @@ bool TFastTracer::StartRay(TRay& ray, const TSource& source, int32_t index) cons
   return !(options.MinAmplitude > std::fabs(ray.Amplitude));
 }
 
-TFastTracer::TStep TFastTracer::Step(TRun& run, TShare& share, TRay& ray,
-                                     const TFastHit& hit) const {
+TFastTracer::TStep TFastTracer::Step(TRun& run, TShare& share, TRay& ray, const TFastHit& hit,
+                                     TLaneReflections& reflections, int lane,
+                                     bool& reflecting) const {
   const TOptions& options = *scene_->Options;
   const double minAmplitude = options.MinAmplitude;
   const double impulseLength = options.ImpulseLength;
@@ -460,13 +479,21 @@ TFastTracer::TStep TFastTracer::Step(TRun& run, TShare& share, TRay& ray,
     ray.PreviousBandGain[b] = ray.BandGain[b];
     ray.BandGain[b] = ray.BandGain[b] * facts.BandFactors[b];
   }
-  const size_t lane = static_cast<size_t>(hit.Index);
-  ray.X = lanes_.X1[lane] + lanes_.DX[lane] * hit.U;
-  ray.Y = lanes_.Y1[lane] + lanes_.DY[lane] * hit.U;
+  const size_t at = static_cast<size_t>(hit.Index);
+  ray.X = lanes_.X1[at] + lanes_.DX[at] * hit.U;
+  ray.Y = lanes_.Y1[at] + lanes_.DY[at] * hit.U;
   if (!facts.PassThrough) {
     ++ray.Reflections;
     ++ray.WallReflections;
-    Reflect(ray.DX, ray.DY, facts.TX, facts.TY, facts.Scatter, ray.Stream.Next());
+    // Reflect's inputs; TraceShare turns the direction, nothing here
+    // reads it again.
+    reflections.DX[lane] = ray.DX;
+    reflections.DY[lane] = ray.DY;
+    reflections.TX[lane] = facts.TX;
+    reflections.TY[lane] = facts.TY;
+    reflections.Scatter[lane] = facts.Scatter;
+    reflections.Draw[lane] = ray.Stream.Next();
+    reflecting = true;
     if (hasHeight_ && ray.Stream.Next() < facts.ScatterProbability) {
       // Scattered off a vertical wall: the elevation of a Lambert
       // reflection about the wall's normal, sin(angle from the normal)

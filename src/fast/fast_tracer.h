@@ -115,8 +115,11 @@ class TFastTracer {
   // Starts ray `index` of `source`; false when it ends before its first
   // segment.
   bool StartRay(TRay& ray, const TSource& source, int32_t index) const;
-  // Carries the ray over its next hit (none: Index -1).
-  TStep Step(TRun& run, TShare& share, TRay& ray, const TFastHit& hit) const;
+  // Carries the ray over its next hit (none: Index -1). A wall that
+  // reflects it leaves the reflection to do in lane `lane` of
+  // `reflections`, and `reflecting` set.
+  TStep Step(TRun& run, TShare& share, TRay& ray, const TFastHit& hit,
+             TLaneReflections& reflections, int lane, bool& reflecting) const;
   bool Record(TShare& share, TRay& ray, const TWall& wall, double d, double dt) const;
   double AirAlongPath(double distance, double* air) const;
 
@@ -139,6 +142,7 @@ class TFastTracer {
   std::vector<TWallFacts> walls_;
   int32_t wallCount_ = 0;
   TLaneScan laneScan_ = nullptr;
+  TLaneReflect laneReflect_ = nullptr;
   std::unique_ptr<TBandShaper> shaper_;
   TAir airBand_[kBandCount] = {};
   TAir airBroadband_ = {};

@@ -12,10 +12,15 @@ namespace zm::fast {
 namespace {
 constexpr TPathKernels<TLaneScan> kLaneScans = ZM_PATH_KERNELS(NearestWalls);
 constexpr TPathKernels<TRowsAdd> kRowsAdds = ZM_PATH_KERNELS(AddRows);
+constexpr TPathKernels<TLaneReflect> kLaneReflects = ZM_PATH_KERNELS(ReflectLanes);
 }  // namespace
 
 TLaneScan LaneScanFor(TSimdPath path) {
   return kLaneScans.For(path);
+}
+
+TLaneReflect LaneReflectFor(TSimdPath path) {
+  return kLaneReflects.For(path);
 }
 
 TRowsAdd RowsAddFor(TSimdPath path) {

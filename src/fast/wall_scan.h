@@ -43,6 +43,18 @@ struct TLaneRays {
 using TLaneScan = void (*)(const TFastWalls& walls, int32_t wallCount, TLaneRays& rays);
 TLaneScan LaneScanFor(TSimdPath path);
 
+// Rays to reflect, one per lane: direction (DX, DY), in and out; the
+// wall's unit direction (TX, TY), Scatter and the draw, as Reflect takes
+// them.
+struct TLaneReflections {
+  alignas(64) double DX[kScanLanes], DY[kScanLanes], TX[kScanLanes], TY[kScanLanes];
+  alignas(64) double Scatter[kScanLanes], Draw[kScanLanes];
+};
+
+// Reflect for every lane, to the bit as Reflect on each, on every path.
+using TLaneReflect = void (*)(TLaneReflections& lanes);
+TLaneReflect LaneReflectFor(TSimdPath path);
+
 // Row r of `rows` (kBandCount doubles each, one per band) plus weights[r]
 // times value, for the `count` rows from the first; the same bits on every
 // path.
@@ -54,7 +66,9 @@ TRowsAdd RowsAddFor(TSimdPath path);
 // the mirror direction as the exact tracer's angles turn it (towards the
 // wall for one sign, away for the other, whichever side the ray came from).
 // A turn past grazing is mirrored back off grazing, and the result kept at
-// least kGrazingMargin from the wall.
+// least kGrazingMargin from the wall. The tracer reflects eight rays at a
+// time with TLaneReflect, which does these operations lane by lane; this
+// one-ray form states them plainly and is what the lanes are checked by.
 inline void Reflect(double& dx, double& dy, double tx, double ty, double scatter, double draw) {
   // n is the wall's left normal; the ray heads to its left side when
   // d.n > 0, and must leave to the right then.
