@@ -8,7 +8,7 @@
 #          I386_DRIVER I386_PORTABLE
 #
 # Each side renders with its libzm_portable_math.so: the engine linked with the
-# same elementary functions (tests/i386/portable_math.c), so that everything
+# same elementary functions (bench/portable_math.c), so that everything
 # else is the engine's own arithmetic, which must give the same bytes on 32
 # bits; any difference fails. (With each C library's own sin, cos, atan2, exp
 # and log, the 32-bit and 64-bit glibc differ in the last bit about once in a
