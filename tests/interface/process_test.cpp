@@ -1,6 +1,6 @@
 // ZM_process end to end through the C ABI: where the direct sound lands in
-// the file, normalisation, titles, abort, repeatability and refusals, and
-// that nothing is written unless the whole render succeeds.
+// the file, titles, abort and refusals, and that nothing is written unless
+// the whole render succeeds.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -70,25 +70,6 @@ TEST_F(Process, DirectArrivalLandsOnTheTrimmedFrame) {
       EXPECT_NEAR(w.Float(m, 0), m == c.peak ? kDirectAmplitude : 0.0, 1e-4) << m;
       EXPECT_EQ(w.Float(m, 1), 0.0f);
     }
-  }
-}
-
-TEST_F(Process, NormalisedPeakIs0995OfFullScaleOnTheReceiversChannel) {
-  // 5 m is not on a sample boundary: the fractional shift is used.
-  for (auto [distance, channel] : {std::pair{5.0, 0}, std::pair{3.44, 5}}) {
-    const WaveFile w = Render(DirectDesign(distance, channel));
-    ASSERT_EQ(w.channels, std::max(2, channel + 1));
-    float peak = 0;
-    for (uint32_t m = 0; m < w.Frames(); ++m) {
-      for (int c = 0; c < w.channels; ++c) {
-        if (c != channel) {
-          EXPECT_EQ(w.Float(m, c), 0.0f);
-        }
-        peak = std::max(peak, std::fabs(w.Float(m, c)));
-      }
-    }
-    EXPECT_FLOAT_EQ(peak, 0.995f);
-    EXPECT_FLOAT_EQ(std::fabs(w.Float(0, channel)), 0.995f);
   }
 }
 
@@ -184,7 +165,6 @@ TEST_F(Process, RefusalsReachTheErrorRecordAndWriteNothing) {
     c.change(b);
     const TErrorRecord error = Run(b, "out.wav", c.group);
     EXPECT_EQ(error.Failed, 1);
-    EXPECT_EQ(error.Failed, *c.message ? 1 : 0);
     EXPECT_EQ(test::MessageOf(error), c.message);
     EXPECT_EQ(Get("out.wav"), "old");
     EXPECT_EQ(Listing(), std::set<std::string>{"out.wav"});
