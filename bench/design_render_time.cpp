@@ -1,7 +1,7 @@
 // The time of the engine's render call for one JSON design: the median of
 // five renders of group 0 to memory, on the SIMD path named ("portable", or
 // the best the machine has). The native side of the workbench's speed
-// figure (web/tests/render-times.js times the same call in the browser).
+// figure (bench/web-render-times.js times the same call in the browser).
 //   design_render_time DESIGN.json [portable]     (ZM_THREADS=1 for one thread)
 #include <algorithm>
 #include <chrono>

@@ -73,6 +73,7 @@ def test_analyze_and_auralise_use_the_tools_figures():
     ir = 0.2 * np.random.default_rng(1).standard_normal(fs) * decay
     report = zm.analyze(ir, fs)
     assert report["channels"][0]["bands"][0]["t30"] == pytest.approx(0.5, rel=0.05)
+    assert zm.analyze(np.zeros(1000), fs)["channels"][0]["silent"]
     clicks = np.zeros(3 * fs)
     clicks[[0, fs]] = 0.5
     heard = zm.auralise(clicks, ir, fs, gain_db=0.0)

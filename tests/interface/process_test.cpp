@@ -1,11 +1,14 @@
 // ZM_process end to end through the C ABI: where the direct sound lands in
-// the file, normalisation, titles, abort, repeatability and refusals, and
-// that nothing is written unless the whole render succeeds.
+// the file, titles, abort and refusals, that nothing is written unless the
+// whole render succeeds, and finite samples from amplitudes that run away.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <numbers>
 #if defined(__GLIBC__)
 #include <pthread.h>
 #endif
@@ -70,25 +73,6 @@ TEST_F(Process, DirectArrivalLandsOnTheTrimmedFrame) {
       EXPECT_NEAR(w.Float(m, 0), m == c.peak ? kDirectAmplitude : 0.0, 1e-4) << m;
       EXPECT_EQ(w.Float(m, 1), 0.0f);
     }
-  }
-}
-
-TEST_F(Process, NormalisedPeakIs0995OfFullScaleOnTheReceiversChannel) {
-  // 5 m is not on a sample boundary: the fractional shift is used.
-  for (auto [distance, channel] : {std::pair{5.0, 0}, std::pair{3.44, 5}}) {
-    const WaveFile w = Render(DirectDesign(distance, channel));
-    ASSERT_EQ(w.channels, std::max(2, channel + 1));
-    float peak = 0;
-    for (uint32_t m = 0; m < w.Frames(); ++m) {
-      for (int c = 0; c < w.channels; ++c) {
-        if (c != channel) {
-          EXPECT_EQ(w.Float(m, c), 0.0f);
-        }
-        peak = std::max(peak, std::fabs(w.Float(m, c)));
-      }
-    }
-    EXPECT_FLOAT_EQ(peak, 0.995f);
-    EXPECT_FLOAT_EQ(std::fabs(w.Float(0, channel)), 0.995f);
   }
 }
 
@@ -184,7 +168,6 @@ TEST_F(Process, RefusalsReachTheErrorRecordAndWriteNothing) {
     c.change(b);
     const TErrorRecord error = Run(b, "out.wav", c.group);
     EXPECT_EQ(error.Failed, 1);
-    EXPECT_EQ(error.Failed, *c.message ? 1 : 0);
     EXPECT_EQ(test::MessageOf(error), c.message);
     EXPECT_EQ(Get("out.wav"), "old");
     EXPECT_EQ(Listing(), std::set<std::string>{"out.wav"});
@@ -200,6 +183,57 @@ TEST_F(Process, TrimPointBeyondTheWrittenSamplesGivesAnEmptyDataChunk) {
   const WaveFile w = Render(b);
   EXPECT_EQ(w.channels, 2);
   EXPECT_TRUE(w.data.empty());
+}
+
+// A lossless 7 m x 5 m box of scattering walls, with a pass-through
+// receiver and sub-arrivals, whose amplitudes run away through its walls or
+// its receiver.
+DesignBuilder RunawayRoom(double reflection, double receiverGain) {
+  DesignBuilder b;
+  b->ImpulseLength = 0.3;
+  b->MinAmplitude = 0.0;
+  b->SubArrivals = 4;
+  const int walls = b.AddMaterial("walls", reflection, 0.2);
+  const double corners[5][2] = {{0, 0}, {7, 0}, {7, 5}, {0, 5}, {0, 0}};
+  for (int i = 0; i < 4; ++i) {
+    b.AddWall(corners[i][0], corners[i][1], corners[i + 1][0], corners[i + 1][1], walls);
+  }
+  const int receiver = b.AddReceiver(5, 2, 5, 3, b.AddMaterial("open", 1.0));
+  b.Wall(receiver).PassThrough = 1;
+  b.Wall(receiver).Gain = receiverGain;
+  b.Emitter(b.AddEmitter(2, 2.5, 0.0, 400, 2 * std::numbers::pi)).RandomDirections = 1;
+  return b;
+}
+
+// The largest magnitude in a 16-bit or float file, or infinity when any
+// sample is not finite, so that a NaN fails every comparison with a level.
+double Peak(const WaveFile& w) {
+  double peak = 0;
+  for (uint32_t m = 0; m < w.Frames(); ++m) {
+    for (int c = 0; c < w.channels; ++c) {
+      const double s = w.bits == 32 ? w.Float(m, c) : w.Int16(m, c);
+      peak = std::isfinite(s) ? std::max(peak, std::fabs(s)) : HUGE_VAL;
+    }
+  }
+  return peak;
+}
+
+TEST_F(Process, RunawayAmplitudesStillGiveFiniteSamples) {
+  // 1.3 per hit overflows after some 2700 hits, which the rays of a box of
+  // 7 by 5 cm make within the second; they end there.
+  DesignBuilder amplifying = RunawayRoom(1.3, 1.0);
+  amplifying->CoordinateScale = 0.01;
+  amplifying->ImpulseLength = 1.0;
+  EXPECT_NEAR(Peak(Render(amplifying)), 0.995, 1e-6);
+
+  DesignBuilder loud = RunawayRoom(1.0, 1e300);
+  EXPECT_NEAR(Peak(Render(loud)), 0.995, 1e-6);
+  loud->BitsPerSample = 16;
+  EXPECT_GT(Peak(Render(loud)), 32000);
+  // A fixed gain keeps the level, far beyond the single range: clipped.
+  loud->BitsPerSample = 32;
+  loud->GainMode = 1;
+  EXPECT_EQ(Peak(Render(loud)), std::numeric_limits<float>::max());
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <numbers>
@@ -168,24 +167,6 @@ TEST(DesignJson, MistakesAreReportedWithTheirPath) {
   for (const auto& [text, message] : cases) {
     EXPECT_EQ(ErrorOf(text).substr(0, message.size()), message) << text;
   }
-}
-
-TEST(DesignJson, NamesKeepEveryByteAndNonFiniteNumbersSurvive) {
-  test::DesignBuilder b;
-  const int m = b.AddMaterial(std::string("\xff\x01 65 characters long", 21));
-  std::memset(b.Material(m).Name, 'n', ZM_NAME_LENGTH);  // no terminating zero
-  b.Record().Title[0] = 'T';
-  b.Record().Title[10] = 'x';  // stale byte after the terminator
-  b.Record().Balance = std::numeric_limits<double>::quiet_NaN();
-  b.Record().StereoWidth = -std::numeric_limits<double>::infinity();
-  b.Record().MinAmplitude = -0.0;
-  b.AddWall(0, 0, 1, 0, m);
-  const Json json = DesignToJson(b.Record());
-  EXPECT_EQ(json["materials"][0]["name"], std::string(65, 'n'));
-  EXPECT_TRUE(json.contains("titleBytes"));
-  TDesignRecord back;
-  DesignFromJson(ParseJsonText(FormatJson(json), "test"), back);
-  ExpectSameBytes(b.Record(), back);
 }
 
 // A 4 m x 3 m box with walls of 0.9 and a height: the floor named from the

@@ -1,5 +1,6 @@
-// The tool's own plan geometry: probe rays, enclosures and the
-// reverberation estimate on rooms whose answers are known.
+// The tool's own plan geometry: the room's area and faces and the
+// reverberation estimate on rooms whose answers are known. (Probe rays and
+// enclosures show in zm check's warnings.)
 #include "lib/design/room_geometry.h"
 
 #include <gtest/gtest.h>
@@ -35,19 +36,6 @@ TDesignRecord Room(double reflection, double gap = 0) {
   r.MinAmplitude = 1e-4;
   r.AirAttenuation = 1;
   return r;
-}
-
-TEST(RoomGeometry, ClosedRoomsKeepTheirRaysAndOpenOnesLoseThem) {
-  const Plan closed = PlanOf(Room(0.9));
-  const ProbeResult inside = ProbeEmitter(closed, closed.emitters[0], 256);
-  EXPECT_EQ(inside.escaped, 0);
-  EXPECT_GT(inside.reached, 0);
-  EXPECT_TRUE(EnclosureGrid(closed).Enclosed(2, 4));
-  EXPECT_FALSE(EnclosureGrid(closed).Enclosed(12, 4));
-
-  const Plan open = PlanOf(Room(0.9, 2.0));
-  EXPECT_GT(ProbeEmitter(open, open.emitters[0], 256).escaped, 0);
-  EXPECT_FALSE(EnclosureGrid(open).EnclosesAnything());
 }
 
 // Walls of one material, the reflection keeping 1 - alpha of the energy,

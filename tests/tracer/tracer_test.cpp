@@ -1,13 +1,14 @@
 // The tracer on small rooms, every arrival observed as handed to the
 // impulse: the worked direct-sound example, directivity, progress and abort,
-// pass-through walls, diffuse arrivals, trapped rays, air failures, and the
-// order of random draws (the generator itself is checked against its
-// published sequence apart).
+// pass-through walls, diffuse arrivals, trapped rays, rays kept in a closed
+// room, air failures, and the order of random draws (the generator itself
+// is checked against its published sequence apart).
 #include "tracer/tracer.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <numbers>
 #include <vector>
@@ -197,6 +198,40 @@ TEST(Tracer, RayTrappedWhereWallMidpointsMeetEnds) {
   ASSERT_TRUE(t.Run());
   EXPECT_GT(t.arrivals.size(), 1000u);
   EXPECT_LE(t.arrivals.size(), static_cast<size_t>(TTracer::kMaxStalledHits) + 2);
+}
+
+// Rays stay inside a closed room however much its walls scatter: a
+// pass-through receiver ring around the room hears every ray that escapes.
+TEST(Tracer, NoRayEscapesAClosedRoomWhateverTheScatter) {
+  const bool emulated = std::getenv("ZM_TEST_EMULATED") != nullptr;
+  const std::vector<std::vector<double>> rooms = {
+      {0, 0, 4, 0, 4, 3, 0, 3},
+      // Nine corners: two point into the room, two are acute.
+      {0, 0, 6, 0, 6, 2, 4, 2, 4, 3.5, 6.5, 5, 2, 6, 2.5, 3, 0, 3.2}};
+  const std::vector<double> ring = {-50, -50, 50, -50, 50, 50, -50, 50};
+  for (double scatter : {0.1, 1.0, 2 * kPi}) {
+    int64_t reflections = 0;
+    for (const auto& room : rooms) {
+      test::DesignBuilder design;
+      design->ImpulseLength = 5.0;
+      const int wall = design.AddMaterial("scattering", 0.98, scatter);
+      const int open = design.AddMaterial("open", 1.0);
+      for (size_t i = 0, n = room.size(); i < n; i += 2) {
+        design.AddWall(room[i], room[i + 1], room[(i + 2) % n], room[(i + 3) % n], wall);
+      }
+      for (size_t i = 0; i < 8; i += 2) {
+        const int r =
+            design.AddReceiver(ring[i], ring[i + 1], ring[(i + 2) % 8], ring[(i + 3) % 8], open, 1);
+        design.Wall(r).PassThrough = 1;
+      }
+      design.AddEmitter(1, 1, 0.3, emulated ? 200 : 2000, 2 * kPi);
+      Traced t(design);
+      ASSERT_TRUE(t.Run());
+      EXPECT_EQ(t.arrivals.size(), 0u) << room.size() / 2 << " walls, scatter " << scatter;
+      reflections += t.tracer.SegmentCount;
+    }
+    EXPECT_TRUE(emulated || reflections >= 1000000) << reflections;
+  }
 }
 
 TEST(Tracer, AirFailures) {

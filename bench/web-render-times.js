@@ -1,9 +1,10 @@
 // Times the render call inside the page's worker for each example (median
 // of 5 renders, after one to warm up), with the browser's math or the
-// portable functions (`portable` argument). Not a test: run it by hand,
-//   node --no-experimental-fetch --test-reporter=spec web/tests/render-times.js [portable]
+// portable functions (`portable` argument), with the browser tests' harness.
+// Run it by hand after scripts/test-all.sh web has built the page:
+//   node --no-experimental-fetch --test-reporter=spec bench/web-render-times.js [portable]
 import { test } from 'node:test';
-import { examples, openPage, servePage } from './harness.js';
+import { examples, openPage, servePage } from '../web/tests/harness.js';
 
 const math = process.argv.includes('portable') ? '?math=portable' : '';
 

@@ -5,7 +5,7 @@ rows themselves have no cycle. A row may name a nested folder (lib/design);
 a file and an include belong to the longest row their folder lies in.
 Prints each offending include as file:line and exits 1 when there is one.
 
-Usage: include_directions.py SOURCE_DIR
+Usage: check-include-directions.py SOURCE_DIR
 """
 import pathlib
 import re

@@ -1,9 +1,10 @@
 // Takes the screenshots of docs/: the editor with a drawn room, a render in
-// progress, the results with plots and the listening panel. Not a test:
-//   node --no-experimental-fetch --test web/tests/screenshots.js
+// progress, the results with plots and the listening panel, with the
+// browser tests' harness, after scripts/test-all.sh web has built the page:
+//   node --no-experimental-fetch --test scripts/workbench-screenshots.js
 import { fileURLToPath } from 'node:url';
 import { test } from 'node:test';
-import { openPage, servePage } from './harness.js';
+import { openPage, servePage } from '../web/tests/harness.js';
 
 const docs = (name) => fileURLToPath(new URL(`../../docs/${name}`, import.meta.url));
 
