@@ -482,12 +482,24 @@ struct TransformPair {
   fftw_plan forward = nullptr, inverse = nullptr;
 };
 
+// Destroys the plans when the process ends, so that leak checkers see the
+// transforms' memory returned rather than lost with the map.
+struct TransformCache {
+  std::map<size_t, TransformPair> plans;
+  ~TransformCache() {
+    for (auto& [size, pair] : plans) {
+      if (pair.forward) fftw_destroy_plan(pair.forward);
+      if (pair.inverse) fftw_destroy_plan(pair.inverse);
+    }
+  }
+};
+
 std::mutex transformsMutex;
 
 TransformPair Transforms(size_t size) {
-  static std::map<size_t, TransformPair> plans;
+  static TransformCache cache;
   const std::lock_guard lock(transformsMutex);
-  TransformPair& pair = plans[size];
+  TransformPair& pair = cache.plans[size];
   if (!pair.forward || !pair.inverse) {
     const std::unique_ptr<double[], FftwFree> time(fftw_alloc_real(size));
     const std::unique_ptr<fftw_complex[], FftwFree> spectrum(fftw_alloc_complex(size / 2 + 1));
