@@ -1,12 +1,10 @@
 #include "lib/audio/acoustics.h"
+#include "lib/audio/real_transform.h"
 #include "lib/base/text.h"
-
-#include <fftw3.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <map>
 #include <memory>
@@ -93,35 +91,31 @@ double UpperCutoff(double centre) {
   return centre * std::numbers::sqrt2 / CutoffWidening();
 }
 
-struct FftwFree {
-  void operator()(void* p) const { fftw_free(p); }
-};
-
 // Memory shared by the steps of one analysis on a thread, from band to
 // band, grown as needed and never zeroed: each user writes what it reads.
 // Fresh, zeroed buffers for every band cost more in page faults and
-// zeroing than the analysis itself. Aligned as FFTW's own buffers, so that
-// transforms run in it.
+// zeroing than the analysis itself. Aligned, so that transforms run in it.
 class Scratch {
  public:
   double* Doubles(size_t n) {
     if (n > capacity_) {
       memory_.reset();
       capacity_ = 0;
-      memory_.reset(fftw_alloc_real(std::max<size_t>(1, n)));
-      if (!memory_) throw AudioFileError("out of memory for " + std::to_string(n) + " samples");
+      memory_ = AllocateAlignedDoubles(n);
       capacity_ = n;
     }
     return memory_.get();
   }
-  fftw_complex* Complex(size_t n) { return reinterpret_cast<fftw_complex*>(Doubles(2 * n)); }
+  std::complex<double>* Complex(size_t n) {
+    return reinterpret_cast<std::complex<double>*>(Doubles(2 * n));
+  }
   void Release() {
     memory_.reset();
     capacity_ = 0;
   }
 
  private:
-  std::unique_ptr<double[], FftwFree> memory_;
+  AlignedDoubles memory_;
   size_t capacity_ = 0;
 };
 
@@ -474,48 +468,17 @@ namespace {
 // file's end only: there the recursion dropped the forward pass's ringing
 // beyond the last sample, which the convolution keeps.
 
-// Plans and masks live for the process: planning a transform computes its
-// twiddle factors, which costs more than analysing a file, and a dataset
-// analyses thousands of files of a handful of transform sizes. The planner
-// is not reentrant, hence the lock; executing a plan on other buffers is.
-struct TransformPair {
-  fftw_plan forward = nullptr, inverse = nullptr;
-};
-
-// Destroys the plans when the process ends, so that leak checkers see the
-// transforms' memory returned rather than lost with the map.
-struct TransformCache {
-  std::map<size_t, TransformPair> plans;
-  ~TransformCache() {
-    for (auto& [size, pair] : plans) {
-      if (pair.forward) fftw_destroy_plan(pair.forward);
-      if (pair.inverse) fftw_destroy_plan(pair.inverse);
-    }
-  }
-};
-
+// Transforms and masks live for the process: setting up a transform
+// computes its twiddle factors, which costs more than analysing a file, and
+// a dataset analyses thousands of files of a handful of transform sizes.
 std::mutex transformsMutex;
 
-TransformPair Transforms(size_t size) {
-  static TransformCache cache;
+const RealTransform& Transform(size_t size) {
+  static std::map<size_t, std::unique_ptr<RealTransform>> transforms;
   const std::lock_guard lock(transformsMutex);
-  TransformPair& pair = cache.plans[size];
-  if (!pair.forward || !pair.inverse) {
-    const std::unique_ptr<double[], FftwFree> time(fftw_alloc_real(size));
-    const std::unique_ptr<fftw_complex[], FftwFree> spectrum(fftw_alloc_complex(size / 2 + 1));
-    if (time && spectrum) {
-      if (!pair.forward) {
-        pair.forward = fftw_plan_dft_r2c_1d(int(size), time.get(), spectrum.get(), FFTW_ESTIMATE);
-      }
-      if (!pair.inverse) {
-        pair.inverse = fftw_plan_dft_c2r_1d(int(size), spectrum.get(), time.get(), FFTW_ESTIMATE);
-      }
-    }
-    if (!pair.forward || !pair.inverse) {
-      throw AudioFileError("cannot set up a transform of " + std::to_string(size) + " points");
-    }
-  }
-  return pair;
+  std::unique_ptr<RealTransform>& transform = transforms[size];
+  if (!transform) transform = std::make_unique<RealTransform>(size);
+  return *transform;
 }
 
 std::vector<Biquad> BandSections(double centre, int sampleRate) {
@@ -578,7 +541,7 @@ class OctaveBands {
     while (size_ < frames_ + 2 * reach_ && size_ - 2 * reach_ < size_ / 2) size_ *= 2;
     hop_ = size_ - 2 * reach_;
     bins_ = size_ / 2 + 1;
-    plans_ = Transforms(size_);
+    transform_ = &Transform(size_);
     for (double centre : centres) masks_.push_back(&Mask(size_, centre, sampleRate));
     AnalysisMemory& memory = Memory();
     time_ = memory.time.Doubles(size_);
@@ -594,8 +557,10 @@ class OctaveBands {
         const size_t at = start + j;  // sample index + reach
         time_[j] = at >= reach_ && at - reach_ < frames_ ? samples[at - reach_] : 0.0;
       }
-      fftw_execute_dft_r2c(plans_.forward, time_, product_);
-      std::memcpy(spectra_ + block * bins_, product_, bins_ * sizeof(fftw_complex));
+      // Through the aligned product buffer: a transform may need its
+      // buffers as aligned as they were when it was set up.
+      transform_->Forward(time_, product_);
+      std::copy(product_, product_ + bins_, spectra_ + block * bins_);
     }
   }
 
@@ -604,12 +569,9 @@ class OctaveBands {
     if (frames_ == 0) return {};
     const double* mask = masks_.at(k)->data();
     for (size_t start = 0, block = 0; start < frames_; start += hop_, ++block) {
-      const fftw_complex* spectrum = spectra_ + block * bins_;
-      for (size_t b = 0; b < bins_; ++b) {
-        product_[b][0] = spectrum[b][0] * mask[b];
-        product_[b][1] = spectrum[b][1] * mask[b];
-      }
-      fftw_execute_dft_c2r(plans_.inverse, product_, time_);
+      const std::complex<double>* spectrum = spectra_ + block * bins_;
+      for (size_t b = 0; b < bins_; ++b) product_[b] = spectrum[b] * mask[b];
+      transform_->Inverse(product_, time_);
       const size_t count = std::min(hop_, frames_ - start);
       std::copy(time_ + reach_, time_ + reach_ + count, band_ + start);
     }
@@ -618,13 +580,13 @@ class OctaveBands {
 
  private:
   size_t frames_, reach_ = 0, size_ = 0, hop_ = 0, bins_ = 0;
-  TransformPair plans_;
+  const RealTransform* transform_ = nullptr;
   std::vector<const std::vector<double>*> masks_;
   // In the thread's scratch memory: the blocks' spectra, one block's
   // samples, the product the inverse transform overwrites, the band.
-  fftw_complex* spectra_ = nullptr;
+  std::complex<double>* spectra_ = nullptr;
   double* time_ = nullptr;
-  fftw_complex* product_ = nullptr;
+  std::complex<double>* product_ = nullptr;
   double* band_ = nullptr;
 };
 
