@@ -99,6 +99,7 @@ void TStreamStorage::TFree::operator()(void* block) const {
 
 TBandShaper::TBandShaper(const TImpulse& impulse)
     : rowsAdd_(RowsAddFor(ActiveSimdPath())),
+      rowsConvolve_(RowsConvolveFor(ActiveSimdPath())),
       sampleRate_(impulse.Scene->Options->SampleRate),
       lengthSamples_(impulse.LengthSamples),
       leadIn_(impulse.LeadInSamples),
@@ -213,25 +214,6 @@ void TBandShaper::Flush(TBandStreams& streams) const {
   streams.Pending.clear();
 }
 
-void TBandShaper::Convolve(const double* rows, double* out, int32_t from, int32_t to) const {
-  const int64_t rowCount = static_cast<int64_t>(RowCount());
-  for (int32_t s = from; s < to; ++s) {
-    // Row of sample s minus offset o = FirstOffset() + i.
-    const int64_t base = int64_t{s} + Guard() - FirstOffset();
-    const int32_t first = static_cast<int32_t>(std::max<int64_t>(0, base - (rowCount - 1)));
-    const int32_t last = static_cast<int32_t>(std::min<int64_t>(taps_, base + 1));
-    double sum[kBandCount] = {};
-    for (int32_t i = first; i < last; ++i) {
-      const double* x = rows + static_cast<size_t>(base - i) * kBandCount;
-      const double* k = &shape_[static_cast<size_t>(i) * kBandCount];
-      for (int b = 0; b < kBandCount; ++b) sum[b] = sum[b] + k[b] * x[b];
-    }
-    double total = 0.0;
-    for (int b = 0; b < kBandCount; ++b) total = total + sum[b];
-    out[s] = total;
-  }
-}
-
 void TBandShaper::Render(std::vector<TBandStreams>& shares, TImpulse& impulse,
                          int32_t threads) const {
   int32_t writtenEnd = 0;
@@ -264,7 +246,10 @@ void TBandShaper::Render(std::vector<TBandStreams>& shares, TImpulse& impulse,
     double* out = impulse.Channel(c);
     if (to > from) {
       ParallelFor(threads, to - from, [&](int64_t a, int64_t b) {
-        Convolve(sum, out, static_cast<int32_t>(from + a), static_cast<int32_t>(from + b));
+        // Row of sample s minus offset o = FirstOffset() + i.
+        rowsConvolve_(sum, static_cast<int64_t>(RowCount()), shape_.data(), taps_,
+                      int64_t{Guard()} - FirstOffset(), out, static_cast<int32_t>(from + a),
+                      static_cast<int32_t>(from + b));
       });
     }
   }

@@ -100,9 +100,8 @@ class TBandShaper {
   // Rows before sample index 0 and after the last index the impulse keeps.
   int32_t Guard() const { return halfTaps_ + kEarlyTaps; }
   size_t RowCount() const { return static_cast<size_t>(bufferSamples_) + 2 * kEarlyTaps; }
-  void Convolve(const double* rows, double* out, int32_t from, int32_t to) const;
-
   TRowsAdd rowsAdd_;
+  TRowsConvolve rowsConvolve_;
   double sampleRate_;
   int32_t lengthSamples_, leadIn_, taps_, halfTaps_, bufferSamples_;
   // The interpolators' weights at kDelayPhases + 1 phases (band_shaper.cpp).

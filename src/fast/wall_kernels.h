@@ -63,6 +63,34 @@ void AddRows(double* rows, const double* weights, int count, const double* value
   }
 }
 
+// TRowsConvolve: out[s] for s in [from, to): row (s + origin - i) of
+// `rows` times row i of `shape` (kBandCount doubles each), summed per band
+// over i from first to last in order, then the bands summed in order,
+// rows outside 0 .. rowCount - 1 left out.
+void ConvolveRows(const double* rows, int64_t rowCount, const double* shape, int32_t taps,
+                  int64_t origin, double* out, int32_t from, int32_t to) {
+  constexpr int kVectors = kBandCount / V::kWidth;
+  for (int32_t s = from; s < to; ++s) {
+    const int64_t base = int64_t{s} + origin;
+    const int32_t first = static_cast<int32_t>(std::max<int64_t>(0, base - (rowCount - 1)));
+    const int32_t last = static_cast<int32_t>(std::min<int64_t>(taps, base + 1));
+    V sum[kVectors];
+    for (int j = 0; j < kVectors; ++j) sum[j] = V::Broadcast(0.0);
+    for (int32_t i = first; i < last; ++i) {
+      const double* x = rows + static_cast<size_t>(base - i) * kBandCount;
+      const double* k = shape + static_cast<size_t>(i) * kBandCount;
+      for (int j = 0; j < kVectors; ++j) {
+        sum[j] = sum[j] + V::Load(k + j * V::kWidth) * V::Load(x + j * V::kWidth);
+      }
+    }
+    alignas(64) double bands[kBandCount];
+    for (int j = 0; j < kVectors; ++j) sum[j].Store(bands + j * V::kWidth);
+    double total = 0.0;
+    for (int b = 0; b < kBandCount; ++b) total = total + bands[b];
+    out[s] = total;
+  }
+}
+
 // sin(x) and cos(x) lane by lane, the same operations as fast_math.h's
 // SinCos on each lane, so a lane gives that function's bits.
 void LaneSinCos(V x, V& sine, V& cosine) {

@@ -1,5 +1,6 @@
 #include "fast/wall_scan.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "fast/fast_math.h"
@@ -13,6 +14,7 @@ namespace {
 constexpr TPathKernels<TLaneScan> kLaneScans = ZM_PATH_KERNELS(NearestWalls);
 constexpr TPathKernels<TRowsAdd> kRowsAdds = ZM_PATH_KERNELS(AddRows);
 constexpr TPathKernels<TLaneReflect> kLaneReflects = ZM_PATH_KERNELS(ReflectLanes);
+constexpr TPathKernels<TRowsConvolve> kRowsConvolves = ZM_PATH_KERNELS(ConvolveRows);
 }  // namespace
 
 TLaneScan LaneScanFor(TSimdPath path) {
@@ -25,6 +27,10 @@ TLaneReflect LaneReflectFor(TSimdPath path) {
 
 TRowsAdd RowsAddFor(TSimdPath path) {
   return kRowsAdds.For(path);
+}
+
+TRowsConvolve RowsConvolveFor(TSimdPath path) {
+  return kRowsConvolves.For(path);
 }
 
 }  // namespace zm::fast

@@ -61,6 +61,13 @@ TLaneReflect LaneReflectFor(TSimdPath path);
 using TRowsAdd = void (*)(double* rows, const double* weights, int count, const double* value);
 TRowsAdd RowsAddFor(TSimdPath path);
 
+// out[s] for s in [from, to): each band's stream convolved with its shape
+// and the bands summed (wall_kernels.h says in which order); the same bits
+// on every path.
+using TRowsConvolve = void (*)(const double* rows, int64_t rowCount, const double* shape,
+                               int32_t taps, int64_t origin, double* out, int32_t from, int32_t to);
+TRowsConvolve RowsConvolveFor(TSimdPath path);
+
 // The unit direction (dx, dy) after reflecting off a wall of unit direction
 // (tx, ty): the mirror image, turned by (draw - 0.5) * scatter away from
 // the mirror direction as the exact tracer's angles turn it (towards the
