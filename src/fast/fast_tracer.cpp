@@ -63,6 +63,18 @@ struct TFastTracer::TRay {
   TRayStream Stream;
 };
 
+// The rays of one share in flight, one per lane, with their scan's and
+// their reflections' lanes. The reflections are done together after the
+// lanes' steps: the rotation by the blur is the longest chain of a hit,
+// and the lanes' chains are independent.
+struct TFastTracer::TLanes {
+  TLaneRays Scan;
+  TRay Rays[kScanLanes];
+  bool Busy[kScanLanes] = {};
+  TLaneReflections Reflections{};
+  bool Reflecting[kScanLanes] = {};
+};
+
 struct TFastTracer::TShare {
   TBandStreams Streams;
   double FirstDirect = kNoArrivalTime, FirstReflection = kNoArrivalTime;
@@ -262,78 +274,13 @@ bool TFastTracer::Run(uint8_t* abortFlag, TProgressCallback progress, void* user
 
 void TFastTracer::TraceShare(TRun& run, int32_t shareIndex, bool caller) const {
   TShare& share = run.Shares[static_cast<size_t>(shareIndex)];
-  // Eight rays at a time, whatever the path: each step finds the next wall
-  // of all of them in one scan, then carries each over its hit; a lane
-  // whose ray ended takes the block's next ray. Rays are independent, so
-  // the processor works on several at once instead of waiting on one.
-  TLaneRays lanes;
-  TRay rays[kScanLanes];
-  bool busy[kScanLanes] = {};
-  // The lanes' reflections, done together after their steps: the rotation
-  // by the blur is the longest chain of a hit, and the lanes' chains are
-  // independent.
-  TLaneReflections reflections{};
-  bool reflecting[kScanLanes] = {};
+  TLanes lanes{};
   size_t source = 0;
   for (int64_t first = int64_t{shareIndex} * kProgressInterval; first < total_;
        first += int64_t{kShares} * kProgressInterval) {
     if (run.Stop) return;
     const int64_t last = std::min(first + kProgressInterval, total_);
-    int64_t next = first;
-    // Starts the block's next ray that does not end at once in `lane`.
-    auto refill = [&](int lane) {
-      busy[lane] = false;
-      while (!busy[lane] && next < last) {
-        while (next >= sources_[source].FirstRay + sources_[source].Emitter->RayCount) ++source;
-        const TSource& from = sources_[source];
-        busy[lane] = StartRay(rays[lane], from, static_cast<int32_t>(next - from.FirstRay));
-        ++next;
-      }
-    };
-    int active = 0;
-    for (int lane = 0; lane < kScanLanes; ++lane) {
-      refill(lane);
-      active += busy[lane];
-    }
-    while (active > 0) {
-      for (int lane = 0; lane < kScanLanes; ++lane) {
-        const TRay& ray = rays[lane];
-        lanes.X[lane] = busy[lane] ? ray.X : 0.0;
-        lanes.Y[lane] = busy[lane] ? ray.Y : 0.0;
-        lanes.DX[lane] = busy[lane] ? ray.DX : 0.0;
-        lanes.DY[lane] = busy[lane] ? ray.DY : 0.0;
-        lanes.Last[lane] = ray.LastWall;
-      }
-      laneScan_(lanes_, wallCount_, lanes);
-      bool anyReflecting = false;
-      for (int lane = 0; lane < kScanLanes; ++lane) {
-        reflecting[lane] = false;
-        if (!busy[lane]) continue;
-        const TFastHit hit{static_cast<int32_t>(lanes.Index[lane]), lanes.Distance[lane],
-                           lanes.U[lane]};
-        const TStep step = Step(run, share, rays[lane], hit, reflections, lane, reflecting[lane]);
-        if (step == TStep::Stop) {
-          run.Aborted = true;
-          run.Stop = true;
-          run.Changed.notify_all();
-          return;
-        }
-        if (step == TStep::Ended) {
-          reflecting[lane] = false;
-          refill(lane);
-          active -= !busy[lane];
-        }
-        anyReflecting = anyReflecting || reflecting[lane];
-      }
-      if (anyReflecting) {
-        laneReflect_(reflections);
-        for (int lane = 0; lane < kScanLanes; ++lane) {
-          if (!reflecting[lane]) continue;
-          rays[lane].DX = reflections.DX[lane];
-          rays[lane].DY = reflections.DY[lane];
-        }
-      }
-    }
+    if (!TraceBlock(run, share, lanes, first, last, source)) return;
     share.Rays += last - first;
     run.Done += last - first;
     run.Changed.notify_all();
@@ -341,6 +288,74 @@ void TFastTracer::TraceShare(TRun& run, int32_t shareIndex, bool caller) const {
     // progress, and its abort byte is read, every 512 rays of the run.
     if (caller && !run.Report()) return;
   }
+}
+
+bool TFastTracer::TraceBlock(TRun& run, TShare& share, TLanes& lanes, int64_t first, int64_t last,
+                             size_t& source) const {
+  // Eight rays at a time, whatever the path: each step finds the next wall
+  // of all of them in one scan, then carries each over its hit; a lane
+  // whose ray ended takes the block's next ray. Rays are independent, so
+  // the processor works on several at once instead of waiting on one.
+  int64_t next = first;
+  // Starts the block's next ray that does not end at once in `lane`.
+  auto refill = [&](int lane) {
+    lanes.Busy[lane] = false;
+    while (!lanes.Busy[lane] && next < last) {
+      while (next >= sources_[source].FirstRay + sources_[source].Emitter->RayCount) ++source;
+      const TSource& from = sources_[source];
+      lanes.Busy[lane] =
+          StartRay(lanes.Rays[lane], from, static_cast<int32_t>(next - from.FirstRay));
+      ++next;
+    }
+  };
+  int active = 0;
+  for (int lane = 0; lane < kScanLanes; ++lane) {
+    refill(lane);
+    active += lanes.Busy[lane];
+  }
+  while (active > 0) {
+    for (int lane = 0; lane < kScanLanes; ++lane) {
+      const TRay& ray = lanes.Rays[lane];
+      const bool busy = lanes.Busy[lane];
+      lanes.Scan.X[lane] = busy ? ray.X : 0.0;
+      lanes.Scan.Y[lane] = busy ? ray.Y : 0.0;
+      lanes.Scan.DX[lane] = busy ? ray.DX : 0.0;
+      lanes.Scan.DY[lane] = busy ? ray.DY : 0.0;
+      lanes.Scan.Last[lane] = ray.LastWall;
+    }
+    laneScan_(lanes_, wallCount_, lanes.Scan);
+    bool anyReflecting = false;
+    for (int lane = 0; lane < kScanLanes; ++lane) {
+      bool& reflecting = lanes.Reflecting[lane];
+      reflecting = false;
+      if (!lanes.Busy[lane]) continue;
+      const TFastHit hit{static_cast<int32_t>(lanes.Scan.Index[lane]), lanes.Scan.Distance[lane],
+                         lanes.Scan.U[lane]};
+      const TStep step =
+          Step(run, share, lanes.Rays[lane], hit, lanes.Reflections, lane, reflecting);
+      if (step == TStep::Stop) {
+        run.Aborted = true;
+        run.Stop = true;
+        run.Changed.notify_all();
+        return false;
+      }
+      if (step == TStep::Ended) {
+        reflecting = false;
+        refill(lane);
+        active -= !lanes.Busy[lane];
+      }
+      anyReflecting = anyReflecting || reflecting;
+    }
+    if (anyReflecting) {
+      laneReflect_(lanes.Reflections);
+      for (int lane = 0; lane < kScanLanes; ++lane) {
+        if (!lanes.Reflecting[lane]) continue;
+        lanes.Rays[lane].DX = lanes.Reflections.DX[lane];
+        lanes.Rays[lane].DY = lanes.Reflections.DY[lane];
+      }
+    }
+  }
+  return true;
 }
 
 bool TFastTracer::StartRay(TRay& ray, const TSource& source, int32_t index) const {
@@ -381,6 +396,56 @@ bool TFastTracer::StartRay(TRay& ray, const TSource& source, int32_t index) cons
   return !(options.MinAmplitude > std::fabs(ray.Amplitude));
 }
 
+TFastTracer::TStep TFastTracer::CrossSurfaces(TRun& run, TShare& share, TRay& ray, double planD,
+                                              double& d) const {
+  const TOptions& options = *scene_->Options;
+  const double minAmplitude = options.MinAmplitude;
+  const double impulseLength = options.ImpulseLength;
+  const double speed = options.SpeedOfSound;
+  const double height = height_.Height;
+  double left = planD;
+  d = 0.0;
+  for (;;) {
+    const double up = ray.SinE;
+    const double toSurface = up > 0.0   ? (height - ray.Z) / up
+                             : up < 0.0 ? ray.Z / (0.0 - up)
+                                        : HUGE_VAL;
+    const double planToSurface = toSurface * ray.CosE;
+    if (!(planToSurface < left)) {
+      const double rest = ray.CosE > 0.0 ? left / ray.CosE : 0.0;
+      ray.Z = std::clamp(ray.Z + rest * up, 0.0, height);
+      d = d + rest;
+      return TStep::Go;
+    }
+    d = d + toSurface;
+    left = left - planToSurface;
+    const int surface = up > 0.0 ? 1 : 0;
+    ray.Z = surface == 1 ? height : 0.0;
+    ++share.SurfaceHits;
+    if (--ray.HitsToAbortCheck == 0) {
+      if (AbortRequested(run.AbortFlag) || run.Stop) return TStep::Stop;
+      ray.HitsToAbortCheck = kAbortCheckHits;
+    }
+    if (!(ray.Time + d / speed < impulseLength)) return TStep::Ended;
+    ray.Amplitude = ray.Amplitude * height_.Reflection[surface];
+    for (int b = 0; b < kBandCount; ++b) {
+      ray.PreviousBandGain[b] = ray.BandGain[b];
+      ray.BandGain[b] = ray.BandGain[b] * height_.BandFactors[surface][b];
+    }
+    ++ray.Reflections;
+    if (minAmplitude > std::fabs(ray.Amplitude)) return TStep::Ended;
+    if (ray.Stream.Next() < height_.ScatterProbability[surface]) {
+      // Lambert: the sine of the elevation away from the surface is the
+      // square root of a uniform draw.
+      const double s = std::sqrt(ray.Stream.Next());
+      ray.SinE = surface == 0 ? s : 0.0 - s;
+    } else {
+      ray.SinE = 0.0 - ray.SinE;
+    }
+    ray.CosE = std::sqrt(std::max(0.0, 1.0 - ray.SinE * ray.SinE));
+  }
+}
+
 TFastTracer::TStep TFastTracer::Step(TRun& run, TShare& share, TRay& ray, const TFastHit& hit,
                                      TLaneReflections& reflections, int lane,
                                      bool& reflecting) const {
@@ -388,7 +453,6 @@ TFastTracer::TStep TFastTracer::Step(TRun& run, TShare& share, TRay& ray, const 
   const double minAmplitude = options.MinAmplitude;
   const double impulseLength = options.ImpulseLength;
   const double speed = options.SpeedOfSound;
-  const double height = height_.Height;
   if (hit.Index < 0) return TStep::Ended;
   const TWallFacts& facts = walls_[static_cast<size_t>(hit.Index)];
   const TWall& wall = *facts.Wall;
@@ -403,49 +467,8 @@ TFastTracer::TStep TFastTracer::Step(TRun& run, TShare& share, TRay& ray, const 
   const double planD = std::sqrt(mx * mx + my * my);
   double d = planD;
   if (hasHeight_) {
-    // The plan's d metres at the ray's elevation, with every floor and
-    // ceiling hit on the way; the ray may end at one of them.
-    double left = planD;
-    d = 0.0;
-    for (;;) {
-      const double up = ray.SinE;
-      const double toSurface = up > 0.0   ? (height - ray.Z) / up
-                               : up < 0.0 ? ray.Z / (0.0 - up)
-                                          : HUGE_VAL;
-      const double planToSurface = toSurface * ray.CosE;
-      if (!(planToSurface < left)) {
-        const double rest = ray.CosE > 0.0 ? left / ray.CosE : 0.0;
-        ray.Z = std::clamp(ray.Z + rest * up, 0.0, height);
-        d = d + rest;
-        break;
-      }
-      d = d + toSurface;
-      left = left - planToSurface;
-      const int surface = up > 0.0 ? 1 : 0;
-      ray.Z = surface == 1 ? height : 0.0;
-      ++share.SurfaceHits;
-      if (--ray.HitsToAbortCheck == 0) {
-        if (AbortRequested(run.AbortFlag) || run.Stop) return TStep::Stop;
-        ray.HitsToAbortCheck = kAbortCheckHits;
-      }
-      if (!(ray.Time + d / speed < impulseLength)) return TStep::Ended;
-      ray.Amplitude = ray.Amplitude * height_.Reflection[surface];
-      for (int b = 0; b < kBandCount; ++b) {
-        ray.PreviousBandGain[b] = ray.BandGain[b];
-        ray.BandGain[b] = ray.BandGain[b] * height_.BandFactors[surface][b];
-      }
-      ++ray.Reflections;
-      if (minAmplitude > std::fabs(ray.Amplitude)) return TStep::Ended;
-      if (ray.Stream.Next() < height_.ScatterProbability[surface]) {
-        // Lambert: the sine of the elevation away from the surface is the
-        // square root of a uniform draw.
-        const double s = std::sqrt(ray.Stream.Next());
-        ray.SinE = surface == 0 ? s : 0.0 - s;
-      } else {
-        ray.SinE = 0.0 - ray.SinE;
-      }
-      ray.CosE = std::sqrt(std::max(0.0, 1.0 - ray.SinE * ray.SinE));
-    }
+    const TStep crossed = CrossSurfaces(run, share, ray, planD, d);
+    if (crossed != TStep::Go) return crossed;
   }
   const double dt = d / speed;
   // Written as "not before the end" so that a NaN time also ends the ray.

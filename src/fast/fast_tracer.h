@@ -110,8 +110,13 @@ class TFastTracer {
   struct TRun;
 
   enum class TStep { Go, Ended, Stop };  // Stop: the host asked to stop
+  struct TLanes;                         // one share's rays in flight, one per lane
   // `caller`: the thread that reports progress and reads the abort byte.
   void TraceShare(TRun& run, int32_t share, bool caller) const;
+  // Rays first .. last - 1 (of sources_ from `source` on, which it
+  // advances); false when the host asked to stop.
+  bool TraceBlock(TRun& run, TShare& share, TLanes& lanes, int64_t first, int64_t last,
+                  size_t& source) const;
   // Starts ray `index` of `source`; false when it ends before its first
   // segment.
   bool StartRay(TRay& ray, const TSource& source, int32_t index) const;
@@ -120,6 +125,10 @@ class TFastTracer {
   // `reflections`, and `reflecting` set.
   TStep Step(TRun& run, TShare& share, TRay& ray, const TFastHit& hit,
              TLaneReflections& reflections, int lane, bool& reflecting) const;
+  // With a height: the 3D length `d` of the plan's `planD` metres at the
+  // ray's elevation, through every floor and ceiling hit on the way, at
+  // any of which the ray may end.
+  TStep CrossSurfaces(TRun& run, TShare& share, TRay& ray, double planD, double& d) const;
   bool Record(TShare& share, TRay& ray, const TWall& wall, double d, double dt) const;
   double AirAlongPath(double distance, double* air) const;
 
