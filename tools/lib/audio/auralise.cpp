@@ -1,6 +1,6 @@
 #include "lib/audio/auralise.h"
+#include "lib/audio/real_transform.h"
 
-#include <fftw3.h>
 #include <soxr.h>
 
 #include <algorithm>
@@ -13,69 +13,39 @@ namespace zm::cli {
 
 namespace {
 
-// FFTW's aligned buffers and plans, released with FFTW's own functions.
-struct FftwFree {
-  void operator()(void* p) const { fftw_free(p); }
-};
-struct FftwPlanDestroy {
-  void operator()(fftw_plan_s* p) const { fftw_destroy_plan(p); }
-};
-using RealBuffer = std::unique_ptr<double[], FftwFree>;
-using ComplexBuffer = std::unique_ptr<fftw_complex[], FftwFree>;
-using Plan = std::unique_ptr<fftw_plan_s, FftwPlanDestroy>;
-
-RealBuffer AllocateReal(size_t n) {
-  return RealBuffer(fftw_alloc_real(n));
-}
-
-ComplexBuffer AllocateComplex(size_t n) {
-  return ComplexBuffer(fftw_alloc_complex(n));
-}
-
 // One block transform pair of size `size`, with the buffers it works in.
 class BlockTransform {
  public:
   explicit BlockTransform(size_t size)
-      : size_(size),
-        time_(AllocateReal(size)),
-        spectrum_(AllocateComplex(size / 2 + 1)),
-        forward_(fftw_plan_dft_r2c_1d(int(size), time_.get(), spectrum_.get(), FFTW_ESTIMATE)),
-        inverse_(fftw_plan_dft_c2r_1d(int(size), spectrum_.get(), time_.get(), FFTW_ESTIMATE)) {
-    if (!time_ || !spectrum_ || !forward_ || !inverse_) {
-      throw AudioFileError("cannot set up a transform of " + std::to_string(size) + " points");
-    }
-  }
+      : transform_(size),
+        time_(AllocateAlignedDoubles(size)),
+        spectrumMemory_(AllocateAlignedDoubles(size + 2)),
+        spectrum_(reinterpret_cast<std::complex<double>*>(spectrumMemory_.get())) {}
 
-  size_t Bins() const { return size_ / 2 + 1; }
+  size_t Bins() const { return transform_.Size() / 2 + 1; }
 
   // The spectrum of `count` samples from `samples`, zero-padded.
   void Forward(const double* samples, size_t count, std::vector<std::complex<double>>& out) {
-    std::fill(time_.get(), time_.get() + size_, 0.0);
+    std::fill(time_.get(), time_.get() + transform_.Size(), 0.0);
     std::copy(samples, samples + count, time_.get());
-    fftw_execute(forward_.get());
-    out.resize(Bins());
-    for (size_t k = 0; k < Bins(); ++k) out[k] = {spectrum_[k][0], spectrum_[k][1]};
+    transform_.Forward(time_.get(), spectrum_);
+    out.assign(spectrum_, spectrum_ + Bins());
   }
 
-  // The product of two spectra back in time, scaled by 1/size (FFTW's
+  // The product of two spectra back in time, scaled by 1/size (the
   // transforms are unnormalised); returns the block's samples.
   const double* InverseOfProduct(const std::vector<std::complex<double>>& a,
                                  const std::vector<std::complex<double>>& b) {
-    const double scale = 1.0 / double(size_);
-    for (size_t k = 0; k < Bins(); ++k) {
-      const std::complex<double> p = a[k] * b[k] * scale;
-      spectrum_[k][0] = p.real();
-      spectrum_[k][1] = p.imag();
-    }
-    fftw_execute(inverse_.get());
+    const double scale = 1.0 / double(transform_.Size());
+    for (size_t k = 0; k < Bins(); ++k) spectrum_[k] = a[k] * b[k] * scale;
+    transform_.Inverse(spectrum_, time_.get());
     return time_.get();
   }
 
  private:
-  size_t size_;
-  RealBuffer time_;
-  ComplexBuffer spectrum_;
-  Plan forward_, inverse_;
+  RealTransform transform_;
+  AlignedDoubles time_, spectrumMemory_;
+  std::complex<double>* spectrum_;
 };
 
 std::string Decibels(double db) {

@@ -1,9 +1,11 @@
 #pragma once
 // The discrete Fourier transform of real samples, as the octave-band
-// analysis uses it. Two builds of one interface: FFTW's in the native tool,
-// and a radix-2 one of our own where FFTW is not available (the workbench's
-// WebAssembly). Both compute the same sums to rounding, so an analysis
-// reads the same either way.
+// analysis and the auralisation's convolution use it. Two builds of one
+// interface: FFTW's in the native tool, and a radix-2 one of our own where
+// FFTW is not available (the workbench's WebAssembly). Both compute the
+// same sums to rounding, so an analysis reads the same either way. FFTW is
+// called from nowhere else, so its planner, which is not reentrant, is
+// locked in one place.
 
 #include <complex>
 #include <cstddef>
