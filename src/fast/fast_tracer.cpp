@@ -506,27 +506,32 @@ TFastTracer::TStep TFastTracer::Step(TRun& run, TShare& share, TRay& ray, const 
   ray.X = lanes_.X1[at] + lanes_.DX[at] * hit.U;
   ray.Y = lanes_.Y1[at] + lanes_.DY[at] * hit.U;
   if (!facts.PassThrough) {
-    ++ray.Reflections;
-    ++ray.WallReflections;
-    // Reflect's inputs; TraceShare turns the direction, nothing here
-    // reads it again.
-    reflections.DX[lane] = ray.DX;
-    reflections.DY[lane] = ray.DY;
-    reflections.TX[lane] = facts.TX;
-    reflections.TY[lane] = facts.TY;
-    reflections.Scatter[lane] = facts.Scatter;
-    reflections.Draw[lane] = ray.Stream.Next();
+    BeginReflection(ray, facts, reflections, lane);
     reflecting = true;
-    if (hasHeight_ && ray.Stream.Next() < facts.ScatterProbability) {
-      // Scattered off a vertical wall: the elevation of a Lambert
-      // reflection about the wall's normal, sin(angle from the normal)
-      // times the sine of a uniform turn about it.
-      const double fromNormal = std::sqrt(1.0 - ray.Stream.Next());
-      ray.SinE = fromNormal * Sin(2.0 * kPi * ray.Stream.Next());
-      ray.CosE = std::sqrt(std::max(0.0, 1.0 - ray.SinE * ray.SinE));
-    }
   }
   return minAmplitude > std::fabs(ray.Amplitude) ? TStep::Ended : TStep::Go;
+}
+
+void TFastTracer::BeginReflection(TRay& ray, const TWallFacts& facts, TLaneReflections& reflections,
+                                  int lane) const {
+  ++ray.Reflections;
+  ++ray.WallReflections;
+  // The lane reflection's inputs; TraceBlock turns the direction, nothing
+  // here reads it again.
+  reflections.DX[lane] = ray.DX;
+  reflections.DY[lane] = ray.DY;
+  reflections.TX[lane] = facts.TX;
+  reflections.TY[lane] = facts.TY;
+  reflections.Scatter[lane] = facts.Scatter;
+  reflections.Draw[lane] = ray.Stream.Next();
+  if (hasHeight_ && ray.Stream.Next() < facts.ScatterProbability) {
+    // Scattered off a vertical wall: the elevation of a Lambert
+    // reflection about the wall's normal, sin(angle from the normal)
+    // times the sine of a uniform turn about it.
+    const double fromNormal = std::sqrt(1.0 - ray.Stream.Next());
+    ray.SinE = fromNormal * Sin(2.0 * kPi * ray.Stream.Next());
+    ray.CosE = std::sqrt(std::max(0.0, 1.0 - ray.SinE * ray.SinE));
+  }
 }
 
 double TFastTracer::AirAlongPath(double distance, double* air) const {

@@ -108,6 +108,7 @@ class TFastTracer {
     double PowerOf(double e) const;
   };
   struct TRun;
+  struct TWallFacts;
 
   enum class TStep { Go, Ended, Stop };  // Stop: the host asked to stop
   struct TLanes;                         // one share's rays in flight, one per lane
@@ -125,6 +126,10 @@ class TFastTracer {
   // `reflections`, and `reflecting` set.
   TStep Step(TRun& run, TShare& share, TRay& ray, const TFastHit& hit,
              TLaneReflections& reflections, int lane, bool& reflecting) const;
+  // Counts a wall reflection and leaves the turn of the ray's direction to
+  // lane `lane` of `reflections`; with a height, may draw a new elevation.
+  void BeginReflection(TRay& ray, const TWallFacts& facts, TLaneReflections& reflections,
+                       int lane) const;
   // With a height: the 3D length `d` of the plan's `planD` metres at the
   // ray's elevation, through every floor and ceiling hit on the way, at
   // any of which the ray may end.
