@@ -64,19 +64,22 @@ inline void SinCos(double x, double& sine, double& cosine) {
   c = c * r2 + 4.1666666666666666667e-02;
   c = c * r2 + -0.5;
   c = 1.0 + r2 * c;
-  switch (static_cast<int64_t>(k) & 3) {
-    case 0:
-      sine = s, cosine = c;
-      break;
-    case 1:
-      sine = c, cosine = -s;
-      break;
-    case 2:
-      sine = -s, cosine = -c;
-      break;
-    default:
-      sine = -c, cosine = s;
-      break;
+  // The quarter turn k mod 4, from 0 to 3 for negative k too, in floating
+  // point as the lane kernel takes it: no integer conversion, which an
+  // angle out of any integer's range (or not finite: then NaN comes out)
+  // would make undefined.
+  const double quarter = k * 0.25;
+  double whole = std::trunc(quarter);
+  if (whole > quarter) whole = whole - 1.0;
+  const double q = k - whole * 4.0;
+  if (q < 0.5) {
+    sine = s, cosine = c;
+  } else if (q < 1.5) {
+    sine = c, cosine = -s;
+  } else if (q < 2.5) {
+    sine = -s, cosine = -c;
+  } else {
+    sine = -c, cosine = s;
   }
 }
 

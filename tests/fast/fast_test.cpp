@@ -121,13 +121,14 @@ TEST(FastMode, SameBytesForAnyThreadCountAndSimdPath) {
 
 // The hit step reflects eight rays at once; each lane must give the scalar
 // reflection's bits on every path, over blurs from none to past grazing
-// and turns in every quarter (the sine and cosine switch there).
+// and turns in every quarter (the sine and cosine switch there), and a
+// turn far past any integer, whose quarter is still taken alike.
 TEST(FastMode, LaneReflectionsMatchTheScalarOneOnEveryPath) {
   fast::TRayStream draws(1, 2, 3);
   for (TSimdPath path : kSimdPaths) {
     if (!SimdPathAvailable(path)) continue;
     const fast::TLaneReflect reflect = fast::LaneReflectFor(path);
-    for (double scatter : {0.0, 0.1, 0.3, 1.5, 3.0, 7.0}) {
+    for (double scatter : {0.0, 0.1, 0.3, 1.5, 3.0, 7.0, 1e30}) {
       for (int round = 0; round < 200; ++round) {
         fast::TLaneReflections lanes{};
         double dx[fast::kScanLanes], dy[fast::kScanLanes];
