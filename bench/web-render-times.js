@@ -2,7 +2,7 @@
 // of 5 renders, after one to warm up), with the browser's math or the
 // portable functions (`portable` argument), with the browser tests' harness.
 // Run it by hand after scripts/test-all.sh web has built the page:
-//   node --no-experimental-fetch --test-reporter=spec bench/web-render-times.js [portable]
+//   node --no-experimental-fetch bench/web-render-times.js [portable]
 import { test } from 'node:test';
 import { examples, openPage, servePage } from '../web/tests/harness.js';
 

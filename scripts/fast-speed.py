@@ -13,23 +13,21 @@ With --docs the table goes into DOCS/fast-mode.md between its markers.
 
 import argparse
 import ctypes
-import importlib.util
 import json
 import os
+import runpy
 import shutil
 import sys
 import tempfile
 import time
+import types
 
 import zm
 from zm import dataset
 from zm._library import PROGRESS_CALLBACK, ErrorRecord, libraries
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-_spec = importlib.util.spec_from_file_location("fast_equivalence",
-                                               os.path.join(HERE, "fast-equivalence.py"))
-equivalence = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(equivalence)
+equivalence = types.SimpleNamespace(**runpy.run_path(os.path.join(HERE, "fast-equivalence.py")))
 
 # The example of docs/python.md ("A dataset of 1 000 rooms").
 ROOMS = {"seed": 2024,

@@ -3,7 +3,7 @@
 # and JavaScript source and header files. Code is src/, include/, tools/, the
 # Python package (python/, its tests apart) and web/ (its tests apart); tests
 # are tests/, fuzz/, python/tests/ and web/'s tests (files under a test/ or
-# tests/ folder, or named *.test.* or *.spec.*). bench/ counts as neither.
+# tests/ folder, or named *.test.*). bench/ counts as neither.
 # Prints the lines per folder, the totals and the ratio of test lines to code
 # lines, which the house keeps at most 0.35.
 # Usage: scripts/line-counts.sh [ROOT]   (default: the checkout holding this script)
@@ -29,7 +29,7 @@ files() {
 {
   files src include tools python web | awk '
     /^python\/tests\// { print "test\t" $0; next }
-    /^web\// && (/\/tests?\// || /\.(test|spec)\.[^\/]*$/) { print "test\t" $0; next }
+    /^web\// && (/\/tests?\// || /\.test\.[^\/]*$/) { print "test\t" $0; next }
     { print "code\t" $0 }'
   files tests fuzz | sed 's/^/test\t/'
 } | sort -t $'\t' -k2 | awk -F '\t' '

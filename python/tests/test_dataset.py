@@ -165,7 +165,7 @@ def test_ctrl_c_a_second_run_and_a_killed_parent(tmp_path):
 def test_a_folder_made_under_the_old_name_resumes(reference, tmp_path):
     for name, data in reference.items():
         if name not in ("metadata.jsonl", "case-000004.json", "case-000004.wav"):
-            (tmp_path / ("spec.json" if name == "rooms.json" else name)).write_bytes(data)
+            (tmp_path / (dataset.OLD_DESCRIPTION if name == "rooms.json" else name)).write_bytes(data)
     dataset.generate(ROOMS, tmp_path, workers=1, progress=False)
     assert contents(tmp_path) == reference
 
